@@ -1,0 +1,76 @@
+#pragma once
+// One RS-232 port at a time: open by name ("COM1:".."COM4:" or a device path) with a baud rate
+// and a mode string, bounded writes, and a receive thread that fills a buffer from which bytes
+// are taken without waiting. Only one CSerialPort may exist at a time in the process.
+//
+// NOTE for the implementer: this is the public face the device check and the transfer code
+// against. Private members may change freely; keep these signatures.
+#include <cstdint>
+#include <string>
+
+// The settings image applied at Open (the fields a Windows DCB carries that the link sets).
+struct CDcb {
+    uint32_t BaudRate = 9600;
+    uint8_t ByteSize = 8;
+    uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark
+    uint8_t StopBits = 0; // 0 one, 2 two
+    uint16_t XonLim = 100;
+    uint16_t XoffLim = 100;
+    char XonChar = 17;
+    char XoffChar = 19;
+    unsigned fOutxCtsFlow : 1 = 1;
+    unsigned fOutxDsrFlow : 1 = 1;
+    unsigned fDtrControl : 2 = 2; // 1 enable, 2 handshake
+    unsigned fRtsControl : 2 = 2; // 2 handshake
+    unsigned fOutX : 1 = 0;
+    unsigned fInX : 1 = 0;
+};
+
+struct CCommTimeouts {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// Why the last Open failed, for a person to read.
+struct CPortError {
+    int m_nErrno = 0;         // 0 when the failure was not the OS's (bad mode string)
+    std::string m_strDevice;  // the device the port name mapped to; empty when it maps to none
+};
+
+class CSerialPort {
+public:
+    CSerialPort();
+    virtual ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // 1 when the port is open and the receive thread runs, else 0 (see GetOpenError).
+    int Open(const char* pszPort, uint32_t nBaud, const char* pszMode);
+    void Close();
+
+    // 1 when every byte was written, else 0.
+    int Write(const void* pData, uint32_t nCount);
+    int WriteString(const char* pszText);
+    int WriteByte(int nValue); // low 8 bits
+    int WriteBlock(const void* pData, uint32_t nCount);
+
+    // The next received byte 0..255, or -1 at once when none is waiting. Never waits.
+    int ReadByte();
+    // Takes up to nMax waiting bytes, stopping at the first empty poll; the count taken.
+    int ReadBytes(void* pDest, int nMax);
+
+    // Beyond the original link: waits until a byte is waiting or nMilliseconds have passed, so
+    // polling loops need not spin a core. 1 when a byte is waiting, else 0. Returns at once
+    // when the port is not open or has died.
+    int WaitForByte(int nMilliseconds);
+    // True once the device has gone away (peer hung up, adapter unplugged) since the last Open.
+    bool IsDead() const;
+    const CPortError& GetOpenError() const;
+
+    CDcb m_dcb;
+    CCommTimeouts m_timeouts;
+    int m_bWriting = 0;
+};

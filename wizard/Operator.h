@@ -1,0 +1,37 @@
+#pragma once
+// The person at the bench, as the logic sees them: message boxes, the wait cursor, the port and
+// file dialogs, the progress dialog. The Qt window implements it; tests script it.
+#include <memory>
+#include <string>
+
+#include "transfer/ProgressSink.h"
+
+// Results of a message box, as the platform numbers them.
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdRetry = 4;
+
+enum class EButtons { Ok, RetryCancel };
+
+struct CMessage {
+    unsigned m_nId = 0;          // string id, or 0 for a text made elsewhere (file errors)
+    std::string m_strText;       // the text shown, exactly
+    std::string m_strDetail;     // secondary text for the Linux operator (device, OS cause); may be empty
+    EButtons m_eButtons = EButtons::Ok;
+};
+
+class IOperator {
+public:
+    virtual ~IOperator() = default;
+    // Modal box captioned with the application title, no icon; returns kIdOk, kIdRetry or kIdCancel.
+    virtual int ShowMessage(const CMessage& message) = 0;
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+    // The port dialog preset with strPort; true on OK with the chosen port in strPort.
+    virtual bool RunPortDialog(std::string& strPort) = 0;
+    // The file-open dialog starting in strFolder with strFile; true on OK with the full path.
+    virtual bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
+                                   std::string& strChosen) = 0;
+    // A new progress dialog for one transfer run (not yet created).
+    virtual std::unique_ptr<IProgressSink> CreateProgress() = 0;
+};
