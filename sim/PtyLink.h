@@ -1,0 +1,46 @@
+#pragma once
+// The cable to the simulated machine: a pseudo-terminal pair whose program side is linked into a
+// ports folder as "comN", so the program opens it as "COMN:". The simulator holds the master side.
+//
+// NOTE for the implementer: device and transfer code their simulated machine against this API;
+// add to it freely, keep these signatures.
+#include <termios.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CPtyLink {
+public:
+    CPtyLink() = default;
+    ~CPtyLink();
+    CPtyLink(const CPtyLink&) = delete;
+    CPtyLink& operator=(const CPtyLink&) = delete;
+
+    // Opens the pair and links the program's side as strPortsDir/comN (the folder is created).
+    bool Open(const std::string& strPortsDir, int nCom);
+    // Hangs up: closes the master side and removes the link.
+    void Close();
+    bool IsOpen() const;
+    const std::string& GetDevicePath() const; // the program's side, e.g. /dev/pts/7
+
+    // The line settings the program set on its side, read back through the master.
+    struct termios GetSettings() const;
+    uint32_t GetBaud() const; // from GetSettings(), as a number (9600, 38400, ...)
+
+    // Waits up to nMilliseconds for bytes from the program and returns what arrived (possibly
+    // nothing). Everything received is also appended to the record.
+    std::vector<uint8_t> Receive(int nMilliseconds);
+    // Sends bytes to the program; paced at the program's baud (10 bits a byte) when pacing is on.
+    bool Send(const void* pData, size_t nCount);
+    bool Send(uint8_t nByte) { return Send(&nByte, 1); }
+    void SetPaced(bool bPaced);
+
+    // Everything received from the program since Open (or since ClearRecord).
+    std::vector<uint8_t> GetRecord() const;
+    void ClearRecord();
+
+    int GetMasterFd() const;
+};
