@@ -1,0 +1,194 @@
+#include "transfer/ProgressDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWindow>
+
+#include <algorithm>
+
+#include "resources/Strings.h"
+
+namespace {
+
+constexpr unsigned kIdDefaultTitle = 104;
+
+// The window as its template lays it out, in dialog units.
+constexpr int kDialogWidth = 186;
+constexpr int kDialogHeight = 79;
+struct CDluRect {
+    int x, y, cx, cy;
+};
+constexpr CDluRect kMessageRect{13, 7, 158, 8};
+constexpr CDluRect kPercentRect{85, 23, 18, 8};
+constexpr CDluRect kBarRect{15, 34, 154, 13};
+constexpr CDluRect kCancelRect{67, 58, 50, 14};
+
+// A dialog unit is a quarter of the font's average character width across and an eighth of its
+// height down, so the window keeps its proportions in any font.
+class CDialogUnits {
+public:
+    explicit CDialogUnits(const QFont& font) {
+        const QFontMetrics metrics(font);
+        const QString strAlphabet =
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        m_nBaseX = std::max(1, (metrics.horizontalAdvance(strAlphabet) + 26) / 52);
+        m_nBaseY = std::max(1, metrics.height());
+    }
+    int X(int nDlu) const { return (nDlu * m_nBaseX + 2) / 4; }
+    int Y(int nDlu) const { return (nDlu * m_nBaseY + 4) / 8; }
+    QRect Rect(const CDluRect& r) const { return QRect(X(r.x), Y(r.y), X(r.cx), Y(r.cy)); }
+
+private:
+    int m_nBaseX;
+    int m_nBaseY;
+};
+
+} // namespace
+
+CProgressDlg::CProgressDlg(unsigned nTitleId, QWidget* pMainWindow)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      m_nTitleId(nTitleId ? nTitleId : kIdDefaultTitle), m_pMainWindow(pMainWindow) {
+    // Parentless on purpose: a child of the disabled main window would be disabled with it. The
+    // main window becomes its transient parent instead when it is shown.
+    m_pMessage = new QLabel(this);
+    m_pMessage->setObjectName(QStringLiteral("message"));
+    m_pMessage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_pPercent = new QLabel(QStringLiteral(" 0 %"), this);
+    m_pPercent->setObjectName(QStringLiteral("percent"));
+    m_pPercent->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setObjectName(QStringLiteral("bar"));
+    m_pProgress->setTextVisible(false);
+    m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_pCancel->setObjectName(QStringLiteral("cancel"));
+    m_pCancel->setDefault(true);
+    connect(m_pCancel, &QPushButton::clicked, this, &CProgressDlg::reject);
+    LayOut();
+}
+
+CProgressDlg::~CProgressDlg() {
+    // The owner comes back first, so it is never left without an enabled window in front.
+    RestoreOwner();
+    hide();
+}
+
+void CProgressDlg::LayOut() {
+    const CDialogUnits units(font());
+    m_pMessage->setGeometry(units.Rect(kMessageRect));
+    m_pPercent->setGeometry(units.Rect(kPercentRect));
+    m_pProgress->setGeometry(units.Rect(kBarRect));
+    m_pCancel->setGeometry(units.Rect(kCancelRect));
+    setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
+}
+
+int CProgressDlg::Create(QWidget* pOwner) {
+    if (!pOwner)
+        pOwner = m_pMainWindow ? m_pMainWindow.data() : QApplication::activeWindow();
+    if (pOwner)
+        pOwner = pOwner->window();
+    if (pOwner == this)
+        pOwner = nullptr;
+    m_pOwner = pOwner;
+    if (pOwner && pOwner->isEnabled()) {
+        pOwner->setEnabled(false);
+        m_bOwnerDisabled = 1;
+    }
+
+    // What the window starts with: a bar of 0 to 100 at the lower end and the title.
+    m_pProgress->setRange(m_nLower, m_nUpper);
+    m_pProgress->setValue(m_nLower);
+    setWindowTitle(QString::fromStdString(LoadString(m_nTitleId)));
+
+    winId();
+    QWindow* pWindow = windowHandle();
+    if (!pWindow) {
+        RestoreOwner();
+        return 0;
+    }
+    // As its transient child the dialog stays above the main window and is not blocked by it,
+    // even when the main window runs modal.
+    if (pOwner && pOwner->windowHandle())
+        pWindow->setTransientParent(pOwner->windowHandle());
+    if (pOwner)
+        move(pOwner->frameGeometry().center() - rect().center());
+
+    show();
+    raise();
+    activateWindow();
+    m_pCancel->setFocus();
+    return 1;
+}
+
+void CProgressDlg::RestoreOwner() {
+    if (m_bOwnerDisabled && m_pOwner)
+        m_pOwner->setEnabled(true);
+    m_bOwnerDisabled = 0;
+}
+
+void CProgressDlg::SetMessage(const std::string& strText) {
+    m_pMessage->setText(QString::fromStdString(strText));
+}
+
+void CProgressDlg::SetRange(int32_t nLower, int32_t nUpper) {
+    m_nLower = nLower;
+    m_nUpper = nUpper;
+    m_pProgress->setRange(nLower, nUpper);
+}
+
+int CProgressDlg::SetPos(int32_t nPos) {
+    PumpMessages();
+    const int nPrevious = m_pProgress->value();
+    // The bar holds its position within its range, as a native bar would.
+    m_pProgress->setValue(std::clamp<int>(nPos, m_pProgress->minimum(), m_pProgress->maximum()));
+    UpdatePercent(nPos);
+    return nPrevious;
+}
+
+int CProgressDlg::CheckCancel() {
+    PumpMessages();
+    const int bCancel = m_bCancel;
+    m_bCancel = 0;
+    return bCancel;
+}
+
+void CProgressDlg::PumpMessages() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+QString CProgressDlg::GetPercentText() const {
+    return m_pPercent->text();
+}
+
+void CProgressDlg::UpdatePercent(int32_t nPos) {
+    // 64-bit, so a big range cannot overflow the product; for every position whose 32-bit product
+    // fits the figures are the same. The division truncates toward zero.
+    const int64_t nSpan = static_cast<int64_t>(m_nUpper) - m_nLower;
+    if (nSpan == 0)
+        return;
+    int64_t nPercent = (static_cast<int64_t>(nPos) - m_nLower) * 100 / nSpan;
+    // 100 stays; above it the count starts again from 0. The remainder keeps the sign.
+    if (nPercent != 100)
+        nPercent %= 100;
+    const QString strText =
+        nPercent < 0 ? QString() : QString::asprintf("%d%%", static_cast<int>(nPercent));
+    // Only a change of the whole percentage redraws the label.
+    if (m_pPercent->text() != strText)
+        m_pPercent->setText(strText);
+}
+
+void CProgressDlg::accept() {}
+
+void CProgressDlg::reject() {
+    m_bCancel = 1;
+}
+
+void CProgressDlg::closeEvent(QCloseEvent* pEvent) {
+    m_bCancel = 1;
+    pEvent->ignore();
+}

@@ -1,0 +1,263 @@
+#include "transfer/Transfer.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+#include "platform/Clock.h"
+#include "resources/Resources.h"
+#include "resources/Strings.h"
+#include "serial/SerialPort.h"
+#include "transfer/PackageFile.h"
+#include "transfer/ProgressSink.h"
+#include "wizard/Operator.h"
+
+namespace {
+
+constexpr unsigned kIdUpgradingText = 116;
+constexpr uint32_t kLoaderBaud = 9600;
+constexpr uint32_t kPackageBaud = 38400;
+constexpr const char* kLoaderMode = "N81";
+constexpr const char* kPackageMode = "N81H";
+
+constexpr int kSyncByte = 0x00;
+constexpr int kBitRateByte = 0x55;
+constexpr int kAcceptByte = 0xAA;
+
+// The boot mode's progress counts eight units for each loader byte against one per package byte.
+constexpr int64_t kLoaderWeight = 8;
+constexpr int kPieceSize = 256;
+
+constexpr int kSettleMs = 500;
+constexpr int kLoaderStartMs = 1000;
+constexpr int kFinishMs = 1000;
+
+// Between two polls of an empty receive buffer the reply wait sleeps on the port for at most this
+// long: short enough that Cancel and repaint stay prompt, long enough that a slow machine costs
+// no CPU.
+constexpr int kReplyPollMs = 10;
+
+constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
+
+constexpr int kReplyFailed = -1;
+
+// Stands in when the operator has no dialog to give, so the run needs no null checks.
+class CNoProgress : public IProgressSink {
+public:
+    int Create() override { return 0; }
+    void SetMessage(const std::string&) override {}
+    void SetRange(int32_t, int32_t) override {}
+    int SetPos(int32_t) override { return 0; }
+    int CheckCancel() override { return 0; }
+};
+
+class CTransferRun {
+public:
+    CTransferRun(const std::string& strPort, CPackageFile* pFile, IOperator& op)
+        : m_strPort(strPort), m_pFile(pFile), m_op(op) {}
+
+    // The members hold the port and the dialog, so every way out of Run ends with the port closed
+    // and destroyed first, then the dialog destroyed (which enables the main window again).
+    int Run();
+
+private:
+    bool SizePackage();
+    bool OpenPort(uint32_t nBaud, const char* pszMode);
+    int WaitReply(bool bSync);
+    bool Exchange(int nSend, int nExpected);
+    bool UploadLoader(const CResource& loader);
+    bool SendPackageFile();
+    bool SendBuiltinPackage();
+    bool Advance(int64_t nCount);
+
+    const std::string& m_strPort;
+    CPackageFile* m_pFile;
+    IOperator& m_op;
+
+    std::unique_ptr<IProgressSink> m_pProgress;
+    std::unique_ptr<CSerialPort> m_pPort;
+
+    int64_t m_nPackageSize = 0;
+    CResource m_package;
+    int64_t m_nPos = 0;
+};
+
+int CTransferRun::Run() {
+    m_pProgress = m_op.CreateProgress();
+    if (!m_pProgress)
+        m_pProgress = std::make_unique<CNoProgress>();
+    // The run goes on without a window: it only loses the way to cancel.
+    m_pProgress->Create();
+    m_pProgress->SetMessage(LoadString(kIdUpgradingText));
+
+    if (!SizePackage())
+        return 0;
+    m_pProgress->SetRange(0, static_cast<int32_t>(m_nPackageSize - 1));
+
+    if (!OpenPort(kLoaderBaud, kLoaderMode))
+        return 0;
+
+    const CResource loader = FindResource("BIN", kIdLoader);
+    if (!loader)
+        return 0;
+    const int64_t nLoaderUnits = kLoaderWeight * static_cast<int64_t>(loader.m_nSize);
+    if (m_nPackageSize + nLoaderUnits > kMaxPosition)
+        return 0;
+    m_pProgress->SetRange(0, static_cast<int32_t>(m_nPackageSize + nLoaderUnits - 1));
+
+    if (!UploadLoader(loader))
+        return 0;
+
+    GetClock().Sleep(kLoaderStartMs);
+    // Only one port object may exist at a time: the first must be gone before the second.
+    m_pPort->Close();
+    m_pPort.reset();
+
+    if (!OpenPort(kPackageBaud, kPackageMode))
+        return 0;
+
+    m_nPos = nLoaderUnits;
+    if (!(m_pFile ? SendPackageFile() : SendBuiltinPackage()))
+        return 0;
+
+    // The operator sees the wait cursor for this last pause only.
+    m_op.BeginWaitCursor();
+    GetClock().Sleep(kFinishMs);
+    m_pPort->Close();
+    m_op.EndWaitCursor();
+    return 1;
+}
+
+bool CTransferRun::SizePackage() {
+    if (m_pFile) {
+        m_nPackageSize = m_pFile->GetLength();
+        if (m_nPackageSize < 0)
+            return false;
+    } else {
+        m_package = FindResource("BIN", kIdPackage);
+        m_nPackageSize = m_package ? static_cast<int64_t>(m_package.m_nSize) : 0;
+    }
+    // Every progress position must stay within 32 bits; a bigger package fails here rather than
+    // wrapping the bar round later.
+    return m_nPackageSize <= kMaxPosition;
+}
+
+bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
+    m_pPort = std::make_unique<CSerialPort>();
+    return m_pPort->Open(m_strPort.c_str(), nBaud, pszMode) != 0;
+}
+
+// One reply byte 0..255, or kReplyFailed after a Cancel or when the port has died. In the
+// synchronisation another 0x00 goes out before every further poll; the write's own wire time then
+// paces the loop. Elsewhere the loop sleeps on the port between polls.
+int CTransferRun::WaitReply(bool bSync) {
+    bool bDeadSeen = false;
+    for (;;) {
+        const int nByte = m_pPort->ReadByte();
+        if (m_pProgress->CheckCancel())
+            return kReplyFailed;
+        if (nByte >= 0)
+            return nByte;
+        if (m_pPort->IsDead()) {
+            // A reply that arrived just before the hang-up is still taken by one more poll.
+            if (bDeadSeen)
+                return kReplyFailed;
+            bDeadSeen = true;
+            continue;
+        }
+        if (bSync) {
+            if (!m_pPort->WriteByte(kSyncByte))
+                return kReplyFailed;
+        } else {
+            m_pPort->WaitForByte(kReplyPollMs);
+        }
+    }
+}
+
+bool CTransferRun::Exchange(int nSend, int nExpected) {
+    if (!m_pPort->WriteByte(nSend))
+        return false;
+    return WaitReply(false) == nExpected;
+}
+
+bool CTransferRun::UploadLoader(const CResource& loader) {
+    if (!m_pPort->WriteByte(kSyncByte))
+        return false;
+    if (WaitReply(true) != kSyncByte)
+        return false;
+    // The first byte after the synchronising answer is judged: a second 0x00 fails here.
+    if (!Exchange(kBitRateByte, kAcceptByte))
+        return false;
+
+    const int nLength = static_cast<int>(loader.m_nSize);
+    if (!Exchange((nLength >> 8) & 0xFF, nLength >> 8))
+        return false;
+    if (!Exchange(nLength & 0xFF, nLength & 0xFF))
+        return false;
+
+    GetClock().Sleep(kSettleMs);
+    // Whatever the machine sent during the pause is noise: it must not be taken for an echo.
+    while (m_pPort->ReadByte() >= 0) {
+    }
+
+    for (int i = 0; i < nLength; ++i) {
+        m_pProgress->SetPos(static_cast<int32_t>(kLoaderWeight * i));
+        if (!Exchange(loader.m_pData[i], loader.m_pData[i]))
+            return false;
+    }
+    return WaitReply(false) == kAcceptByte;
+}
+
+bool CTransferRun::Advance(int64_t nCount) {
+    if (m_nPos + nCount > kMaxPosition)
+        return false;
+    m_nPos += nCount;
+    m_pProgress->SetPos(static_cast<int32_t>(m_nPos));
+    return true;
+}
+
+bool CTransferRun::SendPackageFile() {
+    unsigned char piece[kPieceSize];
+    for (;;) {
+        const int nRead = m_pFile->Read(piece, kPieceSize);
+        if (nRead == 0)
+            return true;
+        if (nRead < 0)
+            return false;
+        // A file that grew while it was sent could still push the position past 32 bits.
+        if (!Advance(nRead))
+            return false;
+        if (m_pProgress->CheckCancel())
+            return false;
+        if (!m_pPort->WriteBlock(piece, static_cast<uint32_t>(nRead)))
+            return false;
+    }
+}
+
+bool CTransferRun::SendBuiltinPackage() {
+    const unsigned char* pPiece = m_package.m_pData;
+    int64_t nRemaining = m_nPackageSize;
+    while (nRemaining > kPieceSize) {
+        Advance(kPieceSize);
+        if (m_pProgress->CheckCancel())
+            return false;
+        if (!m_pPort->WriteBlock(pPiece, kPieceSize))
+            return false;
+        pPiece += kPieceSize;
+        nRemaining -= kPieceSize;
+    }
+    // A Cancel this late is not honoured: the last piece always goes out.
+    if (nRemaining > 0) {
+        Advance(nRemaining);
+        if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nRemaining)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int TransferFirmware(const std::string& strPort, CPackageFile* pFile, IOperator& op) {
+    CTransferRun run(strPort, pFile, op);
+    return run.Run();
+}
