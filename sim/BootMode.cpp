@@ -1,0 +1,197 @@
+#include "sim/BootMode.h"
+
+#include <termios.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "sim/PtyLink.h"
+
+namespace {
+
+constexpr uint8_t kSyncByte = 0x00;
+constexpr uint8_t kBitRateByte = 0x55;
+
+// The settings the processor's boot mode and the started loader expect: 8N1 at 9600 with no
+// handshake while the loader goes, 8N1 at 38400 with RTS/CTS for the package. XON/XOFF must be
+// off in both, or binary bytes 0x11 and 0x13 would be taken by the line.
+std::string DescribeFault(const struct termios& tio, bool bPackage) {
+    const speed_t nWantSpeed = bPackage ? B38400 : B9600;
+    std::string strFault;
+    auto add = [&](const char* pszWhat) {
+        strFault += strFault.empty() ? "" : ", ";
+        strFault += pszWhat;
+    };
+    if (cfgetospeed(&tio) != nWantSpeed || cfgetispeed(&tio) != nWantSpeed)
+        add(bPackage ? "baud is not 38400" : "baud is not 9600");
+    if ((tio.c_cflag & CSIZE) != CS8)
+        add("not 8 data bits");
+    if (tio.c_cflag & PARENB)
+        add("parity on");
+    if (tio.c_cflag & CSTOPB)
+        add("2 stop bits");
+    if (bPackage && !(tio.c_cflag & CRTSCTS))
+        add("no RTS/CTS handshake");
+    if (!bPackage && (tio.c_cflag & CRTSCTS))
+        add("RTS/CTS handshake on");
+    if (tio.c_iflag & (IXON | IXOFF))
+        add("XON/XOFF on");
+    if (strFault.empty())
+        return strFault;
+    return std::string(bPackage ? "package: " : "loader: ") + strFault;
+}
+
+} // namespace
+
+void CBootMode::SetStallHandler(std::function<void(int)> fnStall) {
+    std::lock_guard lock(m_mutex);
+    m_fnStall = std::move(fnStall);
+}
+
+void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
+    std::unique_lock lock(m_mutex);
+    if (bytes.empty() || m_eStage == EStage::HungUp)
+        return;
+    CheckSettings(link, m_eStage == EStage::Package);
+
+    bool bStop = false;
+    for (uint8_t nByte : bytes) {
+        TakeByte(link, nByte, bStop);
+        if (bStop)
+            break;
+    }
+    if (m_eStage == EStage::Package && m_behaviour.m_nStallAtPackageByte >= 0 &&
+        static_cast<int>(m_package.size()) > m_behaviour.m_nStallAtPackageByte) {
+        m_behaviour.m_nStallAtPackageByte = -1;
+        auto fnStall = m_fnStall;
+        const int nMs = m_behaviour.m_nStallMs;
+        lock.unlock();
+        if (fnStall)
+            fnStall(nMs);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
+    }
+}
+
+bool CBootMode::IsSilent() const {
+    return m_behaviour.m_bSilent && m_eStage >= m_behaviour.m_eSilentFrom;
+}
+
+void CBootMode::Answer(CPtyLink& link, int nByte) {
+    if (nByte >= 0 && !IsSilent())
+        link.Send(static_cast<uint8_t>(nByte));
+}
+
+void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
+    switch (m_eStage) {
+    case EStage::Sync:
+        if (nByte != kSyncByte)
+            return;
+        if (++m_nSyncZeros < m_behaviour.m_nSyncZeros)
+            return;
+        if (!IsSilent()) {
+            const std::vector<uint8_t> answers(std::max(1, m_behaviour.m_nSyncAnswers),
+                                               static_cast<uint8_t>(m_behaviour.m_nSyncAnswer));
+            link.Send(answers.data(), answers.size());
+        }
+        m_eStage = EStage::BitRate;
+        return;
+    case EStage::BitRate:
+        // 0x00 bytes the program sent before it saw the answer are still coming in.
+        if (nByte == kSyncByte)
+            ++m_nSyncZeros;
+        if (nByte != kBitRateByte)
+            return;
+        Answer(link, m_behaviour.m_nBitRateAnswer);
+        m_eStage = EStage::LengthHigh;
+        return;
+    case EStage::LengthHigh:
+        m_nLengthHigh = nByte;
+        Answer(link, m_behaviour.m_nWrongLengthEcho == 0 ? nByte ^ 0xFF : nByte);
+        m_eStage = EStage::LengthLow;
+        return;
+    case EStage::LengthLow:
+        Answer(link, m_behaviour.m_nWrongLengthEcho == 1 ? nByte ^ 0xFF : nByte);
+        m_nLoaderLength = (m_nLengthHigh << 8) | nByte;
+        if (!m_behaviour.m_noiseAfterLength.empty() && !IsSilent())
+            link.Send(m_behaviour.m_noiseAfterLength.data(), m_behaviour.m_noiseAfterLength.size());
+        m_eStage = EStage::Loader;
+        return;
+    case EStage::Loader: {
+        const int nIndex = static_cast<int>(m_loader.size());
+        if (nIndex == m_behaviour.m_nHangUpAtLoaderByte) {
+            link.Close();
+            m_eStage = EStage::HungUp;
+            bStop = true;
+            return;
+        }
+        m_loader.push_back(nByte);
+        Answer(link, nIndex == m_behaviour.m_nWrongEchoAt ? nByte ^ 0xFF : nByte);
+        if (static_cast<int>(m_loader.size()) == m_nLoaderLength) {
+            Answer(link, m_behaviour.m_nFinalAnswer);
+            m_eStage = EStage::Package;
+        }
+        return;
+    }
+    case EStage::Package:
+        if (static_cast<int>(m_package.size()) == m_behaviour.m_nHangUpAtPackageByte) {
+            link.Close();
+            m_eStage = EStage::HungUp;
+            bStop = true;
+            return;
+        }
+        m_package.push_back(nByte);
+        return;
+    case EStage::HungUp:
+        bStop = true;
+        return;
+    }
+}
+
+void CBootMode::CheckSettings(CPtyLink& link, bool bPackage) {
+    (bPackage ? m_nPackageChecks : m_nLoaderChecks)++;
+    std::string strFault = DescribeFault(link.GetSettings(), bPackage);
+    if (!strFault.empty())
+        m_settingsFaults.push_back(std::move(strFault));
+}
+
+CBootMode::EStage CBootMode::GetStage() const {
+    std::lock_guard lock(m_mutex);
+    return m_eStage;
+}
+
+std::vector<uint8_t> CBootMode::GetLoader() const {
+    std::lock_guard lock(m_mutex);
+    return m_loader;
+}
+
+std::vector<uint8_t> CBootMode::GetPackage() const {
+    std::lock_guard lock(m_mutex);
+    return m_package;
+}
+
+int CBootMode::GetSyncZeros() const {
+    std::lock_guard lock(m_mutex);
+    return m_nSyncZeros;
+}
+
+int CBootMode::GetLoaderLength() const {
+    std::lock_guard lock(m_mutex);
+    return m_nLoaderLength;
+}
+
+std::vector<std::string> CBootMode::GetSettingsFaults() const {
+    std::lock_guard lock(m_mutex);
+    return m_settingsFaults;
+}
+
+int CBootMode::GetLoaderChecks() const {
+    std::lock_guard lock(m_mutex);
+    return m_nLoaderChecks;
+}
+
+int CBootMode::GetPackageChecks() const {
+    std::lock_guard lock(m_mutex);
+    return m_nPackageChecks;
+}

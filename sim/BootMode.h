@@ -1,0 +1,89 @@
+#pragma once
+// The machine with its processor held in boot mode by the jumpers: it answers the
+// synchronisation, the 0x55/0xAA exchange, echoes the loader's length and every loader byte,
+// answers 0xAA when the loader is complete, and then takes the package the started loader
+// receives at 38400 baud. It checks the line settings of each phase and keeps what it received,
+// and plays the faults a test asks for.
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/MachineMode.h"
+
+class CBootMode : public IMachineMode {
+public:
+    // Where the exchange stands: what the machine waits for next.
+    enum class EStage {
+        Sync,       // 0x00 bytes of the synchronisation
+        BitRate,    // 0x55
+        LengthHigh, // high byte of the loader length
+        LengthLow,  // low byte
+        Loader,     // loader bytes
+        Package,    // the package, after the final 0xAA
+        HungUp,     // the machine hung up on request
+    };
+
+    // What the machine does; the defaults are a sound machine.
+    struct CBehaviour {
+        int m_nSyncZeros = 1;     // 0x00 bytes taken before the answer
+        int m_nSyncAnswer = 0x00; // the answer to the synchronisation
+        int m_nSyncAnswers = 1;   // how many copies of it go out (2: the machine answers twice)
+        int m_nBitRateAnswer = 0xAA;
+        int m_nFinalAnswer = 0xAA;   // after the last loader byte; -1: none
+        int m_nWrongLengthEcho = -1; // 0 the high byte, 1 the low byte is echoed wrong
+        int m_nWrongEchoAt = -1;     // the loader byte echoed wrong
+        // Bytes sent right after the low length echo; they arrive during the program's pause.
+        std::vector<uint8_t> m_noiseAfterLength;
+        // From this stage on the machine answers nothing (Sync: silent from the start).
+        bool m_bSilent = false;
+        EStage m_eSilentFrom = EStage::Sync;
+        // The machine hangs up when this loader or package byte arrives (it is not taken).
+        int m_nHangUpAtLoaderByte = -1;
+        int m_nHangUpAtPackageByte = -1;
+        // The machine stops reading for m_nStallMs once this package byte has been taken.
+        int m_nStallAtPackageByte = -1;
+        int m_nStallMs = 0;
+    };
+
+    CBootMode() = default;
+    explicit CBootMode(CBehaviour behaviour) : m_behaviour(std::move(behaviour)) {}
+
+    // How the machine stops reading: given the pause in milliseconds (the simulator's Stall).
+    void SetStallHandler(std::function<void(int)> fnStall);
+
+    void OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) override;
+
+    // Read from any thread while the simulator runs.
+    EStage GetStage() const;
+    std::vector<uint8_t> GetLoader() const;  // the loader bytes received
+    std::vector<uint8_t> GetPackage() const; // everything received after the final 0xAA
+    int GetSyncZeros() const;                // 0x00 bytes of the synchronisation received
+    int GetLoaderLength() const;             // the length the program announced
+    // Line settings that were wrong for the phase they were seen in; empty when all were right.
+    std::vector<std::string> GetSettingsFaults() const;
+    // How many times the settings were checked in the loader phase and in the package phase.
+    int GetLoaderChecks() const;
+    int GetPackageChecks() const;
+
+private:
+    void CheckSettings(CPtyLink& link, bool bPackage);
+    void Answer(CPtyLink& link, int nByte);
+    bool IsSilent() const;
+    void TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop);
+
+    CBehaviour m_behaviour;
+    std::function<void(int)> m_fnStall;
+
+    mutable std::mutex m_mutex;
+    EStage m_eStage = EStage::Sync;
+    int m_nSyncZeros = 0;
+    int m_nLengthHigh = 0;
+    int m_nLoaderLength = -1;
+    std::vector<uint8_t> m_loader;
+    std::vector<uint8_t> m_package;
+    std::vector<std::string> m_settingsFaults;
+    int m_nLoaderChecks = 0;
+    int m_nPackageChecks = 0;
+};

@@ -1,0 +1,265 @@
+// The progress dialog on the offscreen platform: its percent label, its Cancel in every form,
+// what it does to its owner, and Cancel reaching a running transfer.
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+
+#include <memory>
+
+#include "TransferHarness.h"
+#include "resources/Strings.h"
+#include "transfer/ProgressDlg.h"
+#include "transfer/Transfer.h"
+
+using namespace transfer_test;
+
+namespace {
+
+// The operator as the window gives it: a real progress dialog owned by the main window.
+class CWindowOperator : public IOperator {
+public:
+    explicit CWindowOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
+    int ShowMessage(const CMessage&) override { return kIdOk; }
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    bool RunPortDialog(std::string&) override { return false; }
+    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
+        return false;
+    }
+    std::unique_ptr<IProgressSink> CreateProgress() override {
+        auto pDlg = std::make_unique<CProgressDlg>(0, m_pMainWindow);
+        m_pLast = pDlg.get();
+        return pDlg;
+    }
+    QPointer<CProgressDlg> m_pLast;
+
+private:
+    QWidget* m_pMainWindow;
+};
+
+QPoint CentreInWindow(QWidget* pWidget) {
+    return pWidget->mapTo(pWidget->window(), pWidget->rect().center());
+}
+
+} // namespace
+
+class ProgressDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void percentLabel_data();
+    void percentLabel();
+    void labelKeepsTheTemplateTextUntilTheFirstPosition();
+    void titleComesFromTheStringTable();
+    void cancelPressedTwiceIsSeenOnce();
+    void everyFormOfCancelRaisesTheFlagAndNothingCloses_data();
+    void everyFormOfCancelRaisesTheFlagAndNothingCloses();
+    void okDoesNothing();
+    void ownerIsDisabledExactlyWhileTheDialogExists();
+    void ownerDisabledBeforeCreateStaysDisabled();
+    void cancelWorksWhileTheOwnerIsDisabledAndModal();
+    void controlsKeepTheTemplateOrderInsideTheWindow();
+    void cancelEndsATransferThatWaitsForASilentMachine();
+};
+
+void ProgressDlgTest::percentLabel_data() {
+    QTest::addColumn<int>("lower");
+    QTest::addColumn<int>("upper");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("label");
+    // The range of the built-in loader and package.
+    QTest::newRow("start") << 0 << 143169 << 0 << "0%";
+    QTest::newRow("end of the loader") << 0 << 143169 << 24504 << "17%";
+    QTest::newRow("top of the range") << 0 << 143169 << 143169 << "100%";
+    QTest::newRow("one past the top") << 0 << 143169 << 143170 << "100%";
+    QTest::newRow("just below: truncates to 0") << 0 << 143169 << -1 << "0%";
+    QTest::newRow("p = -1: empty") << 0 << 143169 << -1432 << "";
+    QTest::newRow("150 starts again") << 0 << 143169 << 214754 << "50%";
+    QTest::newRow("200 wraps to 0") << 0 << 143169 << 286338 << "0%";
+    QTest::newRow("lower end not 0") << 100 << 300 << 150 << "25%";
+    // A product beyond 32 bits still gives the true percentage.
+    QTest::newRow("huge range") << 0 << 2147483647 << 2000000000 << "93%";
+}
+
+void ProgressDlgTest::percentLabel() {
+    QFETCH(int, lower);
+    QFETCH(int, upper);
+    QFETCH(int, position);
+    QFETCH(QString, label);
+    CProgressDlg dlg;
+    dlg.Create();
+    dlg.SetRange(lower, upper);
+    dlg.SetPos(position);
+    QCOMPARE(dlg.GetPercentText(), label);
+    auto* pBar = dlg.findChild<QProgressBar*>();
+    QVERIFY(pBar);
+    QCOMPARE(pBar->value(), std::clamp(position, lower, upper));
+}
+
+void ProgressDlgTest::labelKeepsTheTemplateTextUntilTheFirstPosition() {
+    CProgressDlg dlg;
+    dlg.Create();
+    dlg.SetRange(0, 143169);
+    QCOMPARE(dlg.GetPercentText(), QString(" 0 %"));
+    dlg.SetPos(0);
+    QCOMPARE(dlg.GetPercentText(), QString("0%"));
+}
+
+void ProgressDlgTest::titleComesFromTheStringTable() {
+    CProgressDlg dlg;
+    dlg.Create();
+    QCOMPARE(dlg.windowTitle(), QString::fromStdString(LoadString(104)));
+    QVERIFY(!dlg.windowTitle().isEmpty());
+    CProgressDlg other(116);
+    other.Create();
+    QCOMPARE(other.windowTitle(), QString::fromStdString(LoadString(116)));
+}
+
+void ProgressDlgTest::cancelPressedTwiceIsSeenOnce() {
+    CProgressDlg dlg;
+    dlg.Create();
+    QTest::mouseClick(dlg.GetCancelButton(), Qt::LeftButton);
+    QTest::mouseClick(dlg.GetCancelButton(), Qt::LeftButton);
+    QCOMPARE(dlg.CheckCancel(), 1);
+    QCOMPARE(dlg.CheckCancel(), 0);
+}
+
+void ProgressDlgTest::everyFormOfCancelRaisesTheFlagAndNothingCloses_data() {
+    QTest::addColumn<int>("form");
+    QTest::newRow("Esc") << 0;
+    QTest::newRow("Enter on the focused Cancel") << 1;
+    QTest::newRow("Return on the focused Cancel") << 2;
+    QTest::newRow("close box") << 3;
+}
+
+void ProgressDlgTest::everyFormOfCancelRaisesTheFlagAndNothingCloses() {
+    QFETCH(int, form);
+    CProgressDlg dlg;
+    dlg.Create();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(dlg.focusWidget(), dlg.GetCancelButton());
+    // The events wait in the queue until the dialog's next call handles them.
+    switch (form) {
+    case 0:
+        QCoreApplication::postEvent(&dlg, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+        break;
+    case 1:
+        QCoreApplication::postEvent(dlg.GetCancelButton(),
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Enter, {}));
+        break;
+    case 2:
+        QCoreApplication::postEvent(dlg.GetCancelButton(),
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, {}));
+        break;
+    case 3:
+        QCoreApplication::postEvent(&dlg, new QCloseEvent);
+        break;
+    }
+    QCOMPARE(dlg.CheckCancel(), 1);
+    QCOMPARE(dlg.CheckCancel(), 0);
+    QVERIFY(dlg.isVisible());
+}
+
+void ProgressDlgTest::okDoesNothing() {
+    CProgressDlg dlg;
+    dlg.Create();
+    dlg.accept();
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(dlg.CheckCancel(), 0);
+}
+
+void ProgressDlgTest::ownerIsDisabledExactlyWhileTheDialogExists() {
+    QWidget mainWindow;
+    mainWindow.show();
+    auto pDlg = std::make_unique<CProgressDlg>(0, &mainWindow);
+    QVERIFY(mainWindow.isEnabled());
+    QCOMPARE(pDlg->Create(), 1);
+    QVERIFY(!mainWindow.isEnabled());
+    QVERIFY(pDlg->isEnabled());
+    pDlg.reset();
+    QVERIFY(mainWindow.isEnabled());
+}
+
+void ProgressDlgTest::ownerDisabledBeforeCreateStaysDisabled() {
+    QWidget mainWindow;
+    mainWindow.show();
+    mainWindow.setEnabled(false);
+    {
+        CProgressDlg dlg(0, &mainWindow);
+        dlg.Create();
+    }
+    QVERIFY(!mainWindow.isEnabled());
+}
+
+void ProgressDlgTest::cancelWorksWhileTheOwnerIsDisabledAndModal() {
+    // The main window runs modal, as the wizard does; the dialog must still take the click.
+    QDialog mainWindow;
+    mainWindow.setWindowModality(Qt::ApplicationModal);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    CProgressDlg dlg(0, &mainWindow);
+    dlg.Create();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(!mainWindow.isEnabled());
+
+    // Through the window system, where a blocked or disabled window would drop the click.
+    QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, {}, CentreInWindow(dlg.GetCancelButton()));
+    QCOMPARE(dlg.CheckCancel(), 1);
+}
+
+void ProgressDlgTest::controlsKeepTheTemplateOrderInsideTheWindow() {
+    CProgressDlg dlg;
+    dlg.Create();
+    const QRect window = dlg.rect();
+    auto* pMessage = dlg.findChild<QLabel*>("message");
+    auto* pPercent = dlg.findChild<QLabel*>("percent");
+    auto* pBar = dlg.findChild<QProgressBar*>();
+    QVERIFY(pMessage && pPercent && pBar);
+    for (QWidget* pControl : {static_cast<QWidget*>(pMessage), static_cast<QWidget*>(pPercent),
+                              static_cast<QWidget*>(pBar),
+                              static_cast<QWidget*>(dlg.GetCancelButton())})
+        QVERIFY2(window.contains(pControl->geometry()), qPrintable(pControl->objectName()));
+    QVERIFY(pMessage->geometry().bottom() < pPercent->geometry().top());
+    QVERIFY(pPercent->geometry().bottom() < pBar->geometry().top());
+    QVERIFY(pBar->geometry().bottom() < dlg.GetCancelButton()->geometry().top());
+    // The text of the font fits the percent label, whatever the font.
+    QVERIFY(pPercent->width() >= pPercent->fontMetrics().horizontalAdvance("100%"));
+}
+
+void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
+    CPortsHome home;
+    CMachineSim sim;
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_bSilent = true;
+    auto pBoot = std::make_unique<CBootMode>(behaviour);
+    CBootMode* pMachine = pBoot.get();
+    sim.SetBootMode(std::move(pBoot));
+    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+
+    QWidget mainWindow;
+    mainWindow.show();
+    CWindowOperator op(&mainWindow);
+    // The operator presses Cancel once the 0x00 bytes have been going for a while.
+    QTimer timer;
+    bool bClicked = false;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (bClicked || !op.m_pLast || pMachine->GetSyncZeros() < 20)
+            return;
+        QVERIFY(!mainWindow.isEnabled());
+        bClicked = true;
+        QTest::mouseClick(op.m_pLast->GetCancelButton(), Qt::LeftButton);
+    });
+    timer.start(20);
+
+    QCOMPARE(TransferFirmware("COM1:", nullptr, op), 0);
+    QVERIFY(bClicked);
+    QVERIFY(op.m_pLast.isNull());
+    QVERIFY(mainWindow.isEnabled());
+    sim.Stop();
+}
+
+QTEST_MAIN(ProgressDlgTest)
+#include "ProgressDlgTest.moc"

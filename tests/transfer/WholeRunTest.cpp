@@ -1,0 +1,125 @@
+// The whole transfer with the built-in loader and package through the simulated machine, the
+// real progress dialog and the real pauses. The line's wire time makes it last about 40 s.
+#include <QPointer>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#include "TransferHarness.h"
+#include "resources/Resources.h"
+#include "transfer/ProgressDlg.h"
+#include "transfer/Transfer.h"
+
+using namespace transfer_test;
+
+namespace {
+
+// The real dialog, with every position and the percent label it then showed written down.
+class CWatchedDialog : public IProgressSink {
+public:
+    CWatchedDialog(QWidget* pMainWindow, std::vector<std::pair<int32_t, QString>>& positions,
+                   std::vector<std::pair<int32_t, int32_t>>& ranges)
+        : m_dlg(0, pMainWindow), m_positions(positions), m_ranges(ranges) {}
+    int Create() override { return m_dlg.Create(); }
+    void SetMessage(const std::string& strText) override { m_dlg.SetMessage(strText); }
+    void SetRange(int32_t nLower, int32_t nUpper) override {
+        m_ranges.emplace_back(nLower, nUpper);
+        m_dlg.SetRange(nLower, nUpper);
+    }
+    int SetPos(int32_t nPos) override {
+        const int nResult = m_dlg.SetPos(nPos);
+        m_positions.emplace_back(nPos, m_dlg.GetPercentText());
+        return nResult;
+    }
+    int CheckCancel() override { return m_dlg.CheckCancel(); }
+
+private:
+    CProgressDlg m_dlg;
+    std::vector<std::pair<int32_t, QString>>& m_positions;
+    std::vector<std::pair<int32_t, int32_t>>& m_ranges;
+};
+
+class CWindowOperator : public IOperator {
+public:
+    explicit CWindowOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
+    int ShowMessage(const CMessage&) override {
+        ++m_nMessages;
+        return kIdOk;
+    }
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    bool RunPortDialog(std::string&) override { return false; }
+    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
+        return false;
+    }
+    std::unique_ptr<IProgressSink> CreateProgress() override {
+        return std::make_unique<CWatchedDialog>(m_pMainWindow, m_positions, m_ranges);
+    }
+
+    std::vector<std::pair<int32_t, QString>> m_positions;
+    std::vector<std::pair<int32_t, int32_t>> m_ranges;
+    int m_nMessages = 0;
+
+private:
+    QWidget* m_pMainWindow;
+};
+
+std::vector<uint8_t> Bytes(const CResource& res) {
+    return std::vector<uint8_t>(res.m_pData, res.m_pData + res.m_nSize);
+}
+
+} // namespace
+
+class WholeRunTest : public QObject {
+    Q_OBJECT
+private slots:
+    void builtInLoaderAndPackageReachTheMachine();
+};
+
+void WholeRunTest::builtInLoaderAndPackageReachTheMachine() {
+    const CResource loader = FindResource("BIN", kIdLoader);
+    const CResource package = FindResource("BIN", kIdPackage);
+    QVERIFY(loader && package);
+    const int32_t nL = int32_t(loader.m_nSize);
+    const int32_t nP = int32_t(package.m_nSize);
+
+    CPortsHome home;
+    CMachineSim sim;
+    auto pBoot = std::make_unique<CBootMode>();
+    CBootMode* pMachine = pBoot.get();
+    sim.SetBootMode(std::move(pBoot));
+    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+
+    QWidget mainWindow;
+    mainWindow.show();
+    CWindowOperator op(&mainWindow);
+    QCOMPARE(TransferFirmware("COM1:", nullptr, op), 1);
+    QVERIFY(mainWindow.isEnabled());
+    QCOMPARE(op.m_nMessages, 0);
+
+    QCOMPARE(pMachine->GetLoader(), Bytes(loader));
+    QVERIFY(WaitUntil([&] { return pMachine->GetPackage().size() >= size_t(nP); }));
+    QCOMPARE(pMachine->GetPackage(), Bytes(package));
+    QCOMPARE(pMachine->GetSettingsFaults(), std::vector<std::string>{});
+    QVERIFY(pMachine->GetLoaderChecks() > 0 && pMachine->GetPackageChecks() > 0);
+
+    // With the stand-in images: 0 to 24,504 in steps of 8 over the loader, ending at 143,170.
+    QCOMPARE(op.m_ranges.size(), size_t(2));
+    QCOMPARE(op.m_ranges[1], std::make_pair(0, nP + 8 * nL - 1));
+    QVERIFY(op.m_positions.size() > size_t(nL));
+    for (int32_t i = 0; i < nL; ++i)
+        QCOMPARE(op.m_positions[size_t(i)].first, 8 * i);
+    QCOMPARE(op.m_positions.back().first, 8 * nL + nP);
+    QCOMPARE(op.m_positions.back().second, QString("100%"));
+    if (nL == 3064 && nP == 118658) {
+        QCOMPARE(op.m_positions[size_t(nL - 1)].first, 24504);
+        QCOMPARE(op.m_positions[size_t(nL - 1)].second, QString("17%"));
+        QCOMPARE(op.m_positions.back().first, 143170);
+        QCOMPARE(op.m_positions.size(), size_t(3064 + 464));
+    }
+    sim.Stop();
+}
+
+QTEST_MAIN(WholeRunTest)
+#include "WholeRunTest.moc"
