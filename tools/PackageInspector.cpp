@@ -194,10 +194,11 @@ private:
             const uint8_t nExpected = static_cast<uint8_t>(~nSum);
             const uint8_t nStored = pBody[nCount];
             if (nStored != nExpected) {
-                CPackageFault fault{p + 2 + nCount,
-                                    Format("checksum of the type \"%c\" record at offset %zu is "
-                                           "0x%02X, expected 0x%02X",
-                                           cType, p, nStored, nExpected)};
+                CPackageFault fault{
+                    p + 2 + nCount,
+                    Format("expected checksum 0x%02X of the type \"%c\" record at offset "
+                           "%zu, found 0x%02X",
+                           nExpected, cType, p, nStored)};
                 section.m_badChecksums.push_back(fault);
                 m_report.m_faults.push_back(fault);
             }
@@ -227,10 +228,10 @@ private:
         section.m_memory = JoinPieces(std::move(pieces));
         if (section.m_nDeclaredLength != section.m_nTextLength) {
             Fault(section.m_nOffset,
-                  Format("section length %s (%u), expected %08zX (%zu, its records as S-record "
-                         "text)",
-                         section.m_strLengthField.c_str(), section.m_nDeclaredLength,
-                         section.m_nTextLength, section.m_nTextLength));
+                  Format("expected section length %08zX (%zu, its records as S-record text), "
+                         "found %s (%u)",
+                         section.m_nTextLength, section.m_nTextLength,
+                         section.m_strLengthField.c_str(), section.m_nDeclaredLength));
         }
         uint32_t nClosing = 0;
         if (!ReadHex(p, 4, nClosing)) {
