@@ -5,6 +5,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +39,14 @@ bool SpeedFor(uint32_t nBaud, speed_t* pSpeed) {
         }
     }
     return false;
+}
+
+bool IsPseudoTerminal(int nFd) {
+    struct stat st {};
+    if (fstat(nFd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned nMajor = major(st.st_rdev);
+    return nMajor >= 136 && nMajor <= 143; // Unix98 pseudo-terminal slaves
 }
 
 bool IsGone(int nErrno) {
@@ -128,7 +138,9 @@ int CSerialDevice::Apply(const CLineSettings& settings) {
         tio.c_cc[VSTART] = static_cast<cc_t>(settings.m_cXon);
         tio.c_cc[VSTOP] = static_cast<cc_t>(settings.m_cXoff);
     }
-    tio.c_cc[VMIN] = 0;
+    // The device is non-blocking, so reads never wait either way; with VMIN=1 an empty device
+    // reads as EAGAIN and only a hung-up one reads as 0 bytes.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
@@ -138,7 +150,10 @@ int CSerialDevice::Apply(const CLineSettings& settings) {
     struct termios back {};
     if (tcgetattr(m_nFd, &back) != 0)
         return errno;
-    const tcflag_t cflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+    tcflag_t cflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+    // A pseudo-terminal has no wire to put parity on: the kernel keeps it at 8 bits, no parity.
+    if (IsPseudoTerminal(m_nFd))
+        cflagMask &= ~(CSIZE | PARENB | PARODD | CMSPAR);
     const tcflag_t iflagMask = IXON | IXOFF;
     if ((back.c_cflag & cflagMask) != (tio.c_cflag & cflagMask) ||
         (back.c_iflag & iflagMask) != (tio.c_iflag & iflagMask) ||

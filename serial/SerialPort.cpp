@@ -319,6 +319,11 @@ int CSerialPort::WaitForByte(int nMilliseconds) {
     return link.nReadPos < link.nWritePos ? 1 : 0;
 }
 
+int CSerialPort::CountStored() const {
+    std::lock_guard lock(m_pLink->mutex);
+    return m_pLink->nWritePos - m_pLink->nReadPos;
+}
+
 bool CSerialPort::IsDead() const {
     return m_pLink->bDead;
 }

@@ -80,6 +80,10 @@ public:
 
 private:
     struct CLinkState;
+    friend class CSerialPortProbe; // tests look at the buffer's fill
+
+    // Bytes stored and not yet taken.
+    int CountStored() const;
 
     int ParseMode(const char* pszMode);
     void SetTimeoutsForBaud(uint32_t nBaud);
