@@ -1,6 +1,8 @@
 #include "sim/BootMode.h"
 
+#include <fcntl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,11 +46,6 @@ std::string DescribeFault(const struct termios& tio, bool bPackage) {
 
 } // namespace
 
-void CBootMode::SetStallHandler(std::function<void(int)> fnStall) {
-    std::lock_guard lock(m_mutex);
-    m_fnStall = std::move(fnStall);
-}
-
 void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     std::unique_lock lock(m_mutex);
     if (bytes.empty() || m_eStage == EStage::HungUp)
@@ -64,13 +61,25 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     if (m_eStage == EStage::Package && m_behaviour.m_nStallAtPackageByte >= 0 &&
         static_cast<int>(m_package.size()) > m_behaviour.m_nStallAtPackageByte) {
         m_behaviour.m_nStallAtPackageByte = -1;
-        auto fnStall = m_fnStall;
         const int nMs = m_behaviour.m_nStallMs;
         lock.unlock();
-        if (fnStall)
-            fnStall(nMs);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
+        HoldLine(link, nMs);
+    }
+}
+
+// A pseudo-terminal has no CTS line: stopping the output of the program's side is what holds its
+// writes off. That needs a descriptor of our own on that side. Without one (another user's
+// exclusive port), not reading still holds the writer off once the kernel's buffers are full.
+// The simulator's thread sleeps meanwhile, so nothing is read either way.
+void CBootMode::HoldLine(CPtyLink& link, int nMilliseconds) {
+    const int nFd =
+        ::open(link.GetDevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (nFd >= 0)
+        ::tcflow(nFd, TCOOFF);
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+    if (nFd >= 0) {
+        ::tcflow(nFd, TCOON);
+        ::close(nFd);
     }
 }
 

@@ -5,7 +5,6 @@
 // receives at 38400 baud. It checks the line settings of each phase and keeps what it received,
 // and plays the faults a test asks for.
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,16 +41,14 @@ public:
         // The machine hangs up when this loader or package byte arrives (it is not taken).
         int m_nHangUpAtLoaderByte = -1;
         int m_nHangUpAtPackageByte = -1;
-        // The machine stops reading for m_nStallMs once this package byte has been taken.
+        // Once this package byte has been taken the machine holds the line for m_nStallMs: it
+        // stops reading and holds the program's output off, as a low CTS would.
         int m_nStallAtPackageByte = -1;
         int m_nStallMs = 0;
     };
 
     CBootMode() = default;
     explicit CBootMode(CBehaviour behaviour) : m_behaviour(std::move(behaviour)) {}
-
-    // How the machine stops reading: given the pause in milliseconds (the simulator's Stall).
-    void SetStallHandler(std::function<void(int)> fnStall);
 
     void OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) override;
 
@@ -72,9 +69,9 @@ private:
     void Answer(CPtyLink& link, int nByte);
     bool IsSilent() const;
     void TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop);
+    static void HoldLine(CPtyLink& link, int nMilliseconds);
 
     CBehaviour m_behaviour;
-    std::function<void(int)> m_fnStall;
 
     mutable std::mutex m_mutex;
     EStage m_eStage = EStage::Sync;

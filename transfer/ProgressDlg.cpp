@@ -80,7 +80,12 @@ CProgressDlg::~CProgressDlg() {
 void CProgressDlg::LayOut() {
     const CDialogUnits units(font());
     m_pMessage->setGeometry(units.Rect(kMessageRect));
-    m_pPercent->setGeometry(units.Rect(kPercentRect));
+    // The template's label is just wide enough for "100%" in the font it was drawn for; in
+    // fonts with wider digits it grows to the right rather than clip the figure.
+    QRect percent = units.Rect(kPercentRect);
+    percent.setWidth(std::max(percent.width(),
+                              m_pPercent->fontMetrics().horizontalAdvance(QStringLiteral("100%"))));
+    m_pPercent->setGeometry(percent);
     m_pProgress->setGeometry(units.Rect(kBarRect));
     m_pCancel->setGeometry(units.Rect(kCancelRect));
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
@@ -118,7 +123,6 @@ int CProgressDlg::Create(QWidget* pOwner) {
         move(pOwner->frameGeometry().center() - rect().center());
 
     show();
-    raise();
     activateWindow();
     m_pCancel->setFocus();
     return 1;

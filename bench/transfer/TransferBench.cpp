@@ -22,7 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 double CpuSeconds(const rusage& usage) {
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -99,10 +101,10 @@ int RunMachine(const std::string& strPortsDir, int nReady, int nDone) {
     const CResource loader = FindResource("BIN", kIdLoader);
     const auto got = pMachine->GetLoader();
     const auto pkg = pMachine->GetPackage();
-    const bool bLoader = got.size() == loader.m_nSize &&
-                         std::equal(got.begin(), got.end(), loader.m_pData);
-    const bool bPackage = pkg.size() == package.m_nSize &&
-                          std::equal(pkg.begin(), pkg.end(), package.m_pData);
+    const bool bLoader =
+        got.size() == loader.m_nSize && std::equal(got.begin(), got.end(), loader.m_pData);
+    const bool bPackage =
+        pkg.size() == package.m_nSize && std::equal(pkg.begin(), pkg.end(), package.m_pData);
     std::printf("machine: loader %s, package %s (%zu bytes), line settings %s\n",
                 bLoader ? "intact" : "WRONG", bPackage ? "intact" : "WRONG", pkg.size(),
                 pMachine->GetSettingsFaults().empty() ? "right" : "WRONG");

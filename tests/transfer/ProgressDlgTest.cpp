@@ -206,7 +206,8 @@ void ProgressDlgTest::cancelWorksWhileTheOwnerIsDisabledAndModal() {
     QVERIFY(!mainWindow.isEnabled());
 
     // Through the window system, where a blocked or disabled window would drop the click.
-    QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, {}, CentreInWindow(dlg.GetCancelButton()));
+    QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, {},
+                      CentreInWindow(dlg.GetCancelButton()));
     QCOMPARE(dlg.CheckCancel(), 1);
 }
 
@@ -218,9 +219,9 @@ void ProgressDlgTest::controlsKeepTheTemplateOrderInsideTheWindow() {
     auto* pPercent = dlg.findChild<QLabel*>("percent");
     auto* pBar = dlg.findChild<QProgressBar*>();
     QVERIFY(pMessage && pPercent && pBar);
-    for (QWidget* pControl : {static_cast<QWidget*>(pMessage), static_cast<QWidget*>(pPercent),
-                              static_cast<QWidget*>(pBar),
-                              static_cast<QWidget*>(dlg.GetCancelButton())})
+    for (QWidget* pControl :
+         {static_cast<QWidget*>(pMessage), static_cast<QWidget*>(pPercent),
+          static_cast<QWidget*>(pBar), static_cast<QWidget*>(dlg.GetCancelButton())})
         QVERIFY2(window.contains(pControl->geometry()), qPrintable(pControl->objectName()));
     QVERIFY(pMessage->geometry().bottom() < pPercent->geometry().top());
     QVERIFY(pPercent->geometry().bottom() < pBar->geometry().top());

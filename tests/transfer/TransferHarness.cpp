@@ -31,16 +31,17 @@ bool WaitUntil(const std::function<bool()>& fnDone, int nMilliseconds) {
     return true;
 }
 
-bool IsDeviceHeld(const std::string& strDevice) {
+int CountDeviceFds(const std::string& strDevice) {
+    int nCount = 0;
     std::error_code error;
     const auto device = std::filesystem::canonical(strDevice, error);
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
         std::error_code linkError;
         const auto target = std::filesystem::read_symlink(entry.path(), linkError);
         if (!linkError && (target == strDevice || (!device.empty() && target == device)))
-            return true;
+            ++nCount;
     }
-    return false;
+    return nCount;
 }
 
 CPortsHome::CPortsHome() {

@@ -1,23 +1,20 @@
 #pragma once
 // What the transfer tests share: a recorded operator and progress dialog, a clock whose pauses
-// are recorded (and shortened), a resource set with a small loader and package, and a simulated
+// are recorded (and shortened), and a simulated
 // machine in boot mode on COM1 of a private ports folder.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/Clock.h"
-#include "resources/Resources.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "transfer/ProgressSink.h"
@@ -28,6 +25,8 @@ namespace transfer_test {
 // One call the transfer made on its operator, its dialog or the clock, in order.
 struct CEvent {
     enum EKind { Create, Message, Range, Pos, Check, Destroy, CursorBegin, CursorEnd, Sleep };
+    CEvent(EKind eKind, int64_t nA = 0, int64_t nB = 0, std::string strText = {})
+        : m_eKind(eKind), m_nA(nA), m_nB(nB), m_strText(std::move(strText)) {}
     EKind m_eKind;
     int64_t m_nA = 0;
     int64_t m_nB = 0;
@@ -134,10 +133,10 @@ public:
                                                 m_fnOnPos);
     }
 
-    CancelRule m_cancelRule;                 // evaluated at each CheckCancel
+    CancelRule m_cancelRule;                   // evaluated at each CheckCancel
     std::atomic<bool> m_bPendingCancel{false}; // a Cancel pressed, not yet seen
-    std::function<void(int32_t)> m_fnOnPos;  // called at each SetPos
-    std::atomic<int> m_nAlive{0};            // dialogs that exist now
+    std::function<void(int32_t)> m_fnOnPos;    // called at each SetPos
+    std::atomic<int> m_nAlive{0};              // dialogs that exist now
     int m_nDialogs = 0;
     int m_nMessages = 0;
 
@@ -173,28 +172,6 @@ private:
     CTransferLog& m_log;
 };
 
-// The built-in set with single resources replaced or hidden.
-class CTestResources : public IResourceSet {
-public:
-    void Replace(const char* pszType, int nId, std::vector<uint8_t> data) {
-        m_replaced[{pszType, nId}] = std::move(data);
-    }
-    void Hide(const char* pszType, int nId) { m_hidden.insert({pszType, nId}); }
-    CResource Find(const char* pszType, int nId) const override {
-        const std::pair<std::string, int> key{pszType, nId};
-        if (m_hidden.count(key))
-            return {};
-        auto it = m_replaced.find(key);
-        if (it != m_replaced.end())
-            return {it->second.data(), it->second.size()};
-        return GetBuiltinResources().Find(pszType, nId);
-    }
-
-private:
-    std::map<std::pair<std::string, int>, std::vector<uint8_t>> m_replaced;
-    std::set<std::pair<std::string, int>> m_hidden;
-};
-
 // Bytes that look like nothing in particular, with the values a line could swallow or change
 // (XON, XOFF, CR, LF, 0x00, 0xFF, the boot mode's own 0x55 and 0xAA) among them.
 std::vector<uint8_t> MakeBytes(size_t nCount, uint32_t nSeed);
@@ -202,8 +179,8 @@ std::vector<uint8_t> MakeBytes(size_t nCount, uint32_t nSeed);
 // Polls until fnDone is true or nMilliseconds have passed; fnDone's last answer.
 bool WaitUntil(const std::function<bool()>& fnDone, int nMilliseconds = 5000);
 
-// True while some descriptor of this process is open on strDevice.
-bool IsDeviceHeld(const std::string& strDevice);
+// How many descriptors of this process are open on strDevice (the simulator keeps one itself).
+int CountDeviceFds(const std::string& strDevice);
 
 // A private folder and XDG_CONFIG_HOME pointing into it, so "COM1:" names the simulator's line.
 class CPortsHome {

@@ -12,6 +12,7 @@
 #include "TransferHarness.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "tests/support/ResourceOverride.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
 
@@ -37,23 +38,21 @@ public:
         m_package = MakeBytes(kPackageSize, 2);
         m_resources.Replace("BIN", kIdLoader, m_loader);
         m_resources.Replace("BIN", kIdPackage, m_package);
-        SetResourceSet(&m_resources);
         SetClock(&m_clock);
     }
 
     void TearDown() override {
         m_sim.Stop();
         SetClock(nullptr);
-        SetResourceSet(nullptr);
     }
 
     void StartMachine() {
         auto pBoot = std::make_unique<CBootMode>(m_behaviour);
         m_pBoot = pBoot.get();
-        m_pBoot->SetStallHandler([this](int nMs) { m_sim.Stall(nMs); });
         m_sim.SetBootMode(std::move(pBoot));
         ASSERT_TRUE(m_sim.Start(m_home.GetPortsDir(), 1));
         m_strDevice = m_sim.GetLink().GetDevicePath();
+        m_nSimFds = CountDeviceFds(m_strDevice);
     }
 
     int Run() {
@@ -91,7 +90,7 @@ public:
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back().m_eKind, CEvent::Destroy);
         EXPECT_EQ(m_op.m_nMessages, 0);
-        EXPECT_FALSE(IsDeviceHeld(m_strDevice)) << "port left open";
+        EXPECT_EQ(CountDeviceFds(m_strDevice), bLinkUp ? m_nSimFds : 0) << "port left open";
         if (bLinkUp) {
             CSerialPort port;
             EXPECT_EQ(port.Open(kPort, 9600, "N81"), 1) << "port not free after the run";
@@ -105,7 +104,7 @@ public:
     CTransferLog m_log;
     CPauseClock m_clock;
     CRecordingOperator m_op;
-    CTestResources m_resources;
+    CResourceOverride m_resources;
     std::vector<uint8_t> m_loader;
     std::vector<uint8_t> m_package;
     CBootMode::CBehaviour m_behaviour;
@@ -116,9 +115,12 @@ public:
     std::unique_ptr<CPackageFile> m_pFile;
     bool m_bTimedOut = false;
     int m_nHeldFd = -1;
+    int m_nSimFds = 0;
 };
 
-int64_t LoaderUnits() { return kLoaderWeight * static_cast<int64_t>(kLoaderSize); }
+int64_t LoaderUnits() {
+    return kLoaderWeight * static_cast<int64_t>(kLoaderSize);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Runs that succeed: the package from a file or built in, of the sizes where pieces change.
@@ -128,6 +130,10 @@ struct CSendCase {
     bool m_bFile;
     int m_nSize; // -1: the built-in package is missing
 };
+
+void PrintTo(const CSendCase& c, std::ostream* pOut) {
+    *pOut << c.m_pszName;
+}
 
 class TransferSendTest : public TransferTest, public ::testing::WithParamInterface<CSendCase> {};
 
@@ -153,8 +159,9 @@ TEST_P(TransferSendTest, LoaderAndPackageArriveUnchangedWithTheirProgress) {
     EXPECT_EQ(m_pBoot->GetPackage(), data);
     EXPECT_EQ(m_pBoot->GetSettingsFaults(), std::vector<std::string>{});
     EXPECT_GT(m_pBoot->GetLoaderChecks(), 0);
-    if (!data.empty())
+    if (!data.empty()) {
         EXPECT_GT(m_pBoot->GetPackageChecks(), 0);
+    }
 
     const int64_t nSize = int64_t(data.size());
     const auto messages = m_log.Of(CEvent::Message);
@@ -203,16 +210,16 @@ TEST_P(TransferSendTest, LoaderAndPackageArriveUnchangedWithTheirProgress) {
     EXPECT_EQ(strAfterLastPause, "5001000[1000]");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, TransferSendTest,
-    ::testing::Values(CSendCase{"EmptyFile", true, 0}, CSendCase{"FileOfOneByte", true, 1},
-                      CSendCase{"FileOfOnePiece", true, 256},
-                      CSendCase{"FileOfTwoFullPieces", true, 512},
-                      CSendCase{"FileWithShortLastPiece", true, 600},
-                      CSendCase{"BuiltinOfTwoFullPieces", false, 512},
-                      CSendCase{"BuiltinWithShortLastPiece", false, 600},
-                      CSendCase{"BuiltinMissing", false, -1}),
-    [](const auto& info) { return std::string(info.param.m_pszName); });
+INSTANTIATE_TEST_SUITE_P(Sizes, TransferSendTest,
+                         ::testing::Values(CSendCase{"EmptyFile", true, 0},
+                                           CSendCase{"FileOfOneByte", true, 1},
+                                           CSendCase{"FileOfOnePiece", true, 256},
+                                           CSendCase{"FileOfTwoFullPieces", true, 512},
+                                           CSendCase{"FileWithShortLastPiece", true, 600},
+                                           CSendCase{"BuiltinOfTwoFullPieces", false, 512},
+                                           CSendCase{"BuiltinWithShortLastPiece", false, 600},
+                                           CSendCase{"BuiltinMissing", false, -1}),
+                         [](const auto& info) { return std::string(info.param.m_pszName); });
 
 // ---------------------------------------------------------------------------------------------
 // Runs that fail: each ends with 0 and the same clean-up, wherever it was left.
@@ -223,6 +230,10 @@ struct CFaultCase {
     std::function<void(TransferTest&)> m_fnCheck; // where the run stopped
     bool m_bLinkStaysUp = true;
 };
+
+void PrintTo(const CFaultCase& c, std::ostream* pOut) {
+    *pOut << c.m_pszName;
+}
 
 class TransferFaultTest : public TransferTest, public ::testing::WithParamInterface<CFaultCase> {};
 
@@ -272,7 +283,11 @@ void NothingSent(TransferTest& t) {
 }
 
 const CFaultCase kFaultCases[] = {
-    {"PortAbsent", [](TransferTest& t) { t.StartMachine(); t.m_home.MakeAbsent(1); },
+    {"PortAbsent",
+     [](TransferTest& t) {
+         t.StartMachine();
+         t.m_home.MakeAbsent(1);
+     },
      [](TransferTest& t) {
          NothingSent(t);
          t.m_home.Relink(1, t.m_strDevice);
@@ -374,8 +389,7 @@ const CFaultCase kFaultCases[] = {
      StoppedAt(Stage::Package, kLoaderSize, 256)},
     {"FileFailsToRead",
      // Reading this file at its start fails with EIO: nothing is mapped at address 0.
-     [](TransferTest& t) { t.OpenFile("/proc/self/mem"); },
-     StoppedAt(Stage::Package, kLoaderSize)},
+     [](TransferTest& t) { t.OpenFile("/proc/self/mem"); }, StoppedAt(Stage::Package, kLoaderSize)},
     {"HangUpDuringLoader", Machine([](Behaviour& b) { b.m_nHangUpAtLoaderByte = 3; }),
      StoppedAt(Stage::HungUp, 3), false},
     {"HangUpDuringPackage", Machine([](Behaviour& b) { b.m_nHangUpAtPackageByte = 300; }),
@@ -408,6 +422,20 @@ TEST_F(TransferTest, CancelDuringTheLastBuiltinPieceIsNotSeen) {
 
     EXPECT_EQ(Run(), 1);
     EXPECT_TRUE(m_op.m_bPendingCancel) << "a cancel check followed the last piece";
+    WaitUntil([&] { return PackageReceived() >= kPackageSize; });
+    EXPECT_EQ(m_pBoot->GetPackage(), m_package);
+    ExpectCleanEnd(true);
+}
+
+TEST_F(TransferTest, AFlowControlPauseShorterThanTheWriteLimitIsWaitedOut) {
+    m_behaviour.m_nStallAtPackageByte = 100;
+    m_behaviour.m_nStallMs = 1500;
+    StartMachine();
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(), 1);
+    // The machine really held the writes off meanwhile.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
     WaitUntil([&] { return PackageReceived() >= kPackageSize; });
     EXPECT_EQ(m_pBoot->GetPackage(), m_package);
     ExpectCleanEnd(true);

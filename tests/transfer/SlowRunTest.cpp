@@ -1,5 +1,6 @@
-// The whole transfer with the built-in loader and package through the simulated machine, the
-// real progress dialog and the real pauses. The line's wire time makes it last about 40 s.
+// The transfer through the simulated machine with the real progress dialog and the real pauses,
+// where the line's own time makes a run long: the whole built-in loader and package (about
+// 40 s), and a machine that holds the line longer than a write may wait (about 10 s).
 #include <QPointer>
 #include <QtTest>
 
@@ -8,6 +9,8 @@
 
 #include "TransferHarness.h"
 #include "resources/Resources.h"
+#include "serial/SerialPort.h"
+#include "tests/support/ResourceOverride.h"
 #include "transfer/ProgressDlg.h"
 #include "transfer/Transfer.h"
 
@@ -71,13 +74,14 @@ std::vector<uint8_t> Bytes(const CResource& res) {
 
 } // namespace
 
-class WholeRunTest : public QObject {
+class SlowRunTest : public QObject {
     Q_OBJECT
 private slots:
     void builtInLoaderAndPackageReachTheMachine();
+    void aLineHeldLongerThanTheWriteLimitFailsTheRun();
 };
 
-void WholeRunTest::builtInLoaderAndPackageReachTheMachine() {
+void SlowRunTest::builtInLoaderAndPackageReachTheMachine() {
     const CResource loader = FindResource("BIN", kIdLoader);
     const CResource package = FindResource("BIN", kIdPackage);
     QVERIFY(loader && package);
@@ -121,5 +125,36 @@ void WholeRunTest::builtInLoaderAndPackageReachTheMachine() {
     sim.Stop();
 }
 
-QTEST_MAIN(WholeRunTest)
-#include "WholeRunTest.moc"
+void SlowRunTest::aLineHeldLongerThanTheWriteLimitFailsTheRun() {
+    // Without this the run would return 1 with most of the package dropped.
+    CResourceOverride resources;
+    resources.Replace("BIN", kIdLoader, MakeBytes(16, 1));
+    resources.Replace("BIN", kIdPackage, MakeBytes(2000, 2));
+
+    CPortsHome home;
+    CMachineSim sim;
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_nStallAtPackageByte = 0;
+    behaviour.m_nStallMs = 13000;
+    auto pBoot = std::make_unique<CBootMode>(behaviour);
+    CBootMode* pMachine = pBoot.get();
+    sim.SetBootMode(std::move(pBoot));
+    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    const std::string strDevice = sim.GetLink().GetDevicePath();
+    const int nSimFds = CountDeviceFds(strDevice);
+
+    QWidget mainWindow;
+    mainWindow.show();
+    CWindowOperator op(&mainWindow);
+    QCOMPARE(TransferFirmware("COM1:", nullptr, op), 0);
+    QVERIFY(mainWindow.isEnabled());
+    QCOMPARE(CountDeviceFds(strDevice), nSimFds);
+    QVERIFY(pMachine->GetPackage().size() < 2000);
+    CSerialPort port;
+    QCOMPARE(port.Open("COM1:", 9600, "N81"), 1);
+    port.Close();
+    sim.Stop();
+}
+
+QTEST_MAIN(SlowRunTest)
+#include "SlowRunTest.moc"
