@@ -51,6 +51,11 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     if (bytes.empty() || m_eStage == EStage::HungUp)
         return;
     CheckSettings(link, m_eStage == EStage::Package);
+    if (m_behaviour.m_bPaced) {
+        m_arrival = std::chrono::steady_clock::now();
+        m_byteTime = std::chrono::nanoseconds(int64_t(10) * 1000000000 /
+                                              std::max<uint32_t>(link.GetBaud(), 1));
+    }
 
     bool bStop = false;
     for (uint8_t nByte : bytes) {
@@ -88,8 +93,23 @@ bool CBootMode::IsSilent() const {
 }
 
 void CBootMode::Answer(CPtyLink& link, int nByte) {
-    if (nByte >= 0 && !IsSilent())
-        link.Send(static_cast<uint8_t>(nByte));
+    if (nByte >= 0 && !IsSilent()) {
+        const uint8_t nAnswer = static_cast<uint8_t>(nByte);
+        Send(link, &nAnswer, 1);
+    }
+}
+
+void CBootMode::Send(CPtyLink& link, const uint8_t* pBytes, size_t nCount) {
+    if (!m_behaviour.m_bPaced) {
+        link.Send(pBytes, nCount);
+        return;
+    }
+    for (size_t i = 0; i < nCount; ++i) {
+        const auto due = std::max(m_arrival + 2 * m_byteTime, m_lastDue + m_byteTime);
+        std::this_thread::sleep_until(due);
+        m_lastDue = due;
+        link.Send(pBytes[i]);
+    }
 }
 
 void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
@@ -102,7 +122,7 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
         if (!IsSilent()) {
             const std::vector<uint8_t> answers(std::max(1, m_behaviour.m_nSyncAnswers),
                                                static_cast<uint8_t>(m_behaviour.m_nSyncAnswer));
-            link.Send(answers.data(), answers.size());
+            Send(link, answers.data(), answers.size());
         }
         m_eStage = EStage::BitRate;
         return;
@@ -124,7 +144,8 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
         Answer(link, m_behaviour.m_nWrongLengthEcho == 1 ? nByte ^ 0xFF : nByte);
         m_nLoaderLength = (m_nLengthHigh << 8) | nByte;
         if (!m_behaviour.m_noiseAfterLength.empty() && !IsSilent())
-            link.Send(m_behaviour.m_noiseAfterLength.data(), m_behaviour.m_noiseAfterLength.size());
+            Send(link, m_behaviour.m_noiseAfterLength.data(),
+                 m_behaviour.m_noiseAfterLength.size());
         m_eStage = EStage::Loader;
         return;
     case EStage::Loader: {

@@ -4,6 +4,8 @@
 // answers 0xAA when the loader is complete, and then takes the package the started loader
 // receives at 38400 baud. It checks the line settings of each phase and keeps what it received,
 // and plays the faults a test asks for.
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -45,6 +47,10 @@ public:
         // stops reading and holds the program's output off, as a low CTS would.
         int m_nStallAtPackageByte = -1;
         int m_nStallMs = 0;
+        // Answers take as long as on a cable at the line's baud: each reaches the program no
+        // sooner than two byte times after the byte it answers was written (that byte's wire
+        // time, then its own), one byte time apart. A pseudo-terminal alone delivers at once.
+        bool m_bPaced = false;
     };
 
     CBootMode() = default;
@@ -67,6 +73,7 @@ public:
 private:
     void CheckSettings(CPtyLink& link, bool bPackage);
     void Answer(CPtyLink& link, int nByte);
+    void Send(CPtyLink& link, const uint8_t* pBytes, size_t nCount);
     bool IsSilent() const;
     void TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop);
     static void HoldLine(CPtyLink& link, int nMilliseconds);
@@ -83,4 +90,7 @@ private:
     std::vector<std::string> m_settingsFaults;
     int m_nLoaderChecks = 0;
     int m_nPackageChecks = 0;
+    std::chrono::steady_clock::time_point m_arrival; // when the bytes in hand arrived
+    std::chrono::steady_clock::time_point m_lastDue; // when the last answer reached the program
+    std::chrono::nanoseconds m_byteTime{0};
 };

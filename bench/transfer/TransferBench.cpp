@@ -83,7 +83,9 @@ private:
 // The machine's side: runs until the parent writes to the pipe, then reports what it received.
 int RunMachine(const std::string& strPortsDir, int nReady, int nDone) {
     CMachineSim sim;
-    auto pBoot = std::make_unique<CBootMode>();
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_bPaced = true;
+    auto pBoot = std::make_unique<CBootMode>(behaviour);
     CBootMode* pMachine = pBoot.get();
     sim.SetBootMode(std::move(pBoot));
     if (!sim.Start(strPortsDir, 1))
