@@ -419,6 +419,12 @@ const CFaultCase kFaultCases[] = {
      StoppedAt(Stage::HungUp, 3), false},
     {"HangUpDuringPackage", Machine([](Behaviour& b) { b.m_nHangUpAtPackageByte = 300; }),
      StoppedAt(Stage::HungUp, kLoaderSize, 300), false},
+    {"HangUpDuringPackageFromFile",
+     [](TransferTest& t) {
+         t.m_behaviour.m_nHangUpAtPackageByte = 300;
+         t.UseFile(t.m_package);
+     },
+     StoppedAt(Stage::HungUp, kLoaderSize, 300), false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Failures, TransferFaultTest, ::testing::ValuesIn(kFaultCases),
