@@ -75,6 +75,15 @@ public:
             .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
         OpenFile(m_strFile);
     }
+    // A file of that length that takes no room on disk.
+    void UseSparseFile(int64_t nLength) {
+        m_strFile = m_home.GetPortsDir() + "/../huge.ufw";
+        const int nFd = ::open(m_strFile.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(nFd, 0);
+        ASSERT_EQ(::ftruncate(nFd, nLength), 0);
+        ::close(nFd);
+        OpenFile(m_strFile);
+    }
     void OpenFile(const std::string& strPath) {
         m_pFile = std::make_unique<CPackageFile>();
         ASSERT_EQ(m_pFile->Open(strPath), 1) << strPath;
@@ -311,6 +320,11 @@ const CFaultCase kFaultCases[] = {
          NothingSent(t);
          ::close(t.m_nHeldFd);
      }},
+    {"PackageBeyond32Bits", [](TransferTest& t) { t.UseSparseFile(int64_t(1) << 31); },
+     NothingSent},
+    {"PackageAndLoaderBeyond32Bits",
+     // Alone the package fits; with the loader's weight the last position would not.
+     [](TransferTest& t) { t.UseSparseFile(int64_t(INT32_MAX) - LoaderUnits() + 1); }, NothingSent},
     {"LoaderMissing", [](TransferTest& t) { t.m_resources.Hide("BIN", kIdLoader); }, NothingSent},
     {"LoaderEmpty", [](TransferTest& t) { t.m_resources.Replace("BIN", kIdLoader, {}); },
      NothingSent},
