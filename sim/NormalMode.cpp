@@ -37,6 +37,7 @@ std::vector<uint8_t> CNormalMode::AnswerBytes(const CNormalModeConfig& config) {
     switch (config.m_eFault) {
     case ENormalFault::None:
     case ENormalFault::Split:
+    case ENormalFault::Trickle:
         break;
     case ENormalFault::Silent:
         bytes.clear();
@@ -89,6 +90,13 @@ void CNormalMode::Answer(CPtyLink& link) {
         link.Send(bytes.data(), 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(config.m_nSplitPauseMs));
         link.Send(bytes.data() + 1, bytes.size() - 1);
+        return;
+    }
+    if (config.m_eFault == ENormalFault::Trickle) {
+        for (uint8_t nByte : bytes) {
+            link.Send(nByte);
+            std::this_thread::sleep_for(std::chrono::milliseconds(config.m_nSplitPauseMs));
+        }
         return;
     }
     link.Send(bytes.data(), bytes.size());

@@ -18,12 +18,13 @@ enum class ENormalFault {
     NoTerminator, // the reply without its ';'
     Long,         // 300 bytes without a ';', starting with the reply
     Garbage,      // noise: bytes without space, ';' or zero
+    Trickle,      // the reply one byte at a time, a pause after each
 };
 
 struct CNormalModeConfig {
     std::string m_strReply = "V250 TVK-50;";
     ENormalFault m_eFault = ENormalFault::None;
-    int m_nSplitPauseMs = 200;
+    int m_nSplitPauseMs = 200; // the pause of Split and Trickle
 };
 
 class CNormalMode : public IMachineMode {
@@ -56,7 +57,8 @@ private:
 };
 
 // What machine-sim puts on one port: "machine" (the default reply), "silent", "absent", "split",
-// "noterm", "long", "garbage", or "reply:TEXT" (TEXT sent as it is, e.g. "reply:V250 XYZ-1;").
+// "noterm", "long", "garbage", "trickle", or "reply:TEXT" (TEXT sent as it is, e.g. "reply:V250
+// XYZ-1;").
 struct CPortSpec {
     bool m_bAbsent = false;
     CNormalModeConfig m_config;
