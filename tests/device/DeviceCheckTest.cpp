@@ -292,7 +292,7 @@ TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
         double m_dMaxSeconds;
     } cases[] = {
         {"absent COM1 skipped at once", "absent", ENormalFault::None, ENormalFault::None,
-         "COM2:", 1.6},
+         "COM2:", 1.4},
         {"unknown model on COM1", "V100 XYZ-9;", ENormalFault::None, ENormalFault::None,
          "COM2:", 2.6},
         {"garbage on COM1", "", ENormalFault::Garbage, ENormalFault::None, "COM2:", 2.6},
@@ -316,8 +316,9 @@ TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
         EXPECT_TRUE(DiscoverPort(state, op));
         EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), c.m_dMaxSeconds);
         EXPECT_EQ(state.m_strPort, c.m_pszPort);
-        if (pCom1)
+        if (pCom1) {
             EXPECT_EQ(pCom1->GetQueryCount(), 1);
+        }
         EXPECT_EQ(com2.GetQueryCount(), std::string(c.m_pszPort) == "COM2:" ? 1 : 0);
         EXPECT_TRUE(op.m_dialogPresets.empty());
         EXPECT_TRUE(op.m_messages.empty());
