@@ -351,11 +351,11 @@ const CBoard& Board(EFamily family) {
         b.m_jack = QRectF(212, 112, 32, 20);
         b.m_led = QPointF(198, 22);
         b.m_jumper[kJ9] = QRectF(160, 84, 20, 10);
-        b.m_jumper[kJ10] = QRectF(160, 104, 20, 10);
+        b.m_jumper[kJ10] = QRectF(160, 108, 20, 10);
         b.m_jumper[kJ1] = QRectF(26, 112, 20, 10);
         b.m_jumper[kJ2] = QRectF(26, 134, 20, 10);
         b.m_silk[kJ9] = QPointF(183, 84);
-        b.m_silk[kJ10] = QPointF(183, 104);
+        b.m_silk[kJ10] = QPointF(183, 108);
         b.m_silk[kJ1] = QPointF(49, 112);
         b.m_silk[kJ2] = QPointF(49, 134);
         b.m_markLabel[kJ9] = QPointF(150, 52);
@@ -368,7 +368,7 @@ const CBoard& Board(EFamily family) {
                       {{138, 66}, {150, 66}},
                       {{196, 29}, {200, 60}, {208, 60}},
                       {{138, 90}, {160, 89}},
-                      {{138, 96}, {150, 96}, {150, 109}, {160, 109}},
+                      {{138, 96}, {150, 96}, {150, 113}, {160, 113}},
                       {{86, 90}, {60, 90}, {46, 112}},
                       {{86, 100}, {66, 100}, {66, 139}, {46, 139}},
                       {{168, 36}, {168, 50}, {138, 60}},
