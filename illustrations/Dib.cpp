@@ -51,7 +51,9 @@ QImage LimitToPalette(const QImage& image, const QVector<QRgb>& palette) {
 
 } // namespace
 
-CDib::~CDib() { Free(); }
+CDib::~CDib() {
+    Free();
+}
 
 void CDib::Free() {
     m_palette.clear();
@@ -81,7 +83,9 @@ int CDib::Attach(const QImage& image) {
     return CreatePaletteFromDib(m_palette);
 }
 
-QSize CDib::GetSize() const { return m_image.isNull() ? QSize(0, 0) : m_image.size(); }
+QSize CDib::GetSize() const {
+    return m_image.isNull() ? QSize(0, 0) : m_image.size();
+}
 
 int CDib::GetColorTable(QRgb* pColors, int nMax) const {
     if (m_image.isNull() || m_image.depth() > 8 || !pColors || nMax <= 0)

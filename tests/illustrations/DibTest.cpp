@@ -182,8 +182,7 @@ private slots:
         QPainter painter(&target);
         QCOMPARE(dib.Draw(painter), 1);
         painter.end();
-        QCOMPARE(target.copy(0, 0, 256, 192),
-                 dib.GetImage().convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(target.copy(0, 0, 256, 192), dib.GetImage().convertToFormat(QImage::Format_RGB32));
         QCOMPARE(target.pixel(256, 0), kSentinel);
         QCOMPARE(target.pixel(0, 192), kSentinel);
     }

@@ -45,12 +45,12 @@ struct CFamilyLook {
 };
 
 const CFamilyLook& Look(EFamily family) {
-    static const CFamilyLook milling{
-        {0x3E, 0x64, 0x89}, {0x6F, 0x93, 0xB8}, {0x27, 0x42, 0x5F}, {0x2B, 0x7A, 0x3A},
-        {0x1C, 0x56, 0x28}, {0x4A, 0x9A, 0x58}, "TVK-35/50",         "MILLING MACHINE"};
-    static const CFamilyLook scanner{
-        {0xD3, 0xC2, 0x96}, {0xEC, 0xE2, 0xC6}, {0x9E, 0x8C, 0x62}, {0x23, 0x5A, 0x9E},
-        {0x16, 0x3C, 0x6E}, {0x4C, 0x80, 0xC4}, "NRP-7/70",          "3D SCANNER"};
+    static const CFamilyLook milling{{0x3E, 0x64, 0x89}, {0x6F, 0x93, 0xB8}, {0x27, 0x42, 0x5F},
+                                     {0x2B, 0x7A, 0x3A}, {0x1C, 0x56, 0x28}, {0x4A, 0x9A, 0x58},
+                                     "TVK-35/50",        "MILLING MACHINE"};
+    static const CFamilyLook scanner{{0xD3, 0xC2, 0x96}, {0xEC, 0xE2, 0xC6}, {0x9E, 0x8C, 0x62},
+                                     {0x23, 0x5A, 0x9E}, {0x16, 0x3C, 0x6E}, {0x4C, 0x80, 0xC4},
+                                     "NRP-7/70",         "3D SCANNER"};
     return family == EFamily::Milling ? milling : scanner;
 }
 
@@ -106,8 +106,7 @@ public:
         qreal h = line.isValid() ? width / 2 : 0;
         m_p.drawRoundedRect(r.adjusted(h, h, -h, -h), radius, radius);
     }
-    void Ellipse(const QRectF& r, const QColor& fill, const QColor& line = kLine,
-                 qreal width = 1) {
+    void Ellipse(const QRectF& r, const QColor& fill, const QColor& line = kLine, qreal width = 1) {
         m_p.setPen(line.isValid() ? QPen(line, width) : QPen(Qt::NoPen));
         m_p.setBrush(fill.isValid() ? QBrush(fill) : QBrush(Qt::NoBrush));
         m_p.drawEllipse(r);
@@ -200,8 +199,8 @@ public:
         QPointF base = b - d * head;
         qreal hw = width / 2, hh = head * 0.75;
         QPolygonF poly;
-        poly << a + n * hw << base + n * hw << base + n * hh << b << base - n * hh
-             << base - n * hw << a - n * hw;
+        poly << a + n * hw << base + n * hw << base + n * hh << b << base - n * hh << base - n * hw
+             << a - n * hw;
         Poly(poly, color, kLine, 1);
     }
 
@@ -237,7 +236,9 @@ void Badge(CSketch& s, EFamily family, const QString& view) {
 
 // ---- the machines, front elevation, in a 150 x 120 frame ----
 
-void MillingMachine(CSketch& s, const CFamilyLook& look, bool bWorkpiece = true) {
+// bTooling: a cutter in the spindle and a workpiece on the table; without it the table is free
+// for the scan unit.
+void MillingMachine(CSketch& s, const CFamilyLook& look, bool bTooling = true) {
     // base
     s.Box(QRectF(0, 100, 150, 20), look.m_body);
     s.Box(QRectF(1, 101, 148, 3), look.m_bodyLight, QColor());
@@ -250,7 +251,7 @@ void MillingMachine(CSketch& s, const CFamilyLook& look, bool bWorkpiece = true)
     s.Box(QRectF(28, 90, 94, 10), kMetal);
     for (int x = 40; x < 120; x += 18)
         s.Box(QRectF(x, 92, 4, 6), kMetalDark, QColor());
-    if (bWorkpiece)
+    if (bTooling)
         s.Box(QRectF(48, 80, 54, 10), QColor(0xE2, 0xC2, 0x86));
     // beam with its guide rail
     s.Box(QRectF(4, 18, 142, 16), look.m_body);
@@ -262,8 +263,9 @@ void MillingMachine(CSketch& s, const CFamilyLook& look, bool bWorkpiece = true)
         s.Line(QPointF(64, y + 0.5), QPointF(86, y + 0.5), kMetalDark);
     // spindle, collet and cutter
     s.Box(QRectF(69, 54, 12, 10), kMetalDark);
-    s.Poly(QPolygonF({QPointF(70, 64), QPointF(80, 64), QPointF(78, 69), QPointF(72, 69)}),
-           kMetal);
+    s.Poly(QPolygonF({QPointF(70, 64), QPointF(80, 64), QPointF(78, 69), QPointF(72, 69)}), kMetal);
+    if (!bTooling)
+        return;
     s.Box(QRectF(73, 69, 4, 7), kMetalLight);
     s.Poly(QPolygonF({QPointF(73, 76), QPointF(77, 76), QPointF(75, 80)}), kMetalLight);
 }
@@ -450,8 +452,8 @@ void Header(CSketch& s, const QRectF& r, bool bCapped) {
     if (bCapped) {
         QRectF cap = r.adjusted(-1, -2, 1, 2);
         s.Round(cap, 1.5, QColor(0x30, 0x30, 0x34), kBlack);
-        s.Box(QRectF(cap.left() + 2, cap.top() + 2, cap.width() - 4, 2),
-              QColor(0x6A, 0x6A, 0x70), QColor());
+        s.Box(QRectF(cap.left() + 2, cap.top() + 2, cap.width() - 4, 2), QColor(0x6A, 0x6A, 0x70),
+              QColor());
     }
 }
 
@@ -462,11 +464,11 @@ void Db9Socket(CSketch& s, const QRectF& r) {
                      d.bottomLeft()});
     s.Poly(shape, kChip, kBlack);
     for (int i = 0; i < 5; ++i)
-        s.Ellipse(QRectF(d.left() + 2, d.top() + 3 + i * (d.height() - 6) / 4.5, 2.5, 2.5),
-                  kGold, QColor());
+        s.Ellipse(QRectF(d.left() + 2, d.top() + 3 + i * (d.height() - 6) / 4.5, 2.5, 2.5), kGold,
+                  QColor());
     for (int i = 0; i < 4; ++i)
-        s.Ellipse(QRectF(d.right() - 5, d.top() + 5 + i * (d.height() - 8) / 3.6, 2.5, 2.5),
-                  kGold, QColor());
+        s.Ellipse(QRectF(d.right() - 5, d.top() + 5 + i * (d.height() - 8) / 3.6, 2.5, 2.5), kGold,
+                  QColor());
 }
 
 void DcJack(CSketch& s, const QRectF& r) {
@@ -483,11 +485,11 @@ void PowerSwitch(CSketch& s, const QRectF& r, bool bLabels) {
     QRectF rocker = r.adjusted(3, 3, -3, -3);
     s.Box(QRectF(rocker.left(), rocker.top(), rocker.width() / 2, rocker.height()),
           QColor(0x50, 0x50, 0x54), QColor());
-    s.Box(QRectF(rocker.center().x(), rocker.top(), rocker.width() / 2, rocker.height()),
-          kWhite, kLine);
+    s.Box(QRectF(rocker.center().x(), rocker.top(), rocker.width() / 2, rocker.height()), kWhite,
+          kLine);
     if (bLabels)
-        s.Text(QRectF(rocker.center().x(), rocker.top(), rocker.width() / 2, rocker.height()),
-               "I", kLine, 9);
+        s.Text(QRectF(rocker.center().x(), rocker.top(), rocker.width() / 2, rocker.height()), "I",
+               kLine, 9);
 }
 
 struct CBoardState {
@@ -538,7 +540,9 @@ void MainBoard(CSketch& s, EFamily family, QPointF origin, qreal scale, const CB
     s.P().restore();
 }
 
-QPointF BoardPoint(QPointF origin, qreal scale, QPointF p) { return origin + p * scale; }
+QPointF BoardPoint(QPointF origin, qreal scale, QPointF p) {
+    return origin + p * scale;
+}
 QRectF BoardRect(QPointF origin, qreal scale, const QRectF& r) {
     return QRectF(origin + r.topLeft() * scale, r.size() * scale);
 }
@@ -568,8 +572,8 @@ QImage MachineWithScanUnit() {
               QColor());
     s.Arrow(QPointF(180, 96), QPointF(152, 120), kOrange, 6, 10);
     s.Callout(QPointF(150, 124), QPointF(172, 80), "SCAN UNIT", ELabel::Note, 10);
-    s.Callout(QPointF(82, 56), QPointF(4, 30), "MACHINE", ELabel::Plain, 10);
-    s.Label(QPointF(2, 2), "PUT THE SCAN UNIT ON THE MACHINE", ELabel::Dark, 9);
+    s.Callout(QPointF(82, 56), QPointF(4, 24), "MACHINE", ELabel::Plain, 10);
+    s.Label(QPointF(2, 2), "ALL MODELS  FRONT VIEW", ELabel::Dark, 9);
     return image;
 }
 
@@ -645,7 +649,8 @@ QImage RearView(EFamily family, ECables cables) {
         // the rear cover, set aside
         QPolygonF cover({QPointF(196, 96), QPointF(248, 88), QPointF(252, 176), QPointF(200, 182)});
         s.Poly(cover, look.m_bodyLight, kLine, 1.5);
-        for (QPointF c : {QPointF(202, 100), QPointF(242, 94), QPointF(245, 170), QPointF(205, 175)})
+        for (QPointF c :
+             {QPointF(202, 100), QPointF(242, 94), QPointF(245, 170), QPointF(205, 175)})
             s.Ellipse(QRectF(c - QPointF(2, 2), QSizeF(4, 4)), kMetal, kLine);
         s.Callout(QPointF(222, 132), QPointF(184, 62), "REAR COVER", ELabel::Plain, 9);
         s.Callout(BoardPoint(origin, scale, b.m_cpu.center()), QPointF(100, 62), "MAIN BOARD",

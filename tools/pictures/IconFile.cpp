@@ -6,7 +6,9 @@
 
 namespace {
 
-uint32_t RowBytes(int nWidth, int nBits) { return static_cast<uint32_t>((nWidth * nBits + 31) / 32 * 4); }
+uint32_t RowBytes(int nWidth, int nBits) {
+    return static_cast<uint32_t>((nWidth * nBits + 31) / 32 * 4);
+}
 
 std::vector<uint8_t> ImageBytes(const CIconImage& image) {
     const CIndexedPicture& pic = image.m_picture;
@@ -58,9 +60,9 @@ std::vector<uint8_t> MakeIconFile(const std::vector<CIconImage>& images) {
     for (const CIconImage& image : images) {
         const CIndexedPicture& pic = image.m_picture;
         const size_t nPixels = static_cast<size_t>(pic.m_nWidth) * pic.m_nHeight;
-        if (pic.m_nWidth <= 0 || pic.m_nWidth > 256 || pic.m_nHeight <= 0 ||
-            pic.m_nHeight > 256 || pic.m_indices.size() != nPixels ||
-            image.m_transparent.size() != nPixels || pic.m_colors.size() > 16)
+        if (pic.m_nWidth <= 0 || pic.m_nWidth > 256 || pic.m_nHeight <= 0 || pic.m_nHeight > 256 ||
+            pic.m_indices.size() != nPixels || image.m_transparent.size() != nPixels ||
+            pic.m_colors.size() > 16)
             throw std::invalid_argument("icon image does not fit a 16-colour icon");
         for (uint8_t index : pic.m_indices) {
             if (index >= 16)

@@ -19,7 +19,9 @@ CIndexedPicture MakeStepPicture(int nId) {
     return QuantizeTo256(pixels.data(), image.width(), image.height());
 }
 
-std::vector<uint8_t> MakeStepPictureFile(int nId) { return MakeRle8Bmp(MakeStepPicture(nId)); }
+std::vector<uint8_t> MakeStepPictureFile(int nId) {
+    return MakeRle8Bmp(MakeStepPicture(nId));
+}
 
 namespace {
 
@@ -110,6 +112,10 @@ CIconImage Icon16() {
 
 } // namespace
 
-std::vector<CIconImage> MakeIconImages() { return {Icon32(), Icon16()}; }
+std::vector<CIconImage> MakeIconImages() {
+    return {Icon32(), Icon16()};
+}
 
-std::vector<uint8_t> MakeProgramIconFile() { return MakeIconFile(MakeIconImages()); }
+std::vector<uint8_t> MakeProgramIconFile() {
+    return MakeIconFile(MakeIconImages());
+}

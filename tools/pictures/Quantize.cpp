@@ -18,7 +18,9 @@ struct CColorCount {
     uint32_t m_nCount;
 };
 
-int Channel(uint32_t rgb, int c) { return static_cast<int>((rgb >> (16 - 8 * c)) & 0xFF); }
+int Channel(uint32_t rgb, int c) {
+    return static_cast<int>((rgb >> (16 - 8 * c)) & 0xFF);
+}
 
 struct CBox {
     std::vector<CColorCount> m_colors;
@@ -126,10 +128,9 @@ CIndexedPicture QuantizeTo256(const uint32_t* pPixels, int nWidth, int nHeight) 
     std::vector<CColorCount> byCount;
     for (const auto& [rgb, n] : histogram)
         byCount.push_back({rgb, n});
-    std::stable_sort(byCount.begin(), byCount.end(),
-                     [](const CColorCount& a, const CColorCount& b) {
-                         return a.m_nCount > b.m_nCount;
-                     });
+    std::stable_sort(
+        byCount.begin(), byCount.end(),
+        [](const CColorCount& a, const CColorCount& b) { return a.m_nCount > b.m_nCount; });
 
     std::vector<uint32_t>& palette = picture.m_colors;
     if (byCount.size() <= kMaxColors) {

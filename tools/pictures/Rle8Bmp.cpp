@@ -59,9 +59,8 @@ std::vector<uint8_t> EncodeRle8Row(const uint8_t* pRow, int nWidth) {
 std::vector<uint8_t> EncodeRle8(const CIndexedPicture& picture) {
     std::vector<uint8_t> out;
     for (int y = picture.m_nHeight - 1; y >= 0; --y) {
-        std::vector<uint8_t> row =
-            EncodeRle8Row(&picture.m_indices[static_cast<size_t>(y) * picture.m_nWidth],
-                          picture.m_nWidth);
+        std::vector<uint8_t> row = EncodeRle8Row(
+            &picture.m_indices[static_cast<size_t>(y) * picture.m_nWidth], picture.m_nWidth);
         out.insert(out.end(), row.begin(), row.end());
         out.push_back(0);
         out.push_back(0);

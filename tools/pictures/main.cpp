@@ -4,10 +4,10 @@
 //                                        all eleven pictures and the icon on one sheet, read back
 //                                        through Qt's BMP and ICO readers (from DIR: the files
 //                                        there, e.g. a real release's pictures)
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
-#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -23,8 +23,8 @@ constexpr int kIdIcon = 128;
 bool WriteFile(const QString& path, const std::vector<uint8_t>& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
         !file.flush()) {
         std::fprintf(stderr, "make-pictures: cannot write %s: %s\n", qPrintable(path),
                      qPrintable(file.errorString()));
@@ -74,14 +74,13 @@ int WriteContactSheet(const QString& png, int nScale, const QString& from, const
     font.setBold(true);
     p.setFont(font);
     for (int i = 0; i < ids.size(); ++i) {
-        QRect cell(nGap + (i % nColumns) * (cw + nGap), nGap + (i / nColumns) * (ch + nCaption + nGap),
-                   cw, ch);
+        QRect cell(nGap + (i % nColumns) * (cw + nGap),
+                   nGap + (i / nColumns) * (ch + nCaption + nGap), cw, ch);
         QString caption;
         if (ids[i] != kIdIcon) {
             int nId = ids[i];
-            QImage picture = from.isEmpty()
-                                 ? FromBytes(MakeStepPictureFile(nId), "BMP")
-                                 : QImage(QString("%1/%2.bmp").arg(from).arg(nId));
+            QImage picture = from.isEmpty() ? FromBytes(MakeStepPictureFile(nId), "BMP")
+                                            : QImage(QString("%1/%2.bmp").arg(from).arg(nId));
             p.drawImage(cell, picture);
             caption = StepPictureCaption(nId);
             if (picture.isNull())
@@ -146,7 +145,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make-pictures: %s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: make-pictures RESOURCES_DIR\n"
-                         "       make-pictures --contact-sheet PNG [--scale N] [--from DIR] [--ids LIST]\n");
+    std::fprintf(
+        stderr, "usage: make-pictures RESOURCES_DIR\n"
+                "       make-pictures --contact-sheet PNG [--scale N] [--from DIR] [--ids LIST]\n");
     return 2;
 }
