@@ -162,7 +162,7 @@ public:
             break;
         }
         Round(r, 2, fill, border);
-        Text(r.adjusted(0, 0, 0, 0), text, ink, nPixels);
+        Text(r, text, ink, nPixels);
         return r;
     }
 

@@ -35,7 +35,6 @@ enum : uint8_t {
     kSilver = 7,
     kGrey = 8,
     kLime = 10,
-    kWhite = 15,
 };
 
 class CPixelArt {
@@ -106,7 +105,6 @@ CIconImage Icon16() {
     art.Fill(4, 4, 11, 11, kGrey);
     art.Fill(5, 5, 11, 11, kBlack);
     art.UpArrow(8, 4, 4, 1, 11, kLime, kDarkGreen);
-    (void)kWhite;
     return art.Take();
 }
 

@@ -11,14 +11,14 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
+#include "resources/Resources.h"
 #include "tools/pictures/Pictures.h"
 
 namespace {
-
-constexpr int kIdIcon = 128;
 
 bool WriteFile(const QString& path, const std::vector<uint8_t>& bytes) {
     QFile file(path);
@@ -52,7 +52,7 @@ int WriteResources(const QString& dir) {
         std::fprintf(stderr, "make-pictures: cannot create %s/pictures\n", qPrintable(dir));
         return 1;
     }
-    for (int nId = 130; nId <= 140; ++nId) {
+    for (int nId = kIdFirstPicture; nId <= kIdLastPicture; ++nId) {
         if (!WriteFile(QString("%1/pictures/%2.bmp").arg(dir).arg(nId), MakeStepPictureFile(nId)))
             return 1;
     }
@@ -123,12 +123,12 @@ int main(int argc, char** argv) {
             int nScale = 1;
             QString from;
             QList<int> ids;
-            for (int nId = 130; nId <= 140; ++nId)
+            for (int nId = kIdFirstPicture; nId <= kIdLastPicture; ++nId)
                 ids.append(nId);
             ids.append(kIdIcon);
             for (int i = 2; i + 1 < args.size(); i += 2) {
                 if (args[i] == "--scale")
-                    nScale = std::max(1, args[i + 1].toInt());
+                    nScale = std::clamp(args[i + 1].toInt(), 1, 4);
                 else if (args[i] == "--from")
                     from = args[i + 1];
                 else if (args[i] == "--ids") {
@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
                         ids.append(id.toInt());
                 }
             }
-            return WriteContactSheet(args[1], nScale, from, ids);
+            if (!ids.isEmpty())
+                return WriteContactSheet(args[1], nScale, from, ids);
         }
         if (args.size() == 1 && !args[0].startsWith("-"))
             return WriteResources(args[0]);
