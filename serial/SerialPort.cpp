@@ -281,6 +281,9 @@ void CSerialPort::ReceiveThreadProc(CLinkState* pLink) {
                 pLink->nWritePos += static_cast<int>(nRead);
             }
             pLink->cvByte.notify_all();
+            // A short read emptied the driver; the next line event says when more is there.
+            if (nRead < kPiece)
+                break;
         }
     }
 }
