@@ -50,6 +50,7 @@ public:
         // Answers take as long as on a cable at the line's baud: each reaches the program no
         // sooner than two byte times after the byte it answers was written (that byte's wire
         // time, then its own), one byte time apart. A pseudo-terminal alone delivers at once.
+        // This is the whole of the line's time for the answers: leave the link's own pacing off.
         bool m_bPaced = false;
     };
 
