@@ -1,7 +1,7 @@
 #pragma once
 // What the transfer tests share: a recorded operator and progress dialog, a clock whose pauses
-// are recorded (and shortened), and a simulated
-// machine in boot mode on COM1 of a private ports folder.
+// are recorded (and shortened), test bytes, and a private ports folder in which the simulated
+// machine's line is COM1.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
