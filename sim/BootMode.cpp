@@ -79,8 +79,8 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
 void CBootMode::HoldLine(CPtyLink& link, int nMilliseconds) {
     const int nFd =
         ::open(link.GetDevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (nFd >= 0)
-        ::tcflow(nFd, TCOOFF);
+    if (nFd >= 0 && ::tcflow(nFd, TCOOFF) == 0)
+        m_bHeldLine = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
     if (nFd >= 0) {
         ::tcflow(nFd, TCOON);

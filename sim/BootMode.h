@@ -4,6 +4,7 @@
 // answers 0xAA when the loader is complete, and then takes the package the started loader
 // receives at 38400 baud. It checks the line settings of each phase and keeps what it received,
 // and plays the faults a test asks for.
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -70,6 +71,9 @@ public:
     // How many times the settings were checked in the loader phase and in the package phase.
     int GetLoaderChecks() const;
     int GetPackageChecks() const;
+    // True once a stall held the program's output off; without a descriptor of its own on the
+    // program's side (another user's exclusive port) the machine can only stop reading.
+    bool HasHeldLine() const { return m_bHeldLine; }
 
 private:
     void CheckSettings(CPtyLink& link, bool bPackage);
@@ -77,7 +81,7 @@ private:
     void Send(CPtyLink& link, const uint8_t* pBytes, size_t nCount);
     bool IsSilent() const;
     void TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop);
-    static void HoldLine(CPtyLink& link, int nMilliseconds);
+    void HoldLine(CPtyLink& link, int nMilliseconds);
 
     CBehaviour m_behaviour;
 
@@ -94,4 +98,5 @@ private:
     std::chrono::steady_clock::time_point m_arrival; // when the bytes in hand arrived
     std::chrono::steady_clock::time_point m_lastDue; // when the last answer reached the program
     std::chrono::nanoseconds m_byteTime{0};
+    std::atomic<bool> m_bHeldLine{false};
 };
