@@ -146,7 +146,10 @@ void SlowRunTest::aLineHeldLongerThanTheWriteLimitFailsTheRun() {
     QWidget mainWindow;
     mainWindow.show();
     CWindowOperator op(&mainWindow);
-    QCOMPARE(TransferFirmware("COM1:", nullptr, op), 0);
+    const int nResult = TransferFirmware("COM1:", nullptr, op);
+    if (!pMachine->HasHeldLine())
+        QSKIP("the simulator cannot hold another user's exclusive port");
+    QCOMPARE(nResult, 0);
     QVERIFY(mainWindow.isEnabled());
     // The machine's own hold on the line ends a little later than the run.
     QVERIFY(WaitUntil([&] { return CountDeviceFds(strDevice) == nSimFds; }, 10000));
