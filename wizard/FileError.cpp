@@ -21,6 +21,7 @@ EFileError ClassifyFileError(int nErrno) {
         return EFileError::TooManyOpenFiles;
     case EACCES:
     case EPERM:
+    case EISDIR: // a folder is no file to send; the other platform calls this access denied
         return EFileError::AccessDenied;
     case EIO:
         return EFileError::HardIo;

@@ -21,6 +21,7 @@ TEST(FileError, EachCauseHasItsText) {
         {ENFILE, "/w/a.ufw could not be opened because there are too many open files."},
         {EACCES, "Access to /w/a.ufw was denied."},
         {EPERM, "Access to /w/a.ufw was denied."},
+        {EISDIR, "Access to /w/a.ufw was denied."},
         {EIO, "A hardware I/O error was reported while accessing /w/a.ufw."},
         {ETXTBSY, "A sharing violation occurred while accessing /w/a.ufw."},
         {EWOULDBLOCK, "A locking violation occurred while accessing /w/a.ufw."},
