@@ -27,8 +27,8 @@ constexpr int kIdStepText = 1000;
 constexpr int kIdBack = 1002;
 constexpr int kIdNext = 1003;
 constexpr int kIdStatus = 1004;
-constexpr int kIdPort = 1006;
-constexpr int kIdPackage = 1007;
+constexpr int kIdPortText = 1006;
+constexpr int kIdPackageText = 1007;
 
 class IWizardWindow {
 public:

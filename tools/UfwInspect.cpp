@@ -1,0 +1,151 @@
+// ufw-inspect: tells what a firmware package (.ufw) holds before it is sent, and can write its
+// sections as S-record files for other tools.
+//
+// Exit status: 0 well-formed, 1 malformed (the first fault is named), 2 the file cannot be read
+// or the S-record files cannot be written, or a wrong command line.
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "PackageInspector.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: ufw-inspect [-s DIR] FILE\n"
+    "Shows the tag, header text, sections, records, memory and checksums of a firmware package.\n"
+    "\n"
+    "  -s, --srec DIR   also write each complete section to DIR as a Motorola S-record file\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "Exit status: 0 well-formed, 1 malformed, 2 the file cannot be read or written.\n";
+
+// A package is about 120 KB; anything far beyond that is not one and need not be read whole.
+constexpr off_t kMaxSize = 64 << 20;
+
+bool ReadWholeFile(const char* pszPath, std::vector<uint8_t>& bytes, std::string& strError) {
+    int fd = open(pszPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        strError = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaxSize) {
+        close(fd);
+        strError = "file too large for a package";
+        return false;
+    }
+    uint8_t buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            strError = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        bytes.insert(bytes.end(), buf, buf + n);
+        if (bytes.size() > static_cast<size_t>(kMaxSize)) {
+            strError = "file too large for a package";
+            close(fd);
+            return false;
+        }
+    }
+    close(fd);
+    return true;
+}
+
+bool WriteText(const std::string& strPath, const std::string& strText) {
+    FILE* pFile = std::fopen(strPath.c_str(), "w");
+    if (!pFile) {
+        std::fprintf(stderr, "ufw-inspect: %s: %s\n", strPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    bool bOk = std::fwrite(strText.data(), 1, strText.size(), pFile) == strText.size();
+    int nError = errno;
+    if (std::fclose(pFile) != 0) {
+        bOk = false;
+        nError = errno;
+    }
+    if (!bOk)
+        std::fprintf(stderr, "ufw-inspect: %s: %s\n", strPath.c_str(), std::strerror(nError));
+    return bOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const option options[] = {
+        {"srec", required_argument, nullptr, 's'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    const char* pszSrecDir = nullptr;
+    for (int c; (c = getopt_long(argc, argv, "s:h", options, nullptr)) != -1;) {
+        switch (c) {
+        case 's':
+            pszSrecDir = optarg;
+            break;
+        case 'h':
+            std::fputs(kUsage, stdout);
+            return 0;
+        default:
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (optind != argc - 1) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const char* pszPath = argv[optind];
+
+    std::vector<uint8_t> bytes;
+    std::string strError;
+    if (!ReadWholeFile(pszPath, bytes, strError)) {
+        std::fprintf(stderr, "ufw-inspect: %s: %s\n", pszPath, strError.c_str());
+        return 2;
+    }
+
+    const CPackageReport report = InspectPackage(bytes);
+    std::printf("file         %s\n%s", pszPath, FormatPackageReport(report).c_str());
+    std::fflush(stdout);
+
+    if (pszSrecDir) {
+        std::set<std::string> used;
+        for (size_t i = 0; i < report.m_sections.size(); ++i) {
+            const CPackageSection& section = report.m_sections[i];
+            if (!section.m_bComplete)
+                continue;
+            std::string strName = SectionFileName(section, i + 1);
+            if (!used.insert(strName).second) {
+                CPackageSection unnamed = section;
+                unnamed.m_strName.clear();
+                strName = SectionFileName(unnamed, i + 1);
+                used.insert(strName);
+            }
+            std::string strPath = std::string(pszSrecDir) + "/" + strName;
+            if (!WriteText(strPath, SectionAsSRecords(bytes, section)))
+                return 2;
+            std::printf("wrote        %s\n", strPath.c_str());
+        }
+    }
+
+    if (const CPackageFault* pFault = report.FirstFault()) {
+        std::fprintf(stderr, "ufw-inspect: %s: malformed at offset %zu: %s\n", pszPath,
+                     pFault->m_nOffset, pFault->m_strWhat.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,51 @@
+#include "transfer/PackageText.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "resources/Resources.h"
+
+namespace {
+
+constexpr size_t kTextOffset = 10;
+constexpr size_t kTextLength = 22;
+
+// Fills buf from the file's byte 10 on; nothing when the file cannot be opened or read.
+void ReadFromFile(const std::string& strPath, char* buf) {
+    // O_NONBLOCK: a FIFO or a device picked by mistake must not hang the window.
+    int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    size_t nDone = 0;
+    while (nDone < kTextLength) {
+        ssize_t n = pread(fd, buf + nDone, kTextLength - nDone, kTextOffset + nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        nDone += static_cast<size_t>(n);
+    }
+    close(fd);
+}
+
+} // namespace
+
+std::string ReadPackageText(const std::string& strPackagePath) {
+    char buf[32] = {};
+    if (strPackagePath.empty()) {
+        // Only the bytes the resource has: a stand-in set in a test may be shorter than 32.
+        CResource res = FindResource("BIN", kIdPackage);
+        if (res && res.m_nSize > kTextOffset) {
+            size_t n = std::min(kTextLength, res.m_nSize - kTextOffset);
+            for (size_t i = 0; i < n && res.m_pData[kTextOffset + i] != 0; ++i)
+                buf[i] = static_cast<char>(res.m_pData[kTextOffset + i]);
+        }
+    } else {
+        ReadFromFile(strPackagePath, buf);
+    }
+    return std::string(buf, strnlen(buf, kTextLength));
+}
