@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "wizard/DialogUnits.h"
 #include "wizard/AppIcon.h"
+#include "wizard/DialogUnits.h"
 
 CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

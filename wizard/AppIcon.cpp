@@ -12,8 +12,8 @@ QIcon LoadAppIcon() {
     const CResource res = FindResource("ICON", kIdIcon);
     if (!res)
         return icon;
-    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(res.m_pData),
-                                               qsizetype(res.m_nSize));
+    QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(res.m_pData), qsizetype(res.m_nSize));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "ico");

@@ -20,9 +20,13 @@ CDialogUnits::CDialogUnits(const QFont& font) {
     m_nBaseY = metrics.height();
 }
 
-int CDialogUnits::X(int nUnits) const { return MulDiv(nUnits, m_nBaseX, 4); }
+int CDialogUnits::X(int nUnits) const {
+    return MulDiv(nUnits, m_nBaseX, 4);
+}
 
-int CDialogUnits::Y(int nUnits) const { return MulDiv(nUnits, m_nBaseY, 8); }
+int CDialogUnits::Y(int nUnits) const {
+    return MulDiv(nUnits, m_nBaseY, 8);
+}
 
 QRect CDialogUnits::Rect(int x, int y, int cx, int cy) const {
     const int nLeft = X(x);

@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include "resources/Strings.h"
+#include "transfer/PackageText.h"
 #include "wizard/AppTitle.h"
 #include "wizard/Operator.h"
-
-// Until transfer/PackageText.h lands.
-std::string ReadPackageText(const std::string& strPackagePath);
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
     if (!state.m_strPackagePath.empty())

@@ -35,7 +35,9 @@ private:
 
 namespace {
 
-QString ToQt(const std::string& str) { return QString::fromStdString(str); }
+QString ToQt(const std::string& str) {
+    return QString::fromStdString(str);
+}
 
 // The string tables keep the platform's "\r\n" line ends; Qt's text box wants "\n".
 QString ToDisplayText(const std::string& str) {
@@ -145,9 +147,9 @@ QWidget* CVersionUpDlg::GetControl(int nId) const {
         return m_pNext;
     case kIdStatus:
         return m_pStatus;
-    case kIdPort:
+    case kIdPortText:
         return m_pPort;
-    case kIdPackage:
+    case kIdPackageText:
         return m_pPackage;
     default:
         return nullptr;
@@ -191,8 +193,8 @@ void CVersionUpDlg::Layout(int nPictureWidth, int nPictureHeight) {
     }
     const QRect rc = m_pFrame->geometry();
     // Right and bottom are the first pixels outside, as the centre is meant.
-    m_ptPictureCentre = QPoint((rc.left() + rc.left() + rc.width()) / 2,
-                               (rc.top() + rc.top() + rc.height()) / 2);
+    m_ptPictureCentre =
+        QPoint((rc.left() + rc.left() + rc.width()) / 2, (rc.top() + rc.top() + rc.height()) / 2);
 }
 
 void CVersionUpDlg::RefreshControls() {
@@ -202,7 +204,9 @@ void CVersionUpDlg::RefreshControls() {
     m_pPackage->setText(ToQt(m_state.m_strPackage));
 }
 
-void CVersionUpDlg::Repaint() { update(); }
+void CVersionUpDlg::Repaint() {
+    update();
+}
 
 void CVersionUpDlg::EnableButton(int nControlId, bool bEnable) {
     if (QWidget* pButton = GetControl(nControlId))
@@ -214,7 +218,9 @@ void CVersionUpDlg::Free() {
         m_pDib->Free();
 }
 
-int CVersionUpDlg::Load(int nId) { return m_pDib ? m_pDib->Load(nId) : 0; }
+int CVersionUpDlg::Load(int nId) {
+    return m_pDib ? m_pDib->Load(nId) : 0;
+}
 
 void CVersionUpDlg::paintEvent(QPaintEvent*) {
     if (!m_pDib)

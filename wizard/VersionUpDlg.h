@@ -20,10 +20,7 @@ class QPushButton;
 
 constexpr int kIdPictureFrame = 1001;
 
-class CVersionUpDlg : public QDialog,
-                      public IWizardWindow,
-                      public IOperator,
-                      private IStepPicture {
+class CVersionUpDlg : public QDialog, public IWizardWindow, public IOperator, private IStepPicture {
     Q_OBJECT
 public:
     explicit CVersionUpDlg(QWidget* pParent = nullptr, CMachineLink link = GetMachineLink());
