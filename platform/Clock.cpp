@@ -24,6 +24,10 @@ IClock* g_pClock = &g_systemClock;
 
 } // namespace
 
-IClock& GetClock() { return *g_pClock; }
+IClock& GetClock() {
+    return *g_pClock;
+}
 
-void SetClock(IClock* pClock) { g_pClock = pClock ? pClock : &g_systemClock; }
+void SetClock(IClock* pClock) {
+    g_pClock = pClock ? pClock : &g_systemClock;
+}

@@ -6,6 +6,7 @@
 // NOTE for the implementer: this is the public face the device check and the transfer code
 // against. Private members may change freely; keep these signatures.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The settings image applied at Open (the fields a Windows DCB carries that the link sets).
@@ -36,8 +37,8 @@ struct CCommTimeouts {
 
 // Why the last Open failed, for a person to read.
 struct CPortError {
-    int m_nErrno = 0;         // 0 when the failure was not the OS's (bad mode string)
-    std::string m_strDevice;  // the device the port name mapped to; empty when it maps to none
+    int m_nErrno = 0;        // 0 when the failure was not the OS's (bad mode string)
+    std::string m_strDevice; // the device the port name mapped to; empty when it maps to none
 };
 
 class CSerialPort {
@@ -70,7 +71,29 @@ public:
     bool IsDead() const;
     const CPortError& GetOpenError() const;
 
+    // How long a write may go without any byte leaving before it gives up (10 s unless changed).
+    void SetStallLimit(int nMilliseconds);
+
     CDcb m_dcb;
     CCommTimeouts m_timeouts;
     int m_bWriting = 0;
+
+private:
+    struct CLinkState;
+    friend class CSerialPortProbe; // tests look at the buffer's fill
+
+    // Bytes stored and not yet taken.
+    int CountStored() const;
+
+    int ParseMode(const char* pszMode);
+    void SetTimeoutsForBaud(uint32_t nBaud);
+    int ApplySettings();
+    int Drain(int64_t nStartUs, uint32_t nCount);
+    static void ReceiveThreadProc(CLinkState* pLink);
+    static bool WaitForRoom(CLinkState* pLink);
+    static void MarkDead(CLinkState* pLink);
+
+    std::unique_ptr<CLinkState> m_pLink;
+    CPortError m_error;
+    int m_nStallLimitMs = 10000;
 };

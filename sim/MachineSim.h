@@ -6,9 +6,12 @@
 // NOTE for the implementers: the serial helper builds this; device adds the normal mode and
 // transfer the boot mode behind IMachineMode. Add to it freely, keep these signatures.
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/MachineMode.h"
 #include "sim/PtyLink.h"
@@ -32,4 +35,17 @@ public:
     bool IsInBootMode() const;
 
     CPtyLink& GetLink();
+
+private:
+    void Run();
+    void Dispatch(const std::vector<uint8_t>& bytes);
+
+    CPtyLink m_link;
+    std::thread m_thread;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bBootMode{false};
+    std::atomic<int64_t> m_nStallUntilMs{0};
+    std::mutex m_modeMutex; // the two modes; held while one of them answers
+    std::unique_ptr<IMachineMode> m_pNormalMode;
+    std::unique_ptr<IMachineMode> m_pBootMode;
 };

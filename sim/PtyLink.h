@@ -6,6 +6,7 @@
 // add to it freely, keep these signatures.
 #include <termios.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -43,4 +44,16 @@ public:
     void ClearRecord();
 
     int GetMasterFd() const;
+
+private:
+    int m_nMasterFd = -1;
+    // The simulator keeps the program's side open too, so the line settings survive the
+    // program's Close (the kernel resets them when the last user of the device closes it) and
+    // the master does not see a hang-up between two opens of the program.
+    int m_nSlaveFd = -1;
+    std::string m_strDevicePath;
+    std::string m_strLinkPath;
+    std::atomic<bool> m_bPaced{false};
+    mutable std::mutex m_mutex; // the record
+    std::vector<uint8_t> m_record;
 };

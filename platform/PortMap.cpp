@@ -1,0 +1,129 @@
+#include "platform/PortMap.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Number after strPrefix when strName is strPrefix followed by digits only, else -1.
+long DeviceNumber(const std::string& strName, const std::string& strPrefix) {
+    if (strName.size() <= strPrefix.size() || strName.compare(0, strPrefix.size(), strPrefix) != 0)
+        return -1;
+    long nNumber = 0;
+    for (size_t i = strPrefix.size(); i < strName.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(strName[i])) || nNumber > 100000)
+            return -1;
+        nNumber = nNumber * 10 + (strName[i] - '0');
+    }
+    return nNumber;
+}
+
+} // namespace
+
+int ParseComNumber(const std::string& strPort) {
+    if (strPort.size() < 4)
+        return 0;
+    for (int i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(strPort[i])) != "COM"[i])
+            return 0;
+    }
+    std::string strRest = strPort.substr(3);
+    if (!strRest.empty() && strRest.back() == ':')
+        strRest.pop_back();
+    long nNumber = DeviceNumber("x" + strRest, "x");
+    return nNumber >= 1 && nNumber <= 255 ? static_cast<int>(nNumber) : 0;
+}
+
+CPortMap::CPortMap(std::string strDevRoot, std::string strSysRoot, std::string strPortsDir)
+    : m_strDevRoot(std::move(strDevRoot)), m_strSysRoot(std::move(strSysRoot)),
+      m_strPortsDir(std::move(strPortsDir)) {}
+
+std::string CPortMap::DefaultPortsDir() {
+    const char* pszConfig = std::getenv("XDG_CONFIG_HOME");
+    std::string strBase;
+    if (pszConfig && *pszConfig) {
+        strBase = pszConfig;
+    } else {
+        const char* pszHome = std::getenv("HOME");
+        strBase = std::string(pszHome ? pszHome : "") + "/.config";
+    }
+    return strBase + "/versionup/ports";
+}
+
+CPortMap CPortMap::System() {
+    return CPortMap("/dev", "/sys", DefaultPortsDir());
+}
+
+bool CPortMap::IsPhantom(const std::string& strName) const {
+    // A PC reports four on-board UARTs whether it has them or not; the ones it does not have
+    // come without a device behind them or with port type 0 (unknown).
+    const std::string strClass = m_strSysRoot + "/class/tty/" + strName;
+    std::error_code ec;
+    if (!fs::exists(strClass + "/device", ec))
+        return true;
+    std::ifstream typeFile(strClass + "/type");
+    int nType = -1;
+    if (typeFile >> nType)
+        return nType == 0;
+    return false;
+}
+
+std::vector<std::string> CPortMap::ListPresent() const {
+    static const char* const s_prefixes[] = {"ttyS", "ttyUSB", "ttyACM"};
+    std::vector<std::string> present;
+    for (const char* pszPrefix : s_prefixes) {
+        std::vector<std::pair<long, std::string>> group;
+        std::error_code ec;
+        for (fs::directory_iterator it(m_strDevRoot, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string strName = it->path().filename().string();
+            const long nNumber = DeviceNumber(strName, pszPrefix);
+            if (nNumber < 0 || IsPhantom(strName))
+                continue;
+            group.emplace_back(nNumber, strName);
+        }
+        std::sort(group.begin(), group.end());
+        for (const auto& [nNumber, strName] : group)
+            present.push_back(m_strDevRoot + "/" + strName);
+    }
+    return present;
+}
+
+std::string CPortMap::Resolve(const std::string& strPort) const {
+    if (!strPort.empty() && strPort[0] == '/')
+        return strPort;
+    const int nCom = ParseComNumber(strPort);
+    if (nCom == 0)
+        return "";
+
+    const std::string strLink = m_strPortsDir + "/com" + std::to_string(nCom);
+    struct stat st {};
+    if (lstat(strLink.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode))
+            return strLink;
+        std::error_code ec;
+        fs::path target = fs::read_symlink(strLink, ec);
+        if (ec)
+            return strLink;
+        if (target.is_relative())
+            target = fs::path(m_strPortsDir) / target;
+        return target.lexically_normal().string();
+    }
+
+    const std::vector<std::string> present = ListPresent();
+    if (static_cast<size_t>(nCom) <= present.size())
+        return present[nCom - 1];
+    return "";
+}
+
+std::string ResolvePortDevice(const std::string& strPort) {
+    return CPortMap::System().Resolve(strPort);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Which Linux device a port name of the wizard ("COM1:".."COM4:") stands for on this machine.
+//
+// 1. A link comN (lower case) in the ports folder names the device for COMN. A link to a device
+//    that is not there means the port is absent; the link's target is still the answer, so the
+//    operator is told which device is missing.
+// 2. Otherwise the serial devices present are numbered ttyS*, ttyUSB*, ttyACM* (each group by
+//    number), leaving out the on-board ports a PC reports but does not have. COMN is the N-th.
+// 3. A name that starts with "/" is a device path already.
+#include <string>
+#include <vector>
+
+class CPortMap {
+public:
+    // The roots are parameters so that tests can build their own trees.
+    CPortMap(std::string strDevRoot, std::string strSysRoot, std::string strPortsDir);
+    // The machine's own /dev and /sys, and ${XDG_CONFIG_HOME:-$HOME/.config}/versionup/ports.
+    static CPortMap System();
+    static std::string DefaultPortsDir();
+
+    // The device for strPort, "" when it maps to none.
+    std::string Resolve(const std::string& strPort) const;
+    // Present serial devices in COM order (full paths under the /dev root).
+    std::vector<std::string> ListPresent() const;
+
+    const std::string& GetPortsDir() const { return m_strPortsDir; }
+
+private:
+    bool IsPhantom(const std::string& strName) const;
+
+    std::string m_strDevRoot;
+    std::string m_strSysRoot;
+    std::string m_strPortsDir;
+};
+
+// The device a "COMn:" name maps to on this machine, "" when none.
+std::string ResolvePortDevice(const std::string& strPort);
+
+// N for "COMN:" / "COMN" (any case), 0 when strPort is no such name.
+int ParseComNumber(const std::string& strPort);

@@ -1,0 +1,436 @@
+#include "serial/SerialPort.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform/PortMap.h"
+#include "platform/SerialDevice.h"
+
+namespace {
+
+constexpr int kBufferSize = 16384;
+constexpr int kPiece = 256;
+
+using Clock = std::chrono::steady_clock;
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+void SleepUs(int64_t nMicroseconds) {
+    if (nMicroseconds > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
+}
+
+} // namespace
+
+// The open port and its receive side. The receive thread and the caller's thread meet here; the
+// mutex covers the buffer positions, so a take, a store, a rewind and the reset in Open never
+// overlap.
+struct CSerialPort::CLinkState {
+    CSerialDevice device;
+    CLineSettings settings;
+    bool bDsrFlow = false;
+
+    std::atomic<bool> bRunning{false};
+    std::atomic<bool> bDead{false};
+    bool bStop = false; // under mutex
+    std::thread thread;
+
+    std::mutex mutex;
+    std::condition_variable cvRoom; // the reader has taken everything, or a stop
+    std::condition_variable cvByte; // a byte was stored, or the device went away
+    std::unique_ptr<uint8_t[]> pBuffer{new uint8_t[kBufferSize]};
+    int nReadPos = 0;
+    int nWritePos = 0;
+};
+
+CSerialPort::CSerialPort() : m_pLink(std::make_unique<CLinkState>()) {}
+
+CSerialPort::~CSerialPort() {
+    if (m_pLink->bRunning)
+        Close();
+}
+
+int CSerialPort::ParseMode(const char* pszMode) {
+    if (!pszMode)
+        return 0;
+    switch (pszMode[0]) {
+    case 'E':
+        m_dcb.Parity = 2;
+        break;
+    case 'M':
+        m_dcb.Parity = 3;
+        break;
+    case 'N':
+        m_dcb.Parity = 0;
+        break;
+    case 'O':
+        m_dcb.Parity = 1;
+        break;
+    default:
+        return 0;
+    }
+    switch (pszMode[1]) {
+    case '7':
+        m_dcb.ByteSize = 7;
+        break;
+    case '8':
+        m_dcb.ByteSize = 8;
+        break;
+    default:
+        return 0;
+    }
+    switch (pszMode[2]) {
+    case '1':
+        m_dcb.StopBits = 0;
+        break;
+    case '2':
+        m_dcb.StopBits = 2;
+        break;
+    default:
+        return 0;
+    }
+    m_dcb.fOutxCtsFlow = 0;
+    m_dcb.fOutxDsrFlow = 0;
+    m_dcb.fDtrControl = 1;
+    m_dcb.fOutX = 0;
+    m_dcb.fInX = 0;
+    switch (pszMode[3]) {
+    case '\0':
+        return 1;
+    case 'H':
+        m_dcb.fOutxCtsFlow = 1;
+        m_dcb.fOutxDsrFlow = 1;
+        m_dcb.fDtrControl = 2;
+        m_dcb.fRtsControl = 2;
+        return 1;
+    case 'X':
+        m_dcb.fOutX = 1;
+        m_dcb.fInX = 1;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+void CSerialPort::SetTimeoutsForBaud(uint32_t nBaud) {
+    m_timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
+    m_timeouts.ReadTotalTimeoutMultiplier = 0;
+    m_timeouts.ReadTotalTimeoutConstant = 0;
+    m_timeouts.WriteTotalTimeoutMultiplier = nBaud ? 19200 / nBaud : 0;
+    m_timeouts.WriteTotalTimeoutConstant = 1000;
+}
+
+int CSerialPort::ApplySettings() {
+    CLineSettings settings;
+    settings.m_nBaud = m_dcb.BaudRate;
+    settings.m_nDataBits = m_dcb.ByteSize;
+    settings.m_nParity = m_dcb.Parity;
+    settings.m_nStopBits = m_dcb.StopBits == 2 ? 2 : 1;
+    settings.m_bCtsFlow = m_dcb.fOutxCtsFlow;
+    settings.m_bXonXoff = m_dcb.fOutX || m_dcb.fInX;
+    settings.m_cXon = m_dcb.XonChar;
+    settings.m_cXoff = m_dcb.XoffChar;
+    const int nErrno = m_pLink->device.Apply(settings);
+    if (nErrno != 0) {
+        m_error.m_nErrno = nErrno;
+        return 0;
+    }
+    m_pLink->settings = settings;
+    m_pLink->bDsrFlow = m_dcb.fOutxDsrFlow;
+    return 1;
+}
+
+int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) {
+    CLinkState& link = *m_pLink;
+    m_error = CPortError();
+    if (link.bRunning) {
+        m_error.m_nErrno = EBUSY;
+        return 0;
+    }
+    m_dcb.BaudRate = nBaud;
+    if (!ParseMode(pszMode) || nBaud == 0)
+        return 0;
+
+    m_error.m_strDevice = pszPort ? ResolvePortDevice(pszPort) : std::string();
+    if (m_error.m_strDevice.empty()) {
+        m_error.m_nErrno = ENODEV;
+        return 0;
+    }
+    if (const int nErrno = link.device.Open(m_error.m_strDevice)) {
+        m_error.m_nErrno = nErrno;
+        return 0;
+    }
+    link.device.Purge();
+    SetTimeoutsForBaud(nBaud);
+
+    auto fail = [&] {
+        link.bRunning = false;
+        link.device.Close();
+        std::lock_guard lock(link.mutex);
+        link.nReadPos = link.nWritePos = 0;
+        return 0;
+    };
+    if (!ApplySettings())
+        return fail();
+
+    link.bRunning = true;
+    link.bDead = false;
+    {
+        std::lock_guard lock(link.mutex);
+        link.bStop = false;
+    }
+    link.device.ClearWake();
+    try {
+        link.thread = std::thread(ReceiveThreadProc, &link);
+    } catch (const std::system_error& e) {
+        m_error.m_nErrno = e.code().value();
+        return fail();
+    }
+    link.device.SetDtr(true);
+    {
+        std::lock_guard lock(link.mutex);
+        link.nReadPos = link.nWritePos = 0;
+    }
+    link.device.Purge();
+    return 1;
+}
+
+void CSerialPort::Close() {
+    CLinkState& link = *m_pLink;
+    if (!link.thread.joinable() && !link.device.IsOpen())
+        return;
+    {
+        std::lock_guard lock(link.mutex);
+        link.bStop = true;
+    }
+    link.cvRoom.notify_all();
+    link.device.Wake();
+    link.bRunning = false;
+    if (link.thread.joinable())
+        link.thread.join();
+    link.device.SetDtr(false);
+    link.device.Purge();
+    link.device.Close();
+}
+
+void CSerialPort::MarkDead(CLinkState* pLink) {
+    {
+        std::lock_guard lock(pLink->mutex);
+        pLink->bDead = true;
+    }
+    pLink->cvByte.notify_all();
+}
+
+// Waits until at least one piece fits behind nWritePos. The buffer is linear: when it is nearly
+// full, reception pauses until the reader has taken every stored byte, then both positions go
+// back to 0. False when the thread is to end.
+bool CSerialPort::WaitForRoom(CLinkState* pLink) {
+    std::unique_lock lock(pLink->mutex);
+    while (!pLink->bStop && pLink->nWritePos + kPiece > kBufferSize) {
+        if (pLink->nReadPos == pLink->nWritePos) {
+            pLink->nReadPos = pLink->nWritePos = 0;
+            break;
+        }
+        pLink->cvRoom.wait(lock);
+    }
+    return !pLink->bStop;
+}
+
+void CSerialPort::ReceiveThreadProc(CLinkState* pLink) {
+    uint8_t scratch[kPiece + 1];
+    while (pLink->bRunning) {
+        if (!WaitForRoom(pLink))
+            return;
+        const CSerialDevice::EEvent event = pLink->device.WaitEvent();
+        if (event == CSerialDevice::EEvent::Dead) {
+            MarkDead(pLink);
+            return;
+        }
+        if (event == CSerialDevice::EEvent::Woken) {
+            std::lock_guard lock(pLink->mutex);
+            if (pLink->bStop)
+                return;
+            pLink->device.ClearWake();
+            continue;
+        }
+        for (;;) {
+            if (!WaitForRoom(pLink))
+                return;
+            // Room only grows while the thread is outside the lock (only the thread stores), so
+            // the driver read runs unlocked and the reader never waits for a system call.
+            const ssize_t nRead = pLink->device.ReadAvailable(scratch, kPiece);
+            if (nRead < 0) {
+                MarkDead(pLink);
+                return;
+            }
+            if (nRead == 0)
+                break;
+            {
+                std::lock_guard lock(pLink->mutex);
+                std::memcpy(pLink->pBuffer.get() + pLink->nWritePos, scratch, nRead);
+                pLink->nWritePos += static_cast<int>(nRead);
+            }
+            pLink->cvByte.notify_all();
+        }
+    }
+}
+
+int CSerialPort::ReadByte() {
+    CLinkState& link = *m_pLink;
+    std::unique_lock lock(link.mutex);
+    if (link.nReadPos >= link.nWritePos)
+        return -1;
+    const int nByte = link.pBuffer[link.nReadPos++];
+    const bool bTakenAll = link.nReadPos == link.nWritePos;
+    lock.unlock();
+    if (bTakenAll)
+        link.cvRoom.notify_one();
+    return nByte;
+}
+
+int CSerialPort::ReadBytes(void* pDest, int nMax) {
+    auto* pBytes = static_cast<uint8_t*>(pDest);
+    int nTaken = 0;
+    while (nTaken < nMax) {
+        const int nByte = ReadByte();
+        if (nByte < 0)
+            break;
+        pBytes[nTaken++] = static_cast<uint8_t>(nByte);
+    }
+    return nTaken;
+}
+
+int CSerialPort::WaitForByte(int nMilliseconds) {
+    CLinkState& link = *m_pLink;
+    std::unique_lock lock(link.mutex);
+    link.cvByte.wait_for(lock, std::chrono::milliseconds(std::max(nMilliseconds, 0)), [&] {
+        return link.nReadPos < link.nWritePos || !link.bRunning || link.bDead;
+    });
+    return link.nReadPos < link.nWritePos ? 1 : 0;
+}
+
+int CSerialPort::CountStored() const {
+    std::lock_guard lock(m_pLink->mutex);
+    return m_pLink->nWritePos - m_pLink->nReadPos;
+}
+
+bool CSerialPort::IsDead() const {
+    return m_pLink->bDead;
+}
+
+const CPortError& CSerialPort::GetOpenError() const {
+    return m_error;
+}
+
+void CSerialPort::SetStallLimit(int nMilliseconds) {
+    m_nStallLimitMs = nMilliseconds;
+}
+
+int CSerialPort::Write(const void* pData, uint32_t nCount) {
+    CLinkState& link = *m_pLink;
+    const int64_t nStartUs = NowUs();
+    while (m_bWriting) {
+        if (NowUs() - nStartUs > 1000000)
+            return 0;
+        SleepUs(1000);
+    }
+    if (nCount == 0 || !pData || !link.bRunning || link.bDead)
+        return 0;
+    m_bWriting = 1;
+
+    const auto* pBytes = static_cast<const uint8_t*>(pData);
+    uint32_t nRemaining = nCount;
+    const int64_t nStallUs = int64_t(m_nStallLimitMs) * 1000;
+    int64_t nProgressUs = nStartUs;
+    int nResult = 1;
+    while (nRemaining > 0 && link.bRunning) {
+        const int64_t nNowUs = NowUs();
+        if (nNowUs - nProgressUs >= nStallUs) {
+            nResult = 0;
+            break;
+        }
+        const int nLeftMs = static_cast<int>((nStallUs - (nNowUs - nProgressUs) + 999) / 1000);
+        // Linux has no DSR output flow control: the peer's DSR is waited for here.
+        if (link.bDsrFlow && !link.device.IsDsrOn()) {
+            SleepUs(std::min<int64_t>(10000, nLeftMs * 1000LL));
+            continue;
+        }
+        const int nPassMs = static_cast<int>(m_timeouts.WriteTotalTimeoutConstant +
+                                             m_timeouts.WriteTotalTimeoutMultiplier *
+                                                 std::min<uint32_t>(nRemaining, 4096));
+        const ssize_t nWritten =
+            link.device.WriteSome(pBytes, nRemaining, std::min(std::max(nPassMs, 1), nLeftMs));
+        if (nWritten < 0) {
+            MarkDead(&link);
+            nResult = 0;
+            break;
+        }
+        if (nWritten > 0) {
+            pBytes += nWritten;
+            nRemaining -= static_cast<uint32_t>(nWritten);
+            nProgressUs = NowUs();
+        }
+    }
+    if (nRemaining > 0)
+        nResult = 0;
+    if (nResult)
+        nResult = Drain(nStartUs, nCount);
+    m_bWriting = 0;
+    return nResult;
+}
+
+// The bytes handed to the driver are on the line once its output queue is empty and their wire
+// time has passed since the write began. A pseudo-terminal has no queue to speak of, yet the
+// wire time still paces the caller like a real cable. Never a plain tcdrain: it waits forever
+// when CTS stays low.
+int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount) {
+    CLinkState& link = *m_pLink;
+    const int64_t nWireUs = int64_t(nCount) * link.settings.BitsPerByte() * 1000000 /
+                            std::max<uint32_t>(link.settings.m_nBaud, 1);
+    const int64_t nStallUs = int64_t(m_nStallLimitMs) * 1000;
+    int64_t nProgressUs = NowUs();
+    int nLastQueued = -1;
+    for (;;) {
+        const int nQueued = link.device.OutputQueued();
+        if (nQueued < 0) {
+            MarkDead(&link);
+            return 0;
+        }
+        if (nQueued == 0)
+            break;
+        const int64_t nNowUs = NowUs();
+        if (nLastQueued < 0 || nQueued < nLastQueued)
+            nProgressUs = nNowUs;
+        else if (nNowUs - nProgressUs >= nStallUs)
+            return 0;
+        nLastQueued = nQueued;
+        const int64_t nQueueUs = int64_t(nQueued) * link.settings.BitsPerByte() * 1000000 /
+                                 std::max<uint32_t>(link.settings.m_nBaud, 1);
+        SleepUs(std::clamp<int64_t>(nQueueUs, 100, 10000));
+    }
+    SleepUs(nStartUs + nWireUs - NowUs());
+    return 1;
+}
+
+int CSerialPort::WriteString(const char* pszText) {
+    return pszText ? Write(pszText, static_cast<uint32_t>(std::strlen(pszText))) : 0;
+}
+
+int CSerialPort::WriteByte(int nValue) {
+    const uint8_t nByte = static_cast<uint8_t>(nValue);
+    return Write(&nByte, 1);
+}
+
+int CSerialPort::WriteBlock(const void* pData, uint32_t nCount) {
+    return Write(pData, nCount);
+}

@@ -1,0 +1,198 @@
+#include "sim/PtyLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+uint32_t BaudOf(speed_t speed) {
+    struct CEntry {
+        speed_t m_speed;
+        uint32_t m_nBaud;
+    };
+    static const CEntry s_entries[] = {
+        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+        {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+        {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+        {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+        {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+        {B3500000, 3500000}, {B4000000, 4000000},
+    };
+    for (const CEntry& entry : s_entries) {
+        if (entry.m_speed == speed)
+            return entry.m_nBaud;
+    }
+    return 0;
+}
+
+} // namespace
+
+CPtyLink::~CPtyLink() {
+    Close();
+}
+
+bool CPtyLink::Open(const std::string& strPortsDir, int nCom) {
+    Close();
+    const int nMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (nMaster < 0)
+        return false;
+    char szName[128];
+    if (grantpt(nMaster) != 0 || unlockpt(nMaster) != 0 ||
+        ptsname_r(nMaster, szName, sizeof szName) != 0) {
+        close(nMaster);
+        return false;
+    }
+    const int nSlave = open(szName, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (nSlave < 0) {
+        close(nMaster);
+        return false;
+    }
+    // Raw from the start, so bytes sent before the program sets the line arrive unchanged.
+    struct termios tio {};
+    tcgetattr(nSlave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(nSlave, TCSANOW, &tio);
+    fcntl(nMaster, F_SETFL, fcntl(nMaster, F_GETFL) | O_NONBLOCK);
+
+    std::error_code ec;
+    std::filesystem::create_directories(strPortsDir, ec);
+    const std::string strLink = strPortsDir + "/com" + std::to_string(nCom);
+    std::filesystem::remove(strLink, ec);
+    if (symlink(szName, strLink.c_str()) != 0) {
+        close(nSlave);
+        close(nMaster);
+        return false;
+    }
+    m_nMasterFd = nMaster;
+    m_nSlaveFd = nSlave;
+    m_strDevicePath = szName;
+    m_strLinkPath = strLink;
+    ClearRecord();
+    return true;
+}
+
+void CPtyLink::Close() {
+    if (m_nMasterFd >= 0)
+        close(m_nMasterFd);
+    if (m_nSlaveFd >= 0)
+        close(m_nSlaveFd);
+    m_nMasterFd = m_nSlaveFd = -1;
+    if (!m_strLinkPath.empty())
+        unlink(m_strLinkPath.c_str());
+    m_strLinkPath.clear();
+}
+
+bool CPtyLink::IsOpen() const {
+    return m_nMasterFd >= 0;
+}
+
+const std::string& CPtyLink::GetDevicePath() const {
+    return m_strDevicePath;
+}
+
+struct termios CPtyLink::GetSettings() const {
+    struct termios tio {};
+    if (m_nMasterFd >= 0)
+        tcgetattr(m_nMasterFd, &tio); // the master reports the program's side
+    return tio;
+}
+
+uint32_t CPtyLink::GetBaud() const {
+    const struct termios tio = GetSettings();
+    return BaudOf(cfgetospeed(&tio));
+}
+
+std::vector<uint8_t> CPtyLink::Receive(int nMilliseconds) {
+    std::vector<uint8_t> bytes;
+    if (m_nMasterFd < 0)
+        return bytes;
+    struct pollfd pfd = {m_nMasterFd, POLLIN, 0};
+    if (poll(&pfd, 1, nMilliseconds) <= 0 || !(pfd.revents & POLLIN))
+        return bytes;
+    uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t n = read(m_nMasterFd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    if (!bytes.empty()) {
+        std::lock_guard lock(m_mutex);
+        m_record.insert(m_record.end(), bytes.begin(), bytes.end());
+    }
+    return bytes;
+}
+
+bool CPtyLink::Send(const void* pData, size_t nCount) {
+    if (m_nMasterFd < 0)
+        return false;
+    const auto* pBytes = static_cast<const uint8_t*>(pData);
+    const bool bPaced = m_bPaced;
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::nanoseconds byteTime{0};
+    if (bPaced) {
+        const struct termios tio = GetSettings();
+        const int nBits = 1 + ((tio.c_cflag & CSIZE) == CS7 ? 7 : 8) +
+                          ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
+        const uint32_t nBaud = std::max<uint32_t>(GetBaud(), 1);
+        byteTime = std::chrono::nanoseconds(int64_t(nBits) * 1000000000 / nBaud);
+    }
+    size_t nDone = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (nDone < nCount) {
+        // Paced: one byte at a time, each when the one before it has left the wire.
+        size_t nChunk = nCount - nDone;
+        if (bPaced) {
+            std::this_thread::sleep_until(start + byteTime * nDone);
+            nChunk = 1;
+        }
+        const ssize_t n = write(m_nMasterFd, pBytes + nDone, nChunk);
+        if (n > 0) {
+            nDone += static_cast<size_t>(n);
+            lastProgress = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return false;
+        // A program that takes nothing for this long is not coming back for the rest.
+        if (std::chrono::steady_clock::now() - lastProgress > std::chrono::seconds(10))
+            return false;
+        struct pollfd pfd = {m_nMasterFd, POLLOUT, 0};
+        if (poll(&pfd, 1, 100) < 0 && errno != EINTR)
+            return false;
+        if (pfd.revents & (POLLERR | POLLNVAL))
+            return false;
+    }
+    if (bPaced)
+        std::this_thread::sleep_until(start + byteTime * nCount);
+    return true;
+}
+
+void CPtyLink::SetPaced(bool bPaced) {
+    m_bPaced = bPaced;
+}
+
+std::vector<uint8_t> CPtyLink::GetRecord() const {
+    std::lock_guard lock(m_mutex);
+    return m_record;
+}
+
+void CPtyLink::ClearRecord() {
+    std::lock_guard lock(m_mutex);
+    m_record.clear();
+}
+
+int CPtyLink::GetMasterFd() const {
+    return m_nMasterFd;
+}
