@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/AboutDlg.h"
 #include "device/PortDlg.h"
@@ -254,13 +255,17 @@ void CVersionUpDlg::mouseDoubleClickEvent(QMouseEvent* pEvent) {
         QDialog::mouseDoubleClickEvent(pEvent);
         return;
     }
-    // The window itself: picture area, status line, free space. The top line's two texts
-    // keep their clicks.
+    // The window itself: picture area, status line, free space. The text box, the buttons and
+    // the top line's two texts keep their clicks.
     QWidget* pChild = childAt(pEvent->position().toPoint());
-    if (pChild == m_pPort || pChild == m_pPackage)
+    if (pChild && pChild != m_pStatus && pChild != m_pLine)
         return;
     pEvent->accept();
-    ShowPopup(ChoosePopup(m_state, GetKeyState(*pEvent)), pEvent->globalPosition().toPoint());
+    // The popup runs its own loop; it opens once this event has been handled, so that the
+    // mouse event is not still being delivered when the popup's command opens a dialog.
+    const EPopup ePopup = ChoosePopup(m_state, GetKeyState(*pEvent));
+    const QPoint ptGlobal = pEvent->globalPosition().toPoint();
+    QTimer::singleShot(0, this, [this, ePopup, ptGlobal] { ShowPopup(ePopup, ptGlobal); });
 }
 
 void CVersionUpDlg::ShowPopup(EPopup ePopup, const QPoint& ptGlobal) {

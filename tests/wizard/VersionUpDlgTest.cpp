@@ -56,21 +56,36 @@ struct CScriptedMachine {
 };
 
 // Runs fnCheck on the next modal dialog or popup as soon as it is up (the caller then blocks in
-// that dialog's own loop until fnCheck closes it).
-void WhenUp(std::function<void(QWidget*)> fnCheck) {
-    auto* pTimer = new QTimer;
-    QObject::connect(pTimer, &QTimer::timeout, [pTimer, fnCheck] {
-        QWidget* pUp = QApplication::activePopupWidget();
-        if (!pUp)
-            pUp = QApplication::activeModalWidget();
-        if (!pUp || !pUp->isVisible() || qobject_cast<CVersionUpDlg*>(pUp))
-            return;
-        pTimer->stop();
-        pTimer->deleteLater();
-        fnCheck(pUp);
-    });
-    pTimer->start(10);
-}
+// that dialog's own loop until fnCheck closes it). Stops looking when it goes out of scope.
+class CWhenUp {
+public:
+    // pszClass: only a window of that class (a popup or dialog of another class is left alone).
+    explicit CWhenUp(std::function<void(QWidget*)> fnCheck, const char* pszClass = "QWidget")
+        : m_fnCheck(std::move(fnCheck)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, pszClass] {
+            QWidget* pUp = QApplication::activePopupWidget();
+            if (!pUp)
+                pUp = QApplication::activeModalWidget();
+            if (!pUp || !pUp->isVisible() || qobject_cast<CVersionUpDlg*>(pUp) ||
+                !pUp->inherits(pszClass))
+                return;
+            m_timer.stop();
+            m_bSeen = true;
+            m_fnCheck(pUp);
+        });
+        m_timer.start(10);
+    }
+    // Waits until the dialog has come and gone.
+    bool Wait(int nMilliseconds = 5000) {
+        return QTest::qWaitFor([this] { return m_bSeen && !m_timer.isActive(); }, nMilliseconds);
+    }
+    bool WasSeen() const { return m_bSeen; }
+
+private:
+    std::function<void(QWidget*)> m_fnCheck;
+    QTimer m_timer;
+    bool m_bSeen = false;
+};
 
 // A right-button double-click as the platform delivers it: to the widget under the point, which
 // passes it on to its parent if it does not take it.
@@ -135,7 +150,8 @@ private slots:
         QCOMPARE(dlg.GetPicture()->m_bm.bmHeight, 192);
         // Fixed size, no minimise or maximise box.
         QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
-        QVERIFY(!(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(
+            !(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     }
 
     void layoutGrowsInHeightOnly() {
@@ -157,8 +173,7 @@ private slots:
             QCOMPARE(dlg.GetControl(nId)->pos(), before[nId] + QPoint(0, 134));
         for (int nId : {kIdPortText, kIdPackageText})
             QCOMPARE(dlg.GetControl(nId)->pos(), before[nId]);
-        QCOMPARE(dlg.GetPictureCentre(),
-                 QPoint(rcFrame.x() + 150, rcFrame.y() + 96));
+        QCOMPARE(dlg.GetPictureCentre(), QPoint(rcFrame.x() + 150, rcFrame.y() + 96));
     }
 
     // Whatever font the desktop has, the picture fits its frame and no control overlaps another.
@@ -183,17 +198,23 @@ private slots:
         QTest::addColumn<QString>("where");
         QTest::addColumn<QString>("popup");
         const int nRight = Qt::RightButton;
+        const int nMiddle = Qt::MiddleButton;
+        const int nShift = Qt::ShiftModifier;
         const int nShiftCtrl = Qt::ShiftModifier | Qt::ControlModifier;
-        QTest::newRow("no keys") << nRight << 0 << false << "picture" << "plainPopup";
-        QTest::newRow("Shift+Ctrl") << nRight << nShiftCtrl << false << "picture" << "servicePopup";
-        QTest::newRow("Shift+Ctrl, middle button down")
-            << (nRight | Qt::MiddleButton) << nShiftCtrl << false << "picture" << "plainPopup";
-        QTest::newRow("Shift only") << nRight << int(Qt::ShiftModifier) << false << "picture"
-                                    << "plainPopup";
-        QTest::newRow("package path set") << nRight << 0 << true << "picture" << "servicePopup";
-        QTest::newRow("on the status line") << nRight << 0 << false << "status" << "plainPopup";
-        QTest::newRow("on the text box") << nRight << 0 << false << "text" << "";
-        QTest::newRow("on the port name") << nRight << nShiftCtrl << false << "port" << "";
+        auto row = [](const char* pszName, int nButtons, int nModifiers, bool bPath,
+                      const char* pszWhere, const char* pszPopup) {
+            QTest::newRow(pszName)
+                << nButtons << nModifiers << bPath << QString(pszWhere) << QString(pszPopup);
+        };
+        row("no keys", nRight, 0, false, "picture", "plainPopup");
+        row("Shift+Ctrl", nRight, nShiftCtrl, false, "picture", "servicePopup");
+        row("Shift+Ctrl, middle button down", nRight | nMiddle, nShiftCtrl, false, "picture",
+            "plainPopup");
+        row("Shift only", nRight, nShift, false, "picture", "plainPopup");
+        row("package path set", nRight, 0, true, "picture", "servicePopup");
+        row("on the status line", nRight, 0, false, "status", "plainPopup");
+        row("on the text box", nRight, nShiftCtrl, false, "text", "");
+        row("on the port name", nRight, nShiftCtrl, false, "port", "");
     }
 
     void popupForDoubleClick() {
@@ -215,7 +236,7 @@ private slots:
         };
         QString strShown;
         QStringList items;
-        WhenUp([&](QWidget* pUp) {
+        CWhenUp when([&](QWidget* pUp) {
             strShown = pUp->objectName();
             items = ItemsOf(pUp);
             pUp->close();
@@ -223,10 +244,10 @@ private slots:
         RightDoubleClick(dlg, points.at(where), Qt::MouseButtons(buttons),
                          Qt::KeyboardModifiers(modifiers));
         if (popup.isEmpty()) {
-            QTest::qWait(100);
-            QVERIFY(QApplication::activePopupWidget() == nullptr);
+            QVERIFY(!when.Wait(300));
             return;
         }
+        QVERIFY(when.Wait());
         QCOMPARE(strShown, popup);
         QStringList expected = {"&Send Firmware", "-", "Select &Port...", "-", "&About..."};
         if (popup == "servicePopup")
@@ -243,12 +264,8 @@ private slots:
         dlg.show();
         QString strVersion, strLine;
         bool bFits = false;
-        // Chosen from the popup, as the operator does.
-        WhenUp([&](QWidget* pPopup) {
-            auto* pMenu = qobject_cast<QMenu*>(pPopup);
-            pMenu->setActiveAction(pMenu->actions().last());
-            QTest::keyClick(pMenu, Qt::Key_Return);
-            WhenUp([&](QWidget* pUp) {
+        CWhenUp about(
+            [&](QWidget* pUp) {
                 auto* pAbout = qobject_cast<CAboutDlg*>(pUp);
                 QVERIFY(pAbout);
                 QCOMPARE(pAbout->windowTitle(), QString("About"));
@@ -257,9 +274,21 @@ private slots:
                 QLabel* pLine = pAbout->GetUpgradeForLabel();
                 bFits = pLine->fontMetrics().horizontalAdvance(strLine) <= pLine->width();
                 pAbout->GetOkButton()->click();
-            });
-        });
-        RightDoubleClick(dlg, dlg.GetPictureCentre(), Qt::RightButton, Qt::NoModifier);
+            },
+            "CAboutDlg");
+        // Chosen from the popup, as the operator does.
+        {
+            CWhenUp popup(
+                [&](QWidget* pPopup) {
+                    auto* pMenu = qobject_cast<QMenu*>(pPopup);
+                    pMenu->setActiveAction(pMenu->actions().last());
+                    QTest::keyClick(pMenu, Qt::Key_Return);
+                },
+                "QMenu");
+            RightDoubleClick(dlg, dlg.GetPictureCentre(), Qt::RightButton, Qt::NoModifier);
+            QVERIFY(popup.Wait());
+        }
+        QVERIFY(about.Wait());
         QCOMPARE(strVersion, QString("Tool Version 2.50"));
         QCOMPARE(strLine, QString("Upgrade for TVK35/50 NRP7/70  V260"));
         QVERIFY2(bFits, "the About line is clipped");
@@ -311,7 +340,8 @@ private slots:
         static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
         QVERIFY(bDisabledDuring);
         QVERIFY(dlg.isEnabled());
-        QCOMPARE(Text(dlg, kIdStepText), QString::fromStdString(LoadString(117)));
+        QCOMPARE(Text(dlg, kIdStepText),
+                 QString("Transit completed.\nMake sure LED blinks slowly."));
         QCOMPARE(Text(dlg, kIdStatus), QString("V260"));
     }
 
@@ -332,14 +362,21 @@ private slots:
             QCOMPARE(pBox->standardButtons(), QMessageBox::Ok);
             pBox->button(QMessageBox::Ok)->click();
         };
-        WhenUp(record);
-        dlg.RunCommand(kIdSendFirmware);
+        {
+            CWhenUp when(record, "QMessageBox");
+            dlg.RunCommand(kIdSendFirmware);
+            QVERIFY(when.WasSeen());
+        }
         dlg.GetState().m_strPackagePath = strMissing.toStdString();
-        WhenUp(record);
-        dlg.RunCommand(kIdSendFirmware);
+        {
+            CWhenUp when(record, "QMessageBox");
+            dlg.RunCommand(kIdSendFirmware);
+            QVERIFY(when.WasSeen());
+        }
         const QString strTitle = QString::fromStdString(GetApplicationTitle());
         QCOMPARE(titles, QStringList({strTitle, strTitle}));
-        QCOMPARE(texts, QStringList({"Transmission faild. Try again.", strMissing + " was not found."}));
+        QCOMPARE(texts,
+                 QStringList({"Transmission faild. Try again.", strMissing + " was not found."}));
         QCOMPARE(machine.m_nTransferCalls, 1);
     }
 
@@ -349,7 +386,7 @@ private slots:
         dlg.show();
         dlg.GetState().m_strPort = "COM3:";
         QString strPreset;
-        WhenUp([&](QWidget* pUp) {
+        CWhenUp when([&](QWidget* pUp) {
             auto* pPort = qobject_cast<CPortDlg*>(pUp);
             QVERIFY(pPort);
             strPreset = pPort->GetList()->currentText();
@@ -375,14 +412,14 @@ private slots:
         dlg.GetState().m_strPackagePath = strOld.toStdString();
         QStringList filters;
         QString strFilter, strDir;
-        WhenUp([&](QWidget* pUp) {
+        CWhenUp when([&](QWidget* pUp) {
             auto* pFile = qobject_cast<QFileDialog*>(pUp);
             QVERIFY(pFile);
             filters = pFile->nameFilters();
             strFilter = pFile->selectedNameFilter();
             strDir = pFile->directory().absolutePath();
             pFile->selectFile(strNew);
-            pFile->accept();
+            QMetaObject::invokeMethod(pFile, "accept");
         });
         dlg.RunCommand(kIdOpenPackage);
         QCOMPARE(filters, QStringList({"ufw (*.ufw)", "All files (*)"}));
@@ -401,8 +438,8 @@ private slots:
             CVersionUpDlg dlg(nullptr, machine.MakeLink());
             dlg.show();
             auto* pText = static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText));
-            for (unsigned nId : {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u,
-                                 122u, 123u}) {
+            for (unsigned nId :
+                 {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u, 122u, 123u}) {
                 dlg.GetState().m_strStep = LoadString(nId);
                 dlg.RefreshControls();
                 QApplication::processEvents();
@@ -419,11 +456,12 @@ private slots:
         dlg.show();
         QCOMPARE(Text(dlg, kIdStepText), QString::fromUtf8("本体にｽｷｬﾝﾕﾆｯﾄを取り付けます。"));
         QStringList items;
-        WhenUp([&](QWidget* pUp) {
+        CWhenUp when([&](QWidget* pUp) {
             items = ItemsOf(pUp);
             pUp->close();
         });
         RightDoubleClick(dlg, dlg.GetPictureCentre(), Qt::RightButton, Qt::NoModifier);
+        QVERIFY(when.Wait());
         QCOMPARE(items.last(), QString::fromUtf8("&ﾊﾞｰｼﾞｮﾝ情報..."));
         // A font with the Japanese characters is there, or they would show as boxes.
         QVERIFY(!QFontDatabase::families(QFontDatabase::Japanese).isEmpty());
