@@ -27,7 +27,9 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
     m_pVersion->setTextFormat(Qt::PlainText);
 
     m_pUpgradeFor = new QLabel(this);
-    m_pUpgradeFor->setGeometry(units.Rect(40, 28, 130, 8));
+    // Wider than the template's 130 units, out to the right margin: with a Japanese desktop font
+    // the line with its 22-character package text did not fit and lost its ends.
+    m_pUpgradeFor->setGeometry(units.Rect(36, 28, 160, 8));
     m_pUpgradeFor->setAlignment(Qt::AlignCenter);
     m_pUpgradeFor->setTextFormat(Qt::PlainText);
 

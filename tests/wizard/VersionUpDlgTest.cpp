@@ -430,23 +430,45 @@ private slots:
         QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
     }
 
-    // Every step's text can be read whole in the text box, in both languages.
-    void stepTextsFitTheTextBox() {
-        for (const char* pszLang : {"C", "ja_JP.UTF-8"}) {
-            CLanguage language(pszLang);
-            CScriptedMachine machine;
-            CVersionUpDlg dlg(nullptr, machine.MakeLink());
-            dlg.show();
-            auto* pText = static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText));
-            for (unsigned nId :
-                 {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u, 122u, 123u}) {
-                dlg.GetState().m_strStep = LoadString(nId);
-                dlg.RefreshControls();
-                QApplication::processEvents();
-                QVERIFY2(!pText->verticalScrollBar()->isVisible(),
-                         qPrintable(QString("%1 text %2 needs scrolling").arg(pszLang).arg(nId)));
-            }
+    // Every text can be read whole, in both languages with their desktop fonts (fontconfig
+    // gives a Japanese desktop IPAGothic): the step texts without scrolling, the top line and
+    // the status line without losing characters.
+    void textsFitTheirControls_data() {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("family");
+        QTest::newRow("English") << QString("C") << QString("DejaVu Sans");
+        QTest::newRow("Japanese") << QString("ja_JP.UTF-8") << QString("IPAGothic");
+    }
+    void textsFitTheirControls() {
+        QFETCH(QString, lang);
+        QFETCH(QString, family);
+        CLanguage language(qPrintable(lang));
+        const QFont fontBefore = QApplication::font();
+        QFont font = fontBefore;
+        font.setFamily(family);
+        QApplication::setFont(font);
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        auto* pText = static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText));
+        for (unsigned nId :
+             {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u, 122u, 123u}) {
+            dlg.GetState().m_strStep = LoadString(nId);
+            dlg.RefreshControls();
+            QApplication::processEvents();
+            QVERIFY2(!pText->verticalScrollBar()->isVisible(),
+                     qPrintable(QString("text %1 needs scrolling").arg(nId)));
         }
+        dlg.GetState().m_strPort = "COM4:";
+        dlg.GetState().m_strStatus = "V250 NRP-70";
+        dlg.RefreshControls();
+        for (int nId : {kIdPortText, kIdPackageText, kIdStatus}) {
+            auto* pLabel = static_cast<QLabel*>(dlg.GetControl(nId));
+            QVERIFY2(pLabel->fontMetrics().horizontalAdvance(pLabel->text()) <=
+                         pLabel->contentsRect().width(),
+                     qPrintable(pLabel->text()));
+        }
+        QApplication::setFont(fontBefore);
     }
 
     void japaneseTexts() {

@@ -34,8 +34,8 @@ public:
                 rc |= pWindow->frameGeometry();
         }
         rc &= QGuiApplication::primaryScreen()->geometry();
-        const QPixmap shot =
-            QGuiApplication::primaryScreen()->grabWindow(0, rc.x(), rc.y(), rc.width(), rc.height());
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, rc.x(), rc.y(),
+                                                                          rc.width(), rc.height());
         const QString strPath = m_dir.filePath(strName + ".png");
         if (!shot.save(strPath))
             std::fprintf(stderr, "versionup-screenshots: cannot write %s\n", qPrintable(strPath));
