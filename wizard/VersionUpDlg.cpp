@@ -359,12 +359,7 @@ void CVersionUpDlg::EndWaitCursor() {
 }
 
 bool CVersionUpDlg::RunPortDialog(std::string& strPort) {
-    CPortDlg dlg(this);
-    dlg.m_strPort = strPort;
-    if (dlg.exec() != QDialog::Accepted)
-        return false;
-    strPort = dlg.m_strPort;
-    return true;
+    return CPortDlg::Run(this, strPort);
 }
 
 bool CVersionUpDlg::RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
