@@ -319,7 +319,7 @@ int CVersionUpDlg::ShowMessage(const CMessage& message) {
     box.setTextFormat(Qt::PlainText);
     box.setText(ToDisplayText(message.m_strText));
     if (!message.m_strDetail.empty())
-        box.setInformativeText(ToDisplayText(message.m_strDetail).toHtmlEscaped());
+        box.setInformativeText(ToDisplayText(message.m_strDetail));
     if (message.m_eButtons == EButtons::RetryCancel) {
         box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Retry);
