@@ -1,4 +1,4 @@
-// versionup-screenshots OUTDIR: shows the real main window on the display in force, walks every
+// versionup-screenshots (built as tools/screenshots/versionup) OUTDIR: shows the real main window on the display in force, walks every
 // step with a scripted machine behind it (the check passes, the first transfer fails, the second
 // succeeds), opens the popups, the About box and a message, and writes one PNG of the screen
 // around the windows for each. The language follows LANG, as in the program.
