@@ -1,6 +1,6 @@
-// versionup-screenshots (built as tools/screenshots/versionup) OUTDIR: shows the real main window on the display in force, walks every
-// step with a scripted machine behind it (the check passes, the first transfer fails, the second
-// succeeds), opens the popups, the About box and a message, and writes one PNG of the screen
+// tools/screenshots/versionup OUTDIR: shows the real main window on the display in force, walks
+// every step with a scripted machine behind it (the check passes, the first transfer fails, the
+// second succeeds), opens the popups, the About box and a message, and writes one PNG of the screen
 // around the windows for each. The language follows LANG, as in the program.
 #include <QApplication>
 #include <QDir>
@@ -38,7 +38,7 @@ public:
                                                                           rc.width(), rc.height());
         const QString strPath = m_dir.filePath(strName + ".png");
         if (!shot.save(strPath))
-            std::fprintf(stderr, "versionup-screenshots: cannot write %s\n", qPrintable(strPath));
+            std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(strPath));
         else
             std::printf("%s\n", qPrintable(strPath));
     }
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     KeepNoSettings();
     if (argc != 2) {
-        std::fprintf(stderr, "usage: versionup-screenshots OUTDIR\n");
+        std::fprintf(stderr, "usage: tools/screenshots/versionup OUTDIR\n");
         return 2;
     }
     QDir().mkpath(argv[1]);
