@@ -1,5 +1,6 @@
 # Installs the build into a folder of its own and checks that the program, its desktop entry
 # and its icon are there.  cmake -DBUILD=... -DPREFIX=... -P install-check.cmake
+cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
                 RESULT_VARIABLE result OUTPUT_QUIET)
