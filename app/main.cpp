@@ -1,9 +1,6 @@
-#include <QApplication>
-#include <QMessageBox>
+#include "app/VersionUpApp.h"
 
-// Placeholder until the wizard window lands.
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QMessageBox::information(nullptr, "versionup", "The wizard window is not built yet.");
+int main(int, char** argv) {
+    theApp.InitInstance(argv[0]);
     return 0;
 }

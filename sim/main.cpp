@@ -1,5 +1,6 @@
 // machine-sim: plays the machine on a pseudo-terminal linked into a ports folder as COMn, until
-// SIGINT or SIGTERM; then tells how many bytes the program sent it.
+// SIGINT or SIGTERM; then tells how many bytes the program sent it and whether the boot loader and
+// the package it received are the program's built-in ones, byte for byte.
 #include <signal.h>
 
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "resources/Resources.h"
+#include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "sim/NormalMode.h"
 
@@ -21,7 +24,45 @@ void Usage() {
                  "  --reply TEXT   the machine's answer to F; (default \"V250 TVK-50;\")\n"
                  "  --fault NAME   silent, split, noterm, long, garbage or trickle\n"
                  "  --port N=SPEC  another port: machine, silent, absent, split, noterm, long,\n"
-                 "                 garbage, trickle or reply:TEXT\n");
+                 "                 garbage, trickle or reply:TEXT\n"
+                 "  --boot-fault F the machine in boot mode: sync-twice, wrong-echo:K, no-final,\n"
+                 "                 silent, hangup-loader:K or hangup-package:K\n");
+}
+
+bool ParseBootFault(const std::string& strFault, CBootMode::CBehaviour& behaviour) {
+    const size_t nColon = strFault.find(':');
+    const std::string strName = strFault.substr(0, nColon);
+    const int nAt = nColon == std::string::npos ? -1 : std::atoi(strFault.c_str() + nColon + 1);
+    if (strName == "sync-twice")
+        behaviour.m_nSyncAnswers = 2;
+    else if (strName == "no-final")
+        behaviour.m_nFinalAnswer = -1;
+    else if (strName == "silent")
+        behaviour.m_bSilent = true;
+    else if (strName == "wrong-echo" && nAt >= 0)
+        behaviour.m_nWrongEchoAt = nAt;
+    else if (strName == "hangup-loader" && nAt >= 0)
+        behaviour.m_nHangUpAtLoaderByte = nAt;
+    else if (strName == "hangup-package" && nAt >= 0)
+        behaviour.m_nHangUpAtPackageByte = nAt;
+    else
+        return false;
+    return true;
+}
+
+// "loader: 3064 bytes, the built-in loader exactly", or where it first differs.
+void Compare(const char* pszWhat, const std::vector<uint8_t>& received, int nId) {
+    const CResource builtin = FindResource("BIN", nId);
+    const size_t nBuiltin = builtin ? builtin.m_nSize : 0;
+    size_t nSame = 0;
+    while (nSame < received.size() && nSame < nBuiltin && received[nSame] == builtin.m_pData[nSame])
+        ++nSame;
+    if (nSame == received.size() && nSame == nBuiltin)
+        std::printf("%s: %zu bytes, the built-in %s exactly\n", pszWhat, received.size(), pszWhat);
+    else
+        std::printf(
+            "%s: %zu bytes, not the built-in %s (%zu bytes): they differ from byte %zu on\n",
+            pszWhat, received.size(), pszWhat, nBuiltin, nSame);
 }
 
 } // namespace
@@ -32,6 +73,7 @@ int main(int argc, char** argv) {
     bool bPaced = false;
     CNormalModeConfig normal;
     std::vector<std::pair<int, CPortSpec>> others;
+    CBootMode::CBehaviour boot;
     for (int i = 1; i < argc; ++i) {
         const std::string strArg = argv[i];
         if (strArg == "--ports" && i + 1 < argc) {
@@ -49,6 +91,11 @@ int main(int argc, char** argv) {
                 return 2;
             }
             normal.m_eFault = spec.m_config.m_eFault;
+        } else if (strArg == "--boot-fault" && i + 1 < argc) {
+            if (!ParseBootFault(argv[++i], boot)) {
+                Usage();
+                return 2;
+            }
         } else if (strArg == "--port" && i + 1 < argc) {
             const std::string strPort = argv[++i];
             const size_t nEquals = strPort.find('=');
@@ -79,6 +126,10 @@ int main(int argc, char** argv) {
     CMachineSim sim;
     sim.GetLink().SetPaced(bPaced);
     sim.SetNormalMode(std::make_unique<CNormalMode>(normal));
+    boot.m_bPaced = bPaced;
+    auto pBoot = std::make_unique<CBootMode>(boot);
+    const CBootMode& bootMode = *pBoot;
+    sim.SetBootMode(std::move(pBoot));
     if (!sim.Start(strPortsDir, nCom)) {
         std::fprintf(stderr, "machine-sim: cannot link COM%d in %s: %s\n", nCom,
                      strPortsDir.c_str(), std::strerror(errno));
@@ -109,5 +160,13 @@ int main(int argc, char** argv) {
     const size_t nReceived = sim.GetLink().GetRecord().size();
     sim.Stop();
     std::printf("machine-sim: received %zu bytes\n", nReceived);
+    if (!sim.IsInBootMode()) {
+        std::printf("boot mode: never entered, nothing was sent to the machine\n");
+        return 0;
+    }
+    Compare("loader", bootMode.GetLoader(), kIdLoader);
+    Compare("package", bootMode.GetPackage(), kIdPackage);
+    for (const std::string& strFault : bootMode.GetSettingsFaults())
+        std::printf("line settings: %s\n", strFault.c_str());
     return 0;
 }

@@ -1,0 +1,506 @@
+// The main window on the offscreen platform, with a scripted machine behind it.
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/AboutDlg.h"
+#include "app/VersionUpApp.h"
+#include "device/PortDlg.h"
+#include "illustrations/Dib.h"
+#include "resources/Strings.h"
+#include "wizard/AppTitle.h"
+#include "wizard/VersionUpDlg.h"
+
+namespace {
+
+// The machine: every check passes on "COM1:" with a TVK-50, every transfer returns the next
+// scripted result (1 when none is left).
+struct CScriptedMachine {
+    std::vector<int> m_transfers;
+    int m_nChecks = 0;
+    int m_nTransferCalls = 0;
+    std::function<void(IOperator&)> m_fnDuringTransfer;
+
+    CMachineLink MakeLink() {
+        CMachineLink link;
+        link.m_fnCheckFirmwareVersion = [this](CWizardState& state, IOperator&, const char*) {
+            ++m_nChecks;
+            state.m_strPort = "COM1:";
+            state.m_strStatus = "V250 TVK-50";
+            state.RefreshControls();
+            return true;
+        };
+        link.m_fnTransferFirmware = [this](const std::string&, CPackageFile*, IOperator& op) {
+            ++m_nTransferCalls;
+            if (m_fnDuringTransfer)
+                m_fnDuringTransfer(op);
+            if (m_transfers.empty())
+                return 1;
+            const int nResult = m_transfers.front();
+            m_transfers.erase(m_transfers.begin());
+            return nResult;
+        };
+        return link;
+    }
+};
+
+// Runs fnCheck on the next modal dialog or popup as soon as it is up (the caller then blocks in
+// that dialog's own loop until fnCheck closes it). Stops looking when it goes out of scope.
+class CWhenUp {
+public:
+    // pszClass: only a window of that class (a popup or dialog of another class is left alone).
+    explicit CWhenUp(std::function<void(QWidget*)> fnCheck, const char* pszClass = "QWidget")
+        : m_fnCheck(std::move(fnCheck)) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, pszClass] {
+            QWidget* pUp = QApplication::activePopupWidget();
+            if (!pUp)
+                pUp = QApplication::activeModalWidget();
+            if (!pUp || !pUp->isVisible() || qobject_cast<CVersionUpDlg*>(pUp) ||
+                !pUp->inherits(pszClass))
+                return;
+            m_timer.stop();
+            m_bSeen = true;
+            m_fnCheck(pUp);
+        });
+        m_timer.start(10);
+    }
+    // Waits until the dialog has come and gone.
+    bool Wait(int nMilliseconds = 5000) {
+        return QTest::qWaitFor([this] { return m_bSeen && !m_timer.isActive(); }, nMilliseconds);
+    }
+    bool WasSeen() const { return m_bSeen; }
+
+private:
+    std::function<void(QWidget*)> m_fnCheck;
+    QTimer m_timer;
+    bool m_bSeen = false;
+};
+
+// A right-button double-click as the platform delivers it: to the widget under the point, which
+// passes it on to its parent if it does not take it.
+void RightDoubleClick(QWidget& window, QPoint pt, Qt::MouseButtons buttons,
+                      Qt::KeyboardModifiers modifiers) {
+    QWidget* pTarget = window.childAt(pt);
+    if (!pTarget)
+        pTarget = &window;
+    const QPoint ptLocal = pTarget->mapFrom(&window, pt);
+    QMouseEvent event(QEvent::MouseButtonDblClick, ptLocal, pTarget->mapToGlobal(ptLocal),
+                      Qt::RightButton, buttons, modifiers);
+    QApplication::sendEvent(pTarget, &event);
+}
+
+// The texts of a popup's items, "-" for a separator.
+QStringList ItemsOf(QWidget* pPopup) {
+    QStringList items;
+    for (QAction* pAction : pPopup->actions())
+        items << (pAction->isSeparator() ? QString("-") : pAction->text());
+    return items;
+}
+
+class CLanguage {
+public:
+    explicit CLanguage(const char* pszLang) {
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+        setenv("LANG", pszLang, 1);
+    }
+    ~CLanguage() { setenv("LANG", "C", 1); }
+};
+
+} // namespace
+
+class CVersionUpDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        KeepNoSettings();
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+        setenv("LANG", "C", 1);
+    }
+
+    void startState() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        QCOMPARE(dlg.windowTitle(), QString("Version up tool for NRP-7/70 TVK-35/50"));
+        QVERIFY(!dlg.GetControl(kIdBack)->isEnabled());
+        QVERIFY(dlg.GetControl(kIdNext)->isEnabled());
+        QCOMPARE(Text(dlg, kIdStatus), QString());
+        QCOMPARE(Text(dlg, kIdPortText), QString());
+        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V260"));
+        QCOMPARE(Text(dlg, kIdStepText), QString("Put the Scan Unit on the machine."));
+        QCOMPARE(dlg.GetState().m_strPackageVersion, std::string("V260"));
+        QCOMPARE(dlg.focusWidget(), dlg.GetControl(kIdNext));
+        QVERIFY(static_cast<QPushButton*>(dlg.GetControl(kIdNext))->isDefault());
+        QVERIFY(!dlg.windowIcon().isNull());
+        QVERIFY(dlg.GetPicture() != nullptr);
+        QCOMPARE(dlg.GetPicture()->m_bm.bmWidth, 256);
+        QCOMPARE(dlg.GetPicture()->m_bm.bmHeight, 192);
+        // Fixed size, no minimise or maximise box.
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+        QVERIFY(
+            !(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    }
+
+    void layoutGrowsInHeightOnly() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        QWidget* pFrame = dlg.GetControl(kIdPictureFrame);
+        pFrame->setGeometry(pFrame->x(), pFrame->y(), 300, 58);
+        const QRect rcFrame = pFrame->geometry();
+        const QSize sizeBefore = dlg.size();
+        std::map<int, QPoint> before;
+        for (int nId : {kIdStepText, kIdBack, kIdNext, kIdStatus, kIdPortText, kIdPackageText})
+            before[nId] = dlg.GetControl(nId)->pos();
+
+        dlg.Layout(256, 192);
+
+        QCOMPARE(dlg.size(), sizeBefore + QSize(0, 134));
+        QCOMPARE(pFrame->geometry(), QRect(rcFrame.topLeft(), QSize(300, 192)));
+        for (int nId : {kIdStepText, kIdBack, kIdNext, kIdStatus})
+            QCOMPARE(dlg.GetControl(nId)->pos(), before[nId] + QPoint(0, 134));
+        for (int nId : {kIdPortText, kIdPackageText})
+            QCOMPARE(dlg.GetControl(nId)->pos(), before[nId]);
+        QCOMPARE(dlg.GetPictureCentre(), QPoint(rcFrame.x() + 150, rcFrame.y() + 96));
+    }
+
+    // Whatever font the desktop has, the picture fits its frame and no control overlaps another.
+    void layoutAtStartHoldsThePicture() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        const QRect rcFrame = dlg.GetControl(kIdPictureFrame)->geometry();
+        QVERIFY(rcFrame.width() >= 256);
+        QCOMPARE(rcFrame.height(), 192);
+        QVERIFY(dlg.rect().contains(rcFrame));
+        const QRect rcText = dlg.GetControl(kIdStepText)->geometry();
+        QVERIFY(rcText.top() >= rcFrame.bottom());
+        QVERIFY(dlg.GetControl(kIdNext)->geometry().top() > rcText.bottom());
+        QVERIFY(dlg.rect().contains(dlg.GetControl(kIdNext)->geometry()));
+    }
+
+    void popupForDoubleClick_data() {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("packagePath");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("popup");
+        const int nRight = Qt::RightButton;
+        const int nMiddle = Qt::MiddleButton;
+        const int nShift = Qt::ShiftModifier;
+        const int nShiftCtrl = Qt::ShiftModifier | Qt::ControlModifier;
+        auto row = [](const char* pszName, int nButtons, int nModifiers, bool bPath,
+                      const char* pszWhere, const char* pszPopup) {
+            QTest::newRow(pszName)
+                << nButtons << nModifiers << bPath << QString(pszWhere) << QString(pszPopup);
+        };
+        row("no keys", nRight, 0, false, "picture", "plainPopup");
+        row("Shift+Ctrl", nRight, nShiftCtrl, false, "picture", "servicePopup");
+        row("Shift+Ctrl, middle button down", nRight | nMiddle, nShiftCtrl, false, "picture",
+            "plainPopup");
+        row("Shift only", nRight, nShift, false, "picture", "plainPopup");
+        row("package path set", nRight, 0, true, "picture", "servicePopup");
+        row("on the status line", nRight, 0, false, "status", "plainPopup");
+        row("on the text box", nRight, nShiftCtrl, false, "text", "");
+        row("on the port name", nRight, nShiftCtrl, false, "port", "");
+    }
+
+    void popupForDoubleClick() {
+        QFETCH(int, buttons);
+        QFETCH(int, modifiers);
+        QFETCH(bool, packagePath);
+        QFETCH(QString, where);
+        QFETCH(QString, popup);
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        if (packagePath)
+            dlg.GetState().m_strPackagePath = "/nowhere/other.ufw";
+        const std::map<QString, QPoint> points = {
+            {"picture", dlg.GetPictureCentre()},
+            {"status", dlg.GetControl(kIdStatus)->geometry().center()},
+            {"text", dlg.GetControl(kIdStepText)->geometry().center()},
+            {"port", dlg.GetControl(kIdPortText)->geometry().center()},
+        };
+        QString strShown;
+        QStringList items;
+        CWhenUp when([&](QWidget* pUp) {
+            strShown = pUp->objectName();
+            items = ItemsOf(pUp);
+            pUp->close();
+        });
+        RightDoubleClick(dlg, points.at(where), Qt::MouseButtons(buttons),
+                         Qt::KeyboardModifiers(modifiers));
+        if (popup.isEmpty()) {
+            QVERIFY(!when.Wait(300));
+            return;
+        }
+        QVERIFY(when.Wait());
+        QCOMPARE(strShown, popup);
+        QStringList expected = {"&Send Firmware", "-", "Select &Port...", "-", "&About..."};
+        if (popup == "servicePopup")
+            expected.prepend("&Open...");
+        QCOMPARE(items, expected);
+        QCOMPARE(machine.m_nTransferCalls, 0);
+        QCOMPARE(dlg.GetControl(kIdStepText)->property("plainText").toString(),
+                 QString("Put the Scan Unit on the machine."));
+    }
+
+    void aboutShowsThePackageText() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        QString strVersion, strLine;
+        bool bFits = false;
+        CWhenUp about(
+            [&](QWidget* pUp) {
+                auto* pAbout = qobject_cast<CAboutDlg*>(pUp);
+                QVERIFY(pAbout);
+                QCOMPARE(pAbout->windowTitle(), QString("About"));
+                strVersion = pAbout->GetVersionLabel()->text();
+                strLine = pAbout->GetUpgradeForLabel()->text();
+                QLabel* pLine = pAbout->GetUpgradeForLabel();
+                bFits = pLine->fontMetrics().horizontalAdvance(strLine) <= pLine->width();
+                pAbout->GetOkButton()->click();
+            },
+            "CAboutDlg");
+        // Chosen from the popup, as the operator does.
+        {
+            CWhenUp popup(
+                [&](QWidget* pPopup) {
+                    auto* pMenu = qobject_cast<QMenu*>(pPopup);
+                    pMenu->setActiveAction(pMenu->actions().last());
+                    QTest::keyClick(pMenu, Qt::Key_Return);
+                },
+                "QMenu");
+            RightDoubleClick(dlg, dlg.GetPictureCentre(), Qt::RightButton, Qt::NoModifier);
+            QVERIFY(popup.Wait());
+        }
+        QVERIFY(about.Wait());
+        QCOMPARE(strVersion, QString("Tool Version 2.50"));
+        QCOMPARE(strLine, QString("Upgrade for TVK35/50 NRP7/70  V260"));
+        QVERIFY2(bFits, "the About line is clipped");
+        QCOMPARE(Text(dlg, kIdStepText), QString("Put the Scan Unit on the machine."));
+    }
+
+    void enterPressesTheFocusedOrDefaultButton() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(Text(dlg, kIdStepText), QString::fromStdString(LoadString(112)));
+        QVERIFY(dlg.GetControl(kIdBack)->isEnabled());
+        dlg.GetControl(kIdBack)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(Text(dlg, kIdStepText), QString::fromStdString(LoadString(111)));
+        // Back disabled on Start: Enter goes to "Next >>" again.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QCOMPARE(Text(dlg, kIdStepText), QString::fromStdString(LoadString(112)));
+    }
+
+    void escapeEndsTheWindowOnAnyStep() {
+        for (int nNexts : {0, 3}) {
+            CScriptedMachine machine;
+            CVersionUpDlg dlg(nullptr, machine.MakeLink());
+            QTimer::singleShot(0, &dlg, [&] {
+                for (int n = 0; n < nNexts; ++n)
+                    static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            });
+            QCOMPARE(dlg.exec(), kIdCancel);
+            QCOMPARE(machine.m_nChecks, nNexts >= 2 ? 1 : 0);
+        }
+    }
+
+    void transferKeepsTheWindowDisabled() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        bool bDisabledDuring = false;
+        machine.m_fnDuringTransfer = [&](IOperator& op) {
+            std::unique_ptr<IProgressSink> pProgress = op.CreateProgress();
+            pProgress->Create();
+            bDisabledDuring = !dlg.isEnabled();
+        };
+        dlg.GetSteps().Enter(EStep::PlugAdapter);
+        static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        QVERIFY(bDisabledDuring);
+        QVERIFY(dlg.isEnabled());
+        QCOMPARE(Text(dlg, kIdStepText),
+                 QString("Transit completed.\nMake sure LED blinks slowly."));
+        QCOMPARE(Text(dlg, kIdStatus), QString("V260"));
+    }
+
+    void messagesCarryTheApplicationTitle() {
+        CScriptedMachine machine;
+        machine.m_transfers = {0};
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        QTemporaryDir dir;
+        const QString strMissing = dir.path() + "/gone.ufw";
+        QStringList texts, titles;
+        auto record = [&](QWidget* pUp) {
+            auto* pBox = qobject_cast<QMessageBox*>(pUp);
+            QVERIFY(pBox);
+            titles << pBox->windowTitle();
+            texts << pBox->text();
+            QCOMPARE(pBox->icon(), QMessageBox::NoIcon);
+            QCOMPARE(pBox->standardButtons(), QMessageBox::Ok);
+            pBox->button(QMessageBox::Ok)->click();
+        };
+        {
+            CWhenUp when(record, "QMessageBox");
+            dlg.RunCommand(kIdSendFirmware);
+            QVERIFY(when.WasSeen());
+        }
+        dlg.GetState().m_strPackagePath = strMissing.toStdString();
+        {
+            CWhenUp when(record, "QMessageBox");
+            dlg.RunCommand(kIdSendFirmware);
+            QVERIFY(when.WasSeen());
+        }
+        const QString strTitle = QString::fromStdString(GetApplicationTitle());
+        QCOMPARE(titles, QStringList({strTitle, strTitle}));
+        QCOMPARE(texts,
+                 QStringList({"Transmission faild. Try again.", strMissing + " was not found."}));
+        QCOMPARE(machine.m_nTransferCalls, 1);
+    }
+
+    void selectPortPresetsTheDialog() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        dlg.GetState().m_strPort = "COM3:";
+        QString strPreset;
+        CWhenUp when([&](QWidget* pUp) {
+            auto* pPort = qobject_cast<CPortDlg*>(pUp);
+            QVERIFY(pPort);
+            strPreset = pPort->GetList()->currentText();
+            pPort->GetList()->setCurrentIndex(1);
+            pPort->GetOkButton()->click();
+        });
+        dlg.RunCommand(kIdSelectPort);
+        QCOMPARE(strPreset, QString("COM3:"));
+        QCOMPARE(Text(dlg, kIdPortText), QString("COM2:"));
+    }
+
+    void openStartsAtTheChosenFileWithBothFilters() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        QTemporaryDir dir;
+        const QString strOld = dir.path() + "/old.ufw";
+        const QString strNew = dir.path() + "/firmware";
+        QFile file(strNew);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("PUF14303  TVK35/50 NRP7/70  V270....");
+        file.close();
+        dlg.GetState().m_strPackagePath = strOld.toStdString();
+        QStringList filters;
+        QString strFilter, strDir;
+        CWhenUp when([&](QWidget* pUp) {
+            auto* pFile = qobject_cast<QFileDialog*>(pUp);
+            QVERIFY(pFile);
+            filters = pFile->nameFilters();
+            strFilter = pFile->selectedNameFilter();
+            strDir = pFile->directory().absolutePath();
+            pFile->selectFile(strNew);
+            QMetaObject::invokeMethod(pFile, "accept");
+        });
+        dlg.RunCommand(kIdOpenPackage);
+        QCOMPARE(filters, QStringList({"ufw (*.ufw)", "All files (*)"}));
+        QCOMPARE(strFilter, QString("ufw (*.ufw)"));
+        QCOMPARE(strDir, QDir(dir.path()).absolutePath());
+        QCOMPARE(QString::fromStdString(dlg.GetState().m_strPackagePath), strNew);
+        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V270"));
+        QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
+    }
+
+    // Every text can be read whole, in both languages with their desktop fonts (fontconfig
+    // gives a Japanese desktop IPAGothic): the step texts without scrolling, the top line and
+    // the status line without losing characters.
+    void textsFitTheirControls_data() {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("family");
+        QTest::newRow("English") << QString("C") << QString("DejaVu Sans");
+        QTest::newRow("Japanese") << QString("ja_JP.UTF-8") << QString("IPAGothic");
+    }
+    void textsFitTheirControls() {
+        QFETCH(QString, lang);
+        QFETCH(QString, family);
+        CLanguage language(qPrintable(lang));
+        const QFont fontBefore = QApplication::font();
+        QFont font = fontBefore;
+        font.setFamily(family);
+        QApplication::setFont(font);
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        auto* pText = static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText));
+        for (unsigned nId :
+             {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u, 122u, 123u}) {
+            dlg.GetState().m_strStep = LoadString(nId);
+            dlg.RefreshControls();
+            QApplication::processEvents();
+            QVERIFY2(!pText->verticalScrollBar()->isVisible(),
+                     qPrintable(QString("text %1 needs scrolling").arg(nId)));
+        }
+        dlg.GetState().m_strPort = "COM4:";
+        dlg.GetState().m_strStatus = "V250 NRP-70";
+        dlg.RefreshControls();
+        for (int nId : {kIdPortText, kIdPackageText, kIdStatus}) {
+            auto* pLabel = static_cast<QLabel*>(dlg.GetControl(nId));
+            QVERIFY2(pLabel->fontMetrics().horizontalAdvance(pLabel->text()) <=
+                         pLabel->contentsRect().width(),
+                     qPrintable(pLabel->text()));
+        }
+        QApplication::setFont(fontBefore);
+    }
+
+    void japaneseTexts() {
+        CLanguage language("ja_JP.UTF-8");
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        QCOMPARE(Text(dlg, kIdStepText), QString::fromUtf8("本体にｽｷｬﾝﾕﾆｯﾄを取り付けます。"));
+        QStringList items;
+        CWhenUp when([&](QWidget* pUp) {
+            items = ItemsOf(pUp);
+            pUp->close();
+        });
+        RightDoubleClick(dlg, dlg.GetPictureCentre(), Qt::RightButton, Qt::NoModifier);
+        QVERIFY(when.Wait());
+        QCOMPARE(items.last(), QString::fromUtf8("&ﾊﾞｰｼﾞｮﾝ情報..."));
+        // A font with the Japanese characters is there, or they would show as boxes.
+        QVERIFY(!QFontDatabase::families(QFontDatabase::Japanese).isEmpty());
+        static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        QCOMPARE(Text(dlg, kIdStepText),
+                 QString::fromUtf8("電源SWを切らずに AC ｱﾀﾞﾌﾟﾀを取り外します。"));
+    }
+
+private:
+    static QString Text(CVersionUpDlg& dlg, int nId) {
+        QWidget* pControl = dlg.GetControl(nId);
+        if (auto* pEdit = qobject_cast<QPlainTextEdit*>(pControl))
+            return pEdit->toPlainText();
+        return static_cast<QLabel*>(pControl)->text();
+    }
+};
+
+QTEST_MAIN(CVersionUpDlgTest)
+#include "VersionUpDlgTest.moc"

@@ -1,0 +1,42 @@
+#include "wizard/AppTitle.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace {
+
+std::string GetProgramPath() {
+    char szPath[PATH_MAX];
+    const ssize_t nLength = readlink("/proc/self/exe", szPath, sizeof(szPath) - 1);
+    if (nLength <= 0)
+        return {};
+    return std::string(szPath, static_cast<size_t>(nLength));
+}
+
+} // namespace
+
+std::string StripExtension(const std::string& strFileName) {
+    const size_t nDot = strFileName.rfind('.');
+    if (nDot == std::string::npos || nDot == 0)
+        return strFileName;
+    return strFileName.substr(0, nDot);
+}
+
+std::string GetApplicationTitle() {
+    const std::string strPath = GetProgramPath();
+    const std::string strName = strPath.substr(strPath.rfind('/') + 1);
+    // The kernel marks a replaced executable with " (deleted)"; that is no part of the name.
+    const std::string strDeleted = " (deleted)";
+    std::string strFile = strName;
+    if (strFile.size() > strDeleted.size() &&
+        strFile.compare(strFile.size() - strDeleted.size(), strDeleted.size(), strDeleted) == 0)
+        strFile.resize(strFile.size() - strDeleted.size());
+    return StripExtension(strFile);
+}
+
+std::string GetProgramFolder() {
+    const std::string strPath = GetProgramPath();
+    const size_t nSlash = strPath.rfind('/');
+    return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
+}

@@ -1,0 +1,94 @@
+#include "wizard/FileError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "wizard/Operator.h"
+
+EFileError ClassifyFileError(int nErrno) {
+    switch (nErrno) {
+    case ENOENT:
+        return EFileError::FileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EINVAL:
+    case ELOOP:
+        return EFileError::BadPath;
+    case EMFILE:
+    case ENFILE:
+        return EFileError::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR: // a folder is no file to send; the other platform calls this access denied
+        return EFileError::AccessDenied;
+    case EIO:
+        return EFileError::HardIo;
+    // The file is in use by another program in a way that excludes us (executing, or a device
+    // it keeps busy): what another platform reports as a sharing violation.
+    case ETXTBSY:
+    case EBUSY:
+        return EFileError::SharingViolation;
+    // Another program holds a lock on the file (the package is opened with an exclusive lock).
+    case EWOULDBLOCK:
+    case ENOLCK:
+    case EDEADLK:
+        return EFileError::LockViolation;
+    default:
+        return EFileError::Generic;
+    }
+}
+
+std::string FormatFileError(int nErrno, const std::string& strFullPath) {
+    const char* pszFormat = "An unknown error occurred while accessing %1.";
+    switch (ClassifyFileError(nErrno)) {
+    case EFileError::Generic:
+        break;
+    case EFileError::FileNotFound:
+        pszFormat = "%1 was not found.";
+        break;
+    case EFileError::BadPath:
+        pszFormat = "%1 contains an invalid path.";
+        break;
+    case EFileError::TooManyOpenFiles:
+        pszFormat = "%1 could not be opened because there are too many open files.";
+        break;
+    case EFileError::AccessDenied:
+        pszFormat = "Access to %1 was denied.";
+        break;
+    case EFileError::HardIo:
+        pszFormat = "A hardware I/O error was reported while accessing %1.";
+        break;
+    case EFileError::SharingViolation:
+        pszFormat = "A sharing violation occurred while accessing %1.";
+        break;
+    case EFileError::LockViolation:
+        pszFormat = "A locking violation occurred while accessing %1.";
+        break;
+    }
+    std::string strText = pszFormat;
+    // A path may itself contain "%1"; replace only the one placeholder of the format.
+    const size_t nAt = strText.find("%1");
+    strText.replace(nAt, 2, strFullPath);
+    return strText;
+}
+
+std::string GetFullPath(const std::string& strPath) {
+    if (strPath.empty())
+        return strPath;
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(strPath, ec);
+    if (ec)
+        return strPath;
+    return full.lexically_normal().string();
+}
+
+void ReportFileError(IOperator& op, int nErrno, const std::string& strPath) {
+    CMessage message;
+    message.m_strText = FormatFileError(nErrno, GetFullPath(strPath));
+    if (nErrno != 0)
+        message.m_strDetail = std::strerror(nErrno);
+    message.m_eButtons = EButtons::Ok;
+    op.ShowMessage(message);
+}

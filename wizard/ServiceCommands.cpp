@@ -1,0 +1,120 @@
+#include "wizard/ServiceCommands.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "resources/Strings.h"
+#include "transfer/PackageText.h"
+#include "wizard/AppTitle.h"
+#include "wizard/Operator.h"
+
+EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
+    if (!state.m_strPackagePath.empty())
+        return EPopup::Service;
+    return nKeyState == (kKeyRButton | kKeyShift | kKeyControl) ? EPopup::Service : EPopup::Plain;
+}
+
+std::vector<CMenuItem> GetPopupItems(EPopup ePopup) {
+    std::vector<CMenuItem> items;
+    if (ePopup == EPopup::Service)
+        items.push_back({kIdOpenPackage, "&Open..."});
+    items.push_back({kIdSendFirmware, "&Send Firmware"});
+    items.push_back({0, {}});
+    items.push_back({kIdSelectPort, "Select &Port..."});
+    // Window managers offer a program no place in the title-bar menu, so the About entry lives
+    // at the end of the popups.
+    const std::string strAbout = LoadString(101);
+    if (!strAbout.empty()) {
+        items.push_back({0, {}});
+        items.push_back({kIdAbout, strAbout});
+    }
+    return items;
+}
+
+std::string FormatUpgradeFor(const std::string& strPackage) {
+    return "Upgrade for " + strPackage;
+}
+
+void GetOpenStart(const std::string& strPackagePath, std::string& strFolder, std::string& strFile) {
+    // Only '/' separates: on Linux '\' and ':' are ordinary characters of a file name, and in
+    // UTF-8 no byte of a multi-byte character can be taken for '/'.
+    if (strPackagePath.empty()) {
+        strFolder = GetProgramFolder();
+        strFile.clear();
+        return;
+    }
+    const size_t nSlash = strPackagePath.rfind('/');
+    if (nSlash == std::string::npos) {
+        strFolder.clear();
+        strFile = strPackagePath;
+        return;
+    }
+    strFolder = strPackagePath.substr(0, nSlash + 1);
+    strFile = strPackagePath.substr(nSlash + 1);
+}
+
+bool CServiceCommands::Run(unsigned nId) {
+    switch (nId) {
+    case kIdSelectPort:
+        SelectPort();
+        return true;
+    case kIdSendFirmware:
+        SendFirmware();
+        return true;
+    case kIdOpenPackage:
+        OpenPackage();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CServiceCommands::SelectPort() {
+    std::string strPort = m_state.m_strPort;
+    if (!m_op.RunPortDialog(strPort))
+        return;
+    m_state.m_strPort = strPort;
+    m_state.RefreshControls();
+}
+
+void CServiceCommands::SendFirmware() {
+    if (m_machine.SendPackage() != 0)
+        return; // sent, or the file error has been reported
+    CMessage message;
+    message.m_nId = 108;
+    message.m_strText = LoadString(108);
+    message.m_eButtons = EButtons::Ok;
+    m_op.ShowMessage(message);
+}
+
+namespace {
+
+// Whether the chosen file opens for reading. Only regular files count: a pipe or a device picked
+// under "All files" would hold the window while the header text is read.
+bool CanReadPackageFile(const std::string& strPath) {
+    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (nFd < 0)
+        return false;
+    struct stat st {};
+    const bool bRegular = fstat(nFd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(nFd);
+    return bRegular;
+}
+
+} // namespace
+
+void CServiceCommands::OpenPackage() {
+    std::string strFolder;
+    std::string strFile;
+    GetOpenStart(m_state.m_strPackagePath, strFolder, strFile);
+    std::string strChosen;
+    if (!m_op.RunFileOpenDialog(strFolder, strFile, strChosen))
+        return;
+    // The path is taken even when the file does not open: the next send reports why.
+    m_state.m_strPackagePath = strChosen;
+    if (!CanReadPackageFile(strChosen))
+        return;
+    m_state.m_strPackage = ReadPackageText(strChosen);
+    m_state.RefreshControls();
+}

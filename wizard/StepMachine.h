@@ -1,0 +1,74 @@
+#pragma once
+// The chain of instruction steps and what Back and Next do on each. The machine keeps no step
+// number: the wizard state's two targets are all it remembers, so whatever ran last is the step.
+// No window here: texts and pictures go out through the wizard state and IStepPicture, questions
+// to the operator through IOperator, so every path runs in a test with a scripted operator.
+#include <functional>
+#include <string>
+
+#include "wizard/WizardState.h"
+
+class IOperator;
+class CPackageFile;
+
+// The picture of the current step, as the step machine sees it; the window backs it with CDib.
+class IStepPicture {
+public:
+    virtual ~IStepPicture() = default;
+    virtual void Free() = 0;
+    // Loads bitmap resource nId; the result is not looked at (a missing picture leaves it empty).
+    virtual int Load(int nId) = 0;
+};
+
+// The two pieces of real work, as the step machine calls them. The window uses GetMachineLink();
+// tests put a scripted device or transfer in their place.
+struct CMachineLink {
+    std::function<bool(CWizardState&, IOperator&, const char*)> m_fnCheckFirmwareVersion;
+    std::function<int(const std::string&, CPackageFile*, IOperator&)> m_fnTransferFirmware;
+};
+
+// CheckFirmwareVersion and TransferFirmware themselves.
+CMachineLink GetMachineLink();
+
+struct CStepInfo {
+    EStep m_eStep;
+    unsigned m_nTextId;
+    int m_nMillingBitmap;
+    int m_nScannerBitmap;
+    EStep m_eBack;
+    EStep m_eNext;
+};
+
+// The row of eStep; nullptr for EStep::None.
+const CStepInfo* FindStepInfo(EStep eStep);
+
+class CStepMachine {
+public:
+    // pPicture may be null (no picture shown).
+    CStepMachine(CWizardState& state, IOperator& op, IStepPicture* pPicture, CMachineLink link);
+
+    // Enters one step's routine; 1, or 0 when the Upgrade step could not open the package file.
+    int Enter(EStep eStep);
+
+    void BackPressed();
+    void NextPressed();
+
+    void ShowStep(unsigned nTextId, int nMillingBitmap, int nScannerBitmap);
+
+    // Opens the chosen package file (if any), reports a failed open, runs the transfer.
+    // Returns the transfer's result, or -1 when the file could not be opened (already reported).
+    int SendPackage();
+
+private:
+    int EnterOrdinary(const CStepInfo& info);
+    int EnterStart();
+    int EnterVersionCheck();
+    int EnterUpgrade();
+    int EnterTransferDone();
+    void EnableButtons();
+
+    CWizardState& m_state;
+    IOperator& m_op;
+    IStepPicture* m_pPicture;
+    CMachineLink m_link;
+};

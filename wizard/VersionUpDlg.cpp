@@ -1,0 +1,388 @@
+#include "wizard/VersionUpDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/AboutDlg.h"
+#include "device/PortDlg.h"
+#include "illustrations/Dib.h"
+#include "resources/Strings.h"
+#include "transfer/PackageText.h"
+#include "transfer/ProgressDlg.h"
+#include "wizard/AppIcon.h"
+#include "wizard/AppTitle.h"
+#include "wizard/DialogUnits.h"
+
+class CVersionUpDlg::CBusy {
+public:
+    explicit CBusy(CVersionUpDlg& dlg) : m_dlg(dlg) { ++m_dlg.m_nBusy; }
+    ~CBusy() { --m_dlg.m_nBusy; }
+    CBusy(const CBusy&) = delete;
+    CBusy& operator=(const CBusy&) = delete;
+
+private:
+    CVersionUpDlg& m_dlg;
+};
+
+namespace {
+
+QString ToQt(const std::string& str) {
+    return QString::fromStdString(str);
+}
+
+// The string tables keep the platform's "\r\n" line ends; Qt's text box wants "\n".
+QString ToDisplayText(const std::string& str) {
+    QString strText = ToQt(str);
+    strText.replace("\r\n", "\n");
+    return strText;
+}
+
+unsigned GetKeyState(const QMouseEvent& event) {
+    unsigned nKeys = 0;
+    const Qt::MouseButtons buttons = event.buttons() | event.button();
+    if (buttons & Qt::LeftButton)
+        nKeys |= kKeyLButton;
+    if (buttons & Qt::RightButton)
+        nKeys |= kKeyRButton;
+    if (buttons & Qt::MiddleButton)
+        nKeys |= kKeyMButton;
+    if (buttons & Qt::XButton1)
+        nKeys |= kKeyXButton1;
+    if (buttons & Qt::XButton2)
+        nKeys |= kKeyXButton2;
+    if (event.modifiers() & Qt::ShiftModifier)
+        nKeys |= kKeyShift;
+    if (event.modifiers() & Qt::ControlModifier)
+        nKeys |= kKeyControl;
+    return nKeys;
+}
+
+} // namespace
+
+CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
+    : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      m_steps(m_state, *this, this, std::move(link)), m_commands(m_state, *this, m_steps),
+      m_icon(LoadAppIcon()) {
+    m_state.m_pWindow = this;
+    setWindowTitle("Version up tool for NRP-7/70 TVK-35/50");
+    // The right press would otherwise open a context menu at once, and the double-click that
+    // opens the service popup would never arrive.
+    setContextMenuPolicy(Qt::PreventContextMenu);
+
+    const CDialogUnits units(font());
+    setFixedSize(units.Size(208, 122));
+
+    // Creation order is the template's, which is also the tab order.
+    m_pNext = new QPushButton("Next >>", this);
+    m_pNext->setGeometry(units.Rect(152, 100, 50, 14));
+    m_pNext->setDefault(true);
+    connect(m_pNext, &QPushButton::clicked, this, &CVersionUpDlg::OnNext);
+
+    m_pBack = new QPushButton("<< Back", this);
+    m_pBack->setGeometry(units.Rect(96, 100, 50, 14));
+    connect(m_pBack, &QPushButton::clicked, this, &CVersionUpDlg::OnBack);
+
+    // Only the frame's rectangle is used: it tells where the picture goes.
+    m_pFrame = new QFrame(this);
+    m_pFrame->setGeometry(units.Rect(4, 22, 200, 36));
+    m_pFrame->hide();
+
+    m_pText = new QPlainTextEdit(this);
+    m_pText->setGeometry(units.Rect(4, 64, 200, 28));
+    m_pText->setReadOnly(true);
+    m_pText->setFocusPolicy(Qt::ClickFocus);
+    // Wrapped rather than scrolled sideways: an instruction must be read whole.
+    m_pText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    m_pStatus = new QLabel(this);
+    m_pStatus->setGeometry(units.Rect(6, 100, 80, 14));
+    m_pStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_pStatus->setAlignment(Qt::AlignCenter);
+    m_pStatus->setTextFormat(Qt::PlainText);
+
+    m_pPort = new QLabel("COM1:", this);
+    m_pPort->setGeometry(units.Rect(4, 4, 24, 8));
+    m_pPort->setAlignment(Qt::AlignCenter);
+    m_pPort->setTextFormat(Qt::PlainText);
+
+    m_pPackage = new QLabel(this);
+    m_pPackage->setGeometry(units.Rect(34, 4, 170, 8));
+    m_pPackage->setAlignment(Qt::AlignCenter);
+    m_pPackage->setTextFormat(Qt::PlainText);
+
+    m_pLine = new QFrame(this);
+    m_pLine->setGeometry(units.Rect(4, 15, 200, 2));
+    m_pLine->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+
+    setTabOrder(m_pNext, m_pBack);
+}
+
+CVersionUpDlg::~CVersionUpDlg() {
+    m_state.m_pWindow = nullptr;
+    if (m_nWaitCursor > 0)
+        QApplication::restoreOverrideCursor();
+}
+
+QWidget* CVersionUpDlg::GetControl(int nId) const {
+    switch (nId) {
+    case kIdStepText:
+        return m_pText;
+    case kIdPictureFrame:
+        return m_pFrame;
+    case kIdBack:
+        return m_pBack;
+    case kIdNext:
+        return m_pNext;
+    case kIdStatus:
+        return m_pStatus;
+    case kIdPortText:
+        return m_pPort;
+    case kIdPackageText:
+        return m_pPackage;
+    default:
+        return nullptr;
+    }
+}
+
+void CVersionUpDlg::setVisible(bool bVisible) {
+    // Window start runs once, before the window is first on screen.
+    if (bVisible && !m_bStarted) {
+        m_bStarted = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(bVisible);
+}
+
+bool CVersionUpDlg::OnInitDialog() {
+    if (!m_pDib)
+        m_pDib = std::make_unique<CDib>();
+    RefreshControls();
+    setWindowIcon(m_icon);
+    Layout(256, 192);
+    m_state.m_strPort.clear();
+    m_state.m_strPackageVersion = "V" + LoadString(32774);
+    m_steps.Enter(EStep::Start);
+    m_state.m_strPackage = ReadPackageText(m_state.m_strPackagePath);
+    RefreshControls();
+    m_pNext->setFocus();
+    return true;
+}
+
+void CVersionUpDlg::Layout(int nPictureWidth, int nPictureHeight) {
+    const QRect rcFrame = m_pFrame->geometry();
+    const int dx = std::max(0, nPictureWidth - rcFrame.width());
+    const int dy = std::max(0, nPictureHeight - rcFrame.height());
+    if (dx > 0 || dy > 0) {
+        setFixedSize(width() + dx, height() + dy);
+        m_pFrame->setGeometry(rcFrame.adjusted(0, 0, dx, dy));
+        for (QWidget* pControl : {static_cast<QWidget*>(m_pText), static_cast<QWidget*>(m_pBack),
+                                  static_cast<QWidget*>(m_pNext), static_cast<QWidget*>(m_pStatus)})
+            pControl->move(pControl->x(), pControl->y() + dy);
+    }
+    const QRect rc = m_pFrame->geometry();
+    // Right and bottom are the first pixels outside, as the centre is meant.
+    m_ptPictureCentre =
+        QPoint((rc.left() + rc.left() + rc.width()) / 2, (rc.top() + rc.top() + rc.height()) / 2);
+}
+
+void CVersionUpDlg::RefreshControls() {
+    m_pText->setPlainText(ToDisplayText(m_state.m_strStep));
+    m_pStatus->setText(ToQt(m_state.m_strStatus));
+    m_pPort->setText(ToQt(m_state.m_strPort));
+    m_pPackage->setText(ToQt(m_state.m_strPackage));
+}
+
+void CVersionUpDlg::Repaint() {
+    update();
+}
+
+void CVersionUpDlg::EnableButton(int nControlId, bool bEnable) {
+    if (QWidget* pButton = GetControl(nControlId))
+        pButton->setEnabled(bEnable);
+}
+
+void CVersionUpDlg::Free() {
+    if (m_pDib)
+        m_pDib->Free();
+}
+
+int CVersionUpDlg::Load(int nId) {
+    return m_pDib ? m_pDib->Load(nId) : 0;
+}
+
+void CVersionUpDlg::paintEvent(QPaintEvent*) {
+    if (!m_pDib)
+        return;
+    const int nWidth = m_pDib->m_bm.bmWidth;
+    const int nHeight = m_pDib->m_bm.bmHeight;
+    if (nWidth <= 0 || nHeight <= 0)
+        return;
+    QRect rc(0, 0, nWidth, nHeight);
+    rc.translate(m_ptPictureCentre.x() - nWidth / 2, m_ptPictureCentre.y() - nHeight / 2);
+    QPainter painter(this);
+    m_pDib->Draw(painter, &rc, nullptr, true, nullptr, false);
+}
+
+void CVersionUpDlg::OnBack() {
+    if (m_nBusy)
+        return;
+    CBusy busy(*this);
+    m_steps.BackPressed();
+}
+
+void CVersionUpDlg::OnNext() {
+    if (m_nBusy)
+        return;
+    CBusy busy(*this);
+    m_steps.NextPressed();
+}
+
+void CVersionUpDlg::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() != Qt::RightButton || m_nBusy) {
+        QDialog::mouseDoubleClickEvent(pEvent);
+        return;
+    }
+    // The window itself: picture area, status line, free space. The text box, the buttons and
+    // the top line's two texts keep their clicks.
+    QWidget* pChild = childAt(pEvent->position().toPoint());
+    if (pChild && pChild != m_pStatus && pChild != m_pLine)
+        return;
+    pEvent->accept();
+    // The popup runs its own loop; it opens once this event has been handled, so that the
+    // mouse event is not still being delivered when the popup's command opens a dialog.
+    const EPopup ePopup = ChoosePopup(m_state, GetKeyState(*pEvent));
+    const QPoint ptGlobal = pEvent->globalPosition().toPoint();
+    QTimer::singleShot(0, this, [this, ePopup, ptGlobal] { ShowPopup(ePopup, ptGlobal); });
+}
+
+void CVersionUpDlg::ShowPopup(EPopup ePopup, const QPoint& ptGlobal) {
+    QMenu menu(this);
+    menu.setObjectName(ePopup == EPopup::Service ? "servicePopup" : "plainPopup");
+    for (const CMenuItem& item : GetPopupItems(ePopup)) {
+        if (item.m_nId == 0)
+            menu.addSeparator();
+        else
+            menu.addAction(ToQt(item.m_strText))->setData(item.m_nId);
+    }
+    QAction* pChosen = menu.exec(ptGlobal);
+    if (pChosen)
+        RunCommand(pChosen->data().toUInt());
+}
+
+void CVersionUpDlg::RunCommand(unsigned nId) {
+    if (m_nBusy)
+        return;
+    CBusy busy(*this);
+    if (nId == kIdAbout)
+        ShowAbout();
+    else
+        m_commands.Run(nId);
+}
+
+void CVersionUpDlg::ShowAbout() {
+    CAboutDlg dlg(this);
+    dlg.m_strUpgradeFor = FormatUpgradeFor(m_state.m_strPackage);
+    dlg.exec();
+}
+
+void CVersionUpDlg::reject() {
+    if (m_nBusy)
+        return;
+    done(kIdCancel);
+}
+
+void CVersionUpDlg::closeEvent(QCloseEvent* pEvent) {
+    if (m_nBusy) {
+        pEvent->ignore();
+        return;
+    }
+    QDialog::closeEvent(pEvent);
+}
+
+int CVersionUpDlg::ShowMessage(const CMessage& message) {
+    QMessageBox box(this);
+    box.setWindowTitle(ToQt(GetApplicationTitle()));
+    box.setIcon(QMessageBox::NoIcon);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(ToDisplayText(message.m_strText));
+    if (!message.m_strDetail.empty())
+        box.setInformativeText(ToDisplayText(message.m_strDetail));
+    if (message.m_eButtons == EButtons::RetryCancel) {
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Retry);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    // A wait cursor must not hide that the program now waits for the operator.
+    if (m_nWaitCursor > 0)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    if (m_nWaitCursor > 0)
+        QApplication::restoreOverrideCursor();
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Retry:
+        return kIdRetry;
+    case QMessageBox::Cancel:
+        return kIdCancel;
+    default:
+        return kIdOk;
+    }
+}
+
+void CVersionUpDlg::BeginWaitCursor() {
+    if (m_nWaitCursor++ == 0)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The check waits without handling window events; draw the step now so that the operator
+    // reads what is going on while it waits.
+    if (isVisible())
+        repaint();
+}
+
+void CVersionUpDlg::EndWaitCursor() {
+    if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
+        QApplication::restoreOverrideCursor();
+}
+
+bool CVersionUpDlg::RunPortDialog(std::string& strPort) {
+    return CPortDlg::Run(this, strPort);
+}
+
+bool CVersionUpDlg::RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
+                                      std::string& strChosen) {
+    QFileDialog dlg(this);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    // The desktop's own dialog would record the file in its recently-used list; this program
+    // leaves nothing behind.
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    // "*" and not "*.*": on Linux many files have no dot in their name.
+    dlg.setNameFilters({"ufw (*.ufw)", "All files (*)"});
+    dlg.selectNameFilter("ufw (*.ufw)");
+    if (!strFolder.empty())
+        dlg.setDirectory(QFile::decodeName(strFolder.c_str()));
+    if (!strFile.empty())
+        dlg.selectFile(QFile::decodeName(strFile.c_str()));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return false;
+    strChosen = QFile::encodeName(dlg.selectedFiles().first()).toStdString();
+    return true;
+}
+
+std::unique_ptr<IProgressSink> CVersionUpDlg::CreateProgress() {
+    return std::make_unique<CProgressDlg>(0, this);
+}
