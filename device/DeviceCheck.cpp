@@ -1,0 +1,182 @@
+#include "device/DeviceCheck.h"
+
+#include <memory>
+#include <string>
+
+#include "device/OpenFailure.h"
+#include "device/Reply.h"
+#include "platform/Clock.h"
+#include "resources/Strings.h"
+#include "serial/SerialPort.h"
+#include "wizard/Operator.h"
+#include "wizard/WizardState.h"
+
+namespace {
+
+constexpr const char* kQuery = "F;";
+constexpr uint32_t kQueryBaud = 9600;
+constexpr const char* kQueryMode = "N81H";
+
+// Seconds of silence after which a reply is taken as complete (gap counted from the last byte),
+// and the wait for the first byte of a probe during discovery.
+constexpr int kReplyGapSeconds = 3;
+constexpr int kProbeSeconds = 1;
+constexpr int kProbeSettleMs = 500;
+constexpr int kReplyMax = 255;
+constexpr int kProbeMax = 32;
+
+// Between two empty polls the loop waits on the link for a few milliseconds: a byte that arrives
+// ends the wait at once, so nothing is slower than polling flat out, but a silent machine no
+// longer costs a whole core. The time-outs are still judged by the reply timer alone.
+constexpr int kPollWaitMs = 4;
+
+constexpr unsigned kIdUpgradeUnnecessary = 105;
+constexpr unsigned kIdWrongModel = 106;
+constexpr unsigned kIdWrongPort = 107;
+constexpr unsigned kIdTransmissionFailed = 108;
+constexpr unsigned kIdCheckingVersion = 113;
+
+void AwaitByte(CSerialPort& port) {
+    // A port whose device went away answers the wait at once; sleep instead of spinning.
+    if (port.WaitForByte(kPollWaitMs) == 0 && port.IsDead())
+        GetClock().Sleep(kPollWaitMs);
+}
+
+CMessage OkMessage(unsigned nId, std::string strDetail = {}) {
+    return {nId, LoadString(nId), std::move(strDetail), EButtons::Ok};
+}
+
+CMessage WrongPortMessage(const std::string& strPort, const CSerialPort& port) {
+    return OkMessage(kIdWrongPort,
+                     DescribeOpenFailure(strPort, port.GetOpenError(), GetUserLanguage()));
+}
+
+std::string Collect(const char* pBytes, int nCount) {
+    return std::string(CutAtZero(std::string_view(pBytes, static_cast<size_t>(nCount))));
+}
+
+// One query on an open port: write, collect the reply, close. The reply is the bytes before the
+// first ';', at most 255 of them, or what came before a gap of more than three seconds.
+std::string RunQueryCycle(CSerialPort& port) {
+    port.WriteString(kQuery);
+    CReplyTimer timer;
+    char reply[kReplyMax];
+    int nStored = 0;
+    for (;;) {
+        int nByte = port.ReadByte();
+        if (nByte == ';')
+            break;
+        if (nByte >= 0) {
+            reply[nStored++] = static_cast<char>(nByte);
+            if (nStored == kReplyMax)
+                break;
+            timer.Restart();
+            continue;
+        }
+        if (timer.HasElapsed(kReplyGapSeconds))
+            break;
+        AwaitByte(port);
+    }
+    port.Close();
+    return Collect(reply, nStored);
+}
+
+// One discovery probe on an open port; true when a model of the table answered. Closes the port.
+bool ProbeOpenPort(CSerialPort& port) {
+    port.WriteString(kQuery);
+    CReplyTimer timer;
+    for (;;) {
+        // The byte that ends the wait is dropped: the text below starts after it.
+        if (port.ReadByte() >= 0)
+            break;
+        if (timer.HasElapsed(kProbeSeconds)) {
+            port.Close();
+            return false;
+        }
+        AwaitByte(port);
+    }
+    GetClock().Sleep(kProbeSettleMs);
+    char text[kProbeMax];
+    int nTaken = port.ReadBytes(text, kProbeMax);
+    port.Close();
+    std::string strCandidate;
+    return FindModelCandidate(Collect(text, nTaken), strCandidate) && FindModel(strCandidate) >= 0;
+}
+
+} // namespace
+
+bool DiscoverPort(CWizardState& state, IOperator& op) {
+    op.BeginWaitCursor();
+    auto pPort = std::make_unique<CSerialPort>();
+    for (int n = 1; n <= 4; ++n) {
+        // The window is not refreshed: the name shows only once the check refreshes it.
+        state.m_strPort = "COM" + std::to_string(n) + ":";
+        if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
+            continue;
+        if (ProbeOpenPort(*pPort)) {
+            pPort.reset();
+            op.EndWaitCursor();
+            return true;
+        }
+    }
+    std::string strChosen;
+    bool bChosen = op.RunPortDialog(strChosen);
+    state.m_strPort = bChosen ? strChosen : std::string();
+    pPort.reset();
+    op.EndWaitCursor();
+    return bChosen;
+}
+
+bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPackageVersion) {
+    const std::string_view packageVersion = pszPackageVersion ? pszPackageVersion : "";
+    state.m_strStep = LoadString(kIdCheckingVersion);
+    state.RefreshControls();
+
+    if (state.m_strPort.empty() && !DiscoverPort(state, op)) {
+        op.ShowMessage(OkMessage(kIdWrongPort));
+        return false;
+    }
+
+    auto pPort = std::make_unique<CSerialPort>();
+    op.BeginWaitCursor();
+    // The box is shown while the cursor is still up; it goes down once the box is closed.
+    auto fail = [&](const CMessage& message) {
+        op.ShowMessage(message);
+        op.EndWaitCursor();
+        pPort.reset();
+        return false;
+    };
+
+    if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
+        return fail(WrongPortMessage(state.m_strPort, *pPort));
+
+    CReplySplit split;
+    for (;;) {
+        state.m_strStatus = RunQueryCycle(*pPort);
+        state.RefreshControls();
+        split = SplitReply(state.m_strStatus);
+        if (split.m_bUsable)
+            break;
+        op.EndWaitCursor();
+        CMessage question{
+            kIdTransmissionFailed, LoadString(kIdTransmissionFailed), {}, EButtons::RetryCancel};
+        if (op.ShowMessage(question) != kIdRetry) {
+            pPort.reset();
+            return false;
+        }
+        op.BeginWaitCursor();
+        if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
+            return fail(WrongPortMessage(state.m_strPort, *pPort));
+    }
+
+    if (FindModel(split.m_strModel) < 0)
+        return fail(OkMessage(kIdWrongModel));
+    // Set before the comparison: the pictures follow the machine even when no upgrade is needed.
+    state.m_nScanner = ScannerFlagOf(split.m_strModel);
+    if (!IsVersionGreater(packageVersion, split.m_strVersion))
+        return fail(OkMessage(kIdUpgradeUnnecessary));
+
+    op.EndWaitCursor();
+    pPort.reset();
+    return true;
+}

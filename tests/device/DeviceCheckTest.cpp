@@ -1,0 +1,452 @@
+// The version query and port discovery against simulated machines over real pseudo-terminals.
+#include <fcntl.h>
+#include <grp.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "device/DeviceCheck.h"
+#include "platform/Clock.h"
+#include "tests/device/ScriptedOperator.h"
+#include "tests/device/SimPorts.h"
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using Seconds = std::chrono::duration<double>;
+
+namespace {
+
+constexpr const char* kPackageVersion = "V260";
+constexpr int kFlagUntouched = 7;
+
+class DeviceCheckTest : public ::testing::Test {
+protected:
+    DeviceCheckTest() : m_window(m_state) {
+        TestPortsDir();
+        m_state.m_pWindow = &m_window;
+        m_state.m_nScanner = kFlagUntouched;
+    }
+
+    bool Check() { return CheckFirmwareVersion(m_state, m_operator, kPackageVersion); }
+
+    void ExpectCursorBalanced() {
+        EXPECT_EQ(m_operator.m_nCursorDepth, 0);
+        EXPECT_FALSE(m_operator.m_bCursorWentNegative);
+    }
+
+    CSimPorts m_ports;
+    CWizardState m_state;
+    CRecordingWindow m_window;
+    CScriptedOperator m_operator;
+};
+
+struct ReplyCase {
+    std::string m_strReply; // what the machine sends for "F;"
+    bool m_bResult;
+    unsigned m_nMessage; // 0: none
+    int m_nFlag;         // the scanner flag afterwards
+    std::string m_strStatus;
+};
+
+TEST_F(DeviceCheckTest, RepliesDecideByModelTableAndByteWiseVersion) {
+    const ReplyCase cases[] = {
+        {"V250 TVK-50;", true, 0, 0, "V250 TVK-50"},
+        {"V250 NRP-7;", true, 0, 1, "V250 NRP-7"},
+        {"V250 NRP-70;", true, 0, 1, "V250 NRP-70"},
+        {"V250 TVK-35;", true, 0, 0, "V250 TVK-35"},
+        {"V260 TVK-35;", false, 105, 0, "V260 TVK-35"},
+        {"V260 NRP-7;", false, 105, 1, "V260 NRP-7"},
+        {"V1000 TVK-50;", true, 0, 0, "V1000 TVK-50"},
+        {"V26 TVK-50;", true, 0, 0, "V26 TVK-50"},
+        {"v250 TVK-50;", false, 105, 0, "v250 TVK-50"},
+        {" V250 TVK-50;", true, 0, 0, " V250 TVK-50"},
+        {"V250 TVK-50 ;", false, 106, kFlagUntouched, "V250 TVK-50 "},
+        {"V250  TVK-50;", false, 106, kFlagUntouched, "V250  TVK-50"},
+        {"V250 tvk-50;", false, 106, kFlagUntouched, "V250 tvk-50"},
+        // Bytes after the ';' are never read; a zero byte ends the text.
+        {"V250 TVK-50;V999 NRP-7;", true, 0, 0, "V250 TVK-50"},
+        {"V250 TVK-50\0junk;"s, true, 0, 0, "V250 TVK-50"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("reply '" + c.m_strReply + "'");
+        CSimPorts ports;
+        CNormalMode& mode = ports.Machine(1, c.m_strReply);
+        CScriptedOperator op;
+        CWizardState state;
+        state.m_strPort = "COM1:";
+        state.m_nScanner = kFlagUntouched;
+        EXPECT_EQ(CheckFirmwareVersion(state, op, kPackageVersion), c.m_bResult);
+        EXPECT_EQ(mode.GetQueryCount(), 1);
+        EXPECT_EQ(state.m_strStatus, c.m_strStatus);
+        EXPECT_EQ(state.m_nScanner, c.m_nFlag);
+        EXPECT_EQ(state.m_strStep, "Checking Firmware Version.");
+        if (c.m_nMessage) {
+            ASSERT_EQ(op.m_messages.size(), 1u);
+            const CShownMessage& shown = op.m_messages[0];
+            EXPECT_EQ(shown.m_message.m_nId, c.m_nMessage);
+            EXPECT_EQ(shown.m_message.m_strText,
+                      c.m_nMessage == 105 ? "Upgrade unnecessary." : "Wrong Model");
+            EXPECT_EQ(shown.m_message.m_eButtons, EButtons::Ok);
+            EXPECT_EQ(shown.m_nCursorDepth, 1) << "the box comes before the cursor goes down";
+        } else {
+            EXPECT_TRUE(op.m_messages.empty());
+        }
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+        EXPECT_FALSE(op.m_bCursorWentNegative);
+        EXPECT_TRUE(op.m_dialogPresets.empty());
+    }
+}
+
+TEST_F(DeviceCheckTest, UnusableReplyAsksAndCancelEndsWithoutAnotherMessage) {
+    for (const char* pszReply : {"V250;", "V250 ;", ";", "   ;"}) {
+        SCOPED_TRACE(pszReply);
+        CSimPorts ports;
+        CNormalMode& mode = ports.Machine(1, pszReply);
+        CScriptedOperator op;
+        op.m_answers = {kIdCancel};
+        CWizardState state;
+        CRecordingWindow window(state);
+        state.m_pWindow = &window;
+        state.m_strPort = "COM1:";
+        state.m_nScanner = kFlagUntouched;
+        EXPECT_FALSE(CheckFirmwareVersion(state, op, kPackageVersion));
+        ASSERT_EQ(op.MessageIds(), std::vector<unsigned>{108});
+        const CShownMessage& shown = op.m_messages[0];
+        EXPECT_EQ(shown.m_message.m_strText, "Transmission faild. Try again.");
+        EXPECT_EQ(shown.m_message.m_eButtons, EButtons::RetryCancel);
+        EXPECT_EQ(shown.m_nCursorDepth, 0) << "the question is asked without the wait cursor";
+        EXPECT_EQ(state.m_strStatus, std::string(pszReply, std::strlen(pszReply) - 1));
+        // The reply shows before the question is asked.
+        ASSERT_FALSE(window.m_refreshes.empty());
+        EXPECT_EQ(window.m_refreshes.back().m_strStatus, state.m_strStatus);
+        EXPECT_EQ(state.m_nScanner, kFlagUntouched);
+        EXPECT_EQ(mode.GetQueryCount(), 1);
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+        EXPECT_FALSE(op.m_bCursorWentNegative);
+    }
+}
+
+TEST_F(DeviceCheckTest, RetryQueriesTheSamePortAgain) {
+    CNormalMode& mode = m_ports.Machine(2, "V250 ;");
+    m_state.m_strPort = "COM2:";
+    m_operator.m_answers = {kIdRetry, kIdRetry};
+    int nQuestions = 0;
+    m_operator.m_onQuestion = [&] {
+        EXPECT_EQ(m_operator.m_nCursorDepth, 0);
+        if (++nQuestions == 2)
+            mode.SetConfig(CNormalModeConfig{"V250 NRP-70;"});
+    };
+    EXPECT_TRUE(Check());
+    EXPECT_EQ(m_operator.MessageIds(), (std::vector<unsigned>{108, 108}));
+    EXPECT_EQ(mode.GetQueryCount(), 3);
+    EXPECT_EQ(m_state.m_strStatus, "V250 NRP-70");
+    EXPECT_EQ(m_state.m_nScanner, 1);
+    // One refresh for the step text, one after each query cycle.
+    ASSERT_EQ(m_window.m_refreshes.size(), 4u);
+    EXPECT_EQ(m_window.m_refreshes[1].m_strStatus, "V250 ");
+    ExpectCursorBalanced();
+}
+
+TEST_F(DeviceCheckTest, RetryOnAPortThatHasGoneShowsWrongPort) {
+    m_ports.Machine(3, "V250;");
+    m_state.m_strPort = "COM3:";
+    m_operator.m_answers = {kIdRetry};
+    m_operator.m_onQuestion = [&] { m_ports.Absent(3); };
+    EXPECT_FALSE(Check());
+    ASSERT_EQ(m_operator.MessageIds(), (std::vector<unsigned>{108, 107}));
+    const CShownMessage& shown = m_operator.m_messages[1];
+    EXPECT_EQ(shown.m_message.m_strText, "Wrong port.");
+    EXPECT_EQ(shown.m_message.m_eButtons, EButtons::Ok);
+    EXPECT_EQ(shown.m_nCursorDepth, 1);
+    EXPECT_NE(shown.m_message.m_strDetail.find("/nonexistent/ttyUSB2"), std::string::npos)
+        << shown.m_message.m_strDetail;
+    EXPECT_NE(shown.m_message.m_strDetail.find("not present"), std::string::npos);
+    EXPECT_EQ(m_state.m_strPort, "COM3:") << "a named port stays after Wrong port.";
+    ExpectCursorBalanced();
+}
+
+TEST_F(DeviceCheckTest, SilentMachineAsksAfterThreeToFourSeconds) {
+    CNormalMode& mode = m_ports.Machine(1, "", ENormalFault::Silent);
+    m_state.m_strPort = "COM1:";
+    m_state.m_strStatus = "old";
+    EXPECT_FALSE(Check());
+    ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{108});
+    ASSERT_EQ(mode.GetQueryCount(), 1);
+    double dWait = Seconds(m_operator.m_messages[0].m_time - mode.GetLastQueryTime()).count();
+    EXPECT_GE(dWait, 2.9);
+    EXPECT_LT(dWait, 6.5);
+    EXPECT_EQ(m_state.m_strStatus, "");
+    ExpectCursorBalanced();
+}
+
+TEST_F(DeviceCheckTest, EndlessReplyIsCutAt255Bytes) {
+    CNormalModeConfig config{"V250 TVK-50;", ENormalFault::Long};
+    m_ports.Machine(1, config);
+    m_state.m_strPort = "COM1:";
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Check());
+    // The 255th byte ends the reply: no wait for a gap.
+    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 2.5);
+    std::vector<uint8_t> sent = CNormalMode::AnswerBytes(config);
+    ASSERT_EQ(sent.size(), 300u);
+    EXPECT_EQ(m_state.m_strStatus, std::string(sent.begin(), sent.begin() + 255));
+    EXPECT_EQ(m_operator.MessageIds(), std::vector<unsigned>{106});
+}
+
+TEST_F(DeviceCheckTest, GapCountsFromTheLastByte) {
+    // A clock ten times faster than the wall: a byte every 1.5 of its seconds, twelve bytes in
+    // all, so the reply takes longer than four seconds while no gap reaches three.
+    class CFastClock : public IClock {
+    public:
+        int64_t GetMilliseconds() override { return Real() * 10; }
+        int64_t GetCalendarSeconds() override { return Real() / 100; }
+        void Sleep(int nMilliseconds) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds / 10));
+        }
+
+    private:
+        static int64_t Real() {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        }
+    } clock;
+    CNormalModeConfig config{"V250 TVK-50;", ENormalFault::Trickle, 150};
+    m_ports.Machine(1, config);
+    m_state.m_strPort = "COM1:";
+    SetClock(&clock);
+    bool bResult = Check();
+    SetClock(nullptr);
+    EXPECT_TRUE(bResult);
+    EXPECT_EQ(m_state.m_strStatus, "V250 TVK-50");
+    EXPECT_TRUE(m_operator.m_messages.empty());
+}
+
+TEST_F(DeviceCheckTest, EmptyPortNameDiscoversFirstAndShowsTheNameFromTheFirstRefresh) {
+    CNormalMode& mode = m_ports.Machine(2);
+    EXPECT_TRUE(Check());
+    EXPECT_EQ(m_state.m_strPort, "COM2:");
+    EXPECT_EQ(mode.GetQueryCount(), 2) << "one probe, then the query of the check";
+    ASSERT_EQ(m_window.m_refreshes.size(), 2u);
+    EXPECT_EQ(m_window.m_refreshes[0].m_strPort, "");
+    EXPECT_EQ(m_window.m_refreshes[0].m_strStep, "Checking Firmware Version.");
+    EXPECT_EQ(m_window.m_refreshes[1].m_strPort, "COM2:");
+    EXPECT_EQ(m_window.m_refreshes[1].m_strStatus, "V250 TVK-50");
+    EXPECT_EQ(m_window.m_nRepaints, 0);
+    ExpectCursorBalanced();
+}
+
+TEST_F(DeviceCheckTest, CancelledDiscoveryShowsWrongPortAndRunsAgainNextTime) {
+    EXPECT_FALSE(Check());
+    ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
+    EXPECT_EQ(m_operator.m_messages[0].m_message.m_strText, "Wrong port.");
+    EXPECT_EQ(m_operator.m_messages[0].m_nCursorDepth, 0);
+    EXPECT_EQ(m_state.m_strPort, "");
+    ASSERT_EQ(m_operator.m_dialogPresets, std::vector<std::string>{""});
+    EXPECT_EQ(m_operator.m_dialogCursorDepths, std::vector<int>{1});
+
+    CNormalMode& mode = m_ports.Machine(4);
+    EXPECT_TRUE(Check());
+    EXPECT_EQ(m_state.m_strPort, "COM4:");
+    EXPECT_EQ(mode.GetQueryCount(), 2);
+    EXPECT_EQ(m_operator.m_dialogPresets.size(), 1u);
+    ExpectCursorBalanced();
+}
+
+// --- Discovery ---------------------------------------------------------------------------
+
+TEST_F(DeviceCheckTest, DiscoveryPassesSilentPortsAndFindsTheMachine) {
+    CNormalMode& silent1 = m_ports.Machine(1, "", ENormalFault::Silent);
+    CNormalMode& silent2 = m_ports.Machine(2, "", ENormalFault::Silent);
+    CNormalMode& machine = m_ports.Machine(3);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(DiscoverPort(m_state, m_operator));
+    double dSpent = Seconds(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(m_state.m_strPort, "COM3:");
+    EXPECT_GE(dSpent, 2.0);
+    EXPECT_LT(dSpent, 8.0);
+    EXPECT_EQ(silent1.GetQueryCount(), 1);
+    EXPECT_EQ(silent2.GetQueryCount(), 1);
+    EXPECT_EQ(machine.GetQueryCount(), 1);
+    EXPECT_TRUE(m_window.m_refreshes.empty()) << "discovery itself never refreshes";
+    EXPECT_TRUE(m_operator.m_messages.empty());
+    EXPECT_TRUE(m_operator.m_dialogPresets.empty());
+    ExpectCursorBalanced();
+}
+
+TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
+    const struct {
+        const char* m_pszName;
+        const char* m_pszCom1; // "absent" or a reply
+        ENormalFault m_eCom1Fault;
+        ENormalFault m_eCom2Fault;
+        const char* m_pszPort;
+        double m_dMaxSeconds;
+    } cases[] = {
+        {"absent COM1 skipped at once", "absent", ENormalFault::None, ENormalFault::None,
+         "COM2:", 1.4},
+        {"unknown model on COM1", "V100 XYZ-9;", ENormalFault::None, ENormalFault::None,
+         "COM2:", 2.6},
+        {"garbage on COM1", "", ENormalFault::Garbage, ENormalFault::None, "COM2:", 2.6},
+        {"reply without a space on COM1", "V250TVK-50;", ENormalFault::None, ENormalFault::None,
+         "COM2:", 2.6},
+        {"split reply on COM1 still found", "V250 TVK-35;", ENormalFault::Split, ENormalFault::None,
+         "COM1:", 1.6},
+        {"no ';' within the bytes: the candidate runs to the end", "V250 NRP-7", ENormalFault::None,
+         ENormalFault::None, "COM1:", 1.6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CSimPorts ports;
+        CNormalMode* pCom1 = nullptr;
+        if (std::string(c.m_pszCom1) != "absent")
+            pCom1 = &ports.Machine(1, c.m_pszCom1, c.m_eCom1Fault);
+        CNormalMode& com2 = ports.Machine(2, "V250 TVK-50;", c.m_eCom2Fault);
+        CScriptedOperator op;
+        CWizardState state;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(DiscoverPort(state, op));
+        EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), c.m_dMaxSeconds);
+        EXPECT_EQ(state.m_strPort, c.m_pszPort);
+        if (pCom1) {
+            EXPECT_EQ(pCom1->GetQueryCount(), 1);
+        }
+        EXPECT_EQ(com2.GetQueryCount(), std::string(c.m_pszPort) == "COM2:" ? 1 : 0);
+        EXPECT_TRUE(op.m_dialogPresets.empty());
+        EXPECT_TRUE(op.m_messages.empty());
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+    }
+}
+
+TEST_F(DeviceCheckTest, NoMachineAnywhereAsksTheOperator) {
+    m_ports.Machine(2, "V100 XYZ-9;");
+    m_operator.m_bDialogOk = true;
+    m_operator.m_strDialogChoice = "COM1:";
+    EXPECT_TRUE(DiscoverPort(m_state, m_operator));
+    EXPECT_EQ(m_state.m_strPort, "COM1:");
+    EXPECT_EQ(m_operator.m_dialogPresets, std::vector<std::string>{""});
+    EXPECT_EQ(m_operator.m_dialogCursorDepths, std::vector<int>{1}) << "cursor up over the dialog";
+    EXPECT_TRUE(m_operator.m_messages.empty());
+    ExpectCursorBalanced();
+
+    m_operator.m_bDialogOk = false;
+    EXPECT_FALSE(DiscoverPort(m_state, m_operator));
+    EXPECT_EQ(m_state.m_strPort, "");
+    EXPECT_TRUE(m_operator.m_messages.empty());
+    ExpectCursorBalanced();
+}
+
+// --- Why a port would not open ----------------------------------------------------------------
+
+struct COpenFailure {
+    unsigned m_nId = 0;
+    std::string m_strDetail;
+};
+
+// The check on COM1 with no machine answering; only the open can fail.
+COpenFailure CheckCom1() {
+    CScriptedOperator op;
+    CWizardState state;
+    state.m_strPort = "COM1:";
+    CheckFirmwareVersion(state, op, kPackageVersion);
+    COpenFailure failure;
+    if (!op.m_messages.empty()) {
+        failure.m_nId = op.m_messages[0].m_message.m_nId;
+        failure.m_strDetail = op.m_messages[0].m_message.m_strDetail;
+    }
+    return failure;
+}
+
+TEST_F(DeviceCheckTest, WrongPortNamesDeviceAndCause) {
+    {
+        SCOPED_TRACE("not present");
+        COpenFailure failure = CheckCom1();
+        EXPECT_EQ(failure.m_nId, 107u);
+        EXPECT_NE(failure.m_strDetail.find("/nonexistent/ttyUSB0"), std::string::npos);
+        EXPECT_NE(failure.m_strDetail.find("not present"), std::string::npos)
+            << failure.m_strDetail;
+    }
+    {
+        SCOPED_TRACE("in use");
+        m_ports.Machine(1);
+        std::string strDevice = m_ports.Sim(1).GetLink().GetDevicePath();
+        int fd = ::open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        COpenFailure failure = CheckCom1();
+        ::close(fd);
+        EXPECT_EQ(failure.m_nId, 107u);
+        EXPECT_NE(failure.m_strDetail.find(strDevice), std::string::npos) << failure.m_strDetail;
+        EXPECT_NE(failure.m_strDetail.find("in use by another program"), std::string::npos)
+            << failure.m_strDetail;
+        EXPECT_EQ(m_ports.Mode(1).GetQueryCount(), 0);
+    }
+}
+
+TEST_F(DeviceCheckTest, WrongPortExplainsPermissionAndDialoutGroup) {
+    // A pseudo-terminal of our own: its device node is not open to other users.
+    int nMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(nMaster, 0);
+    ASSERT_EQ(::grantpt(nMaster), 0);
+    ASSERT_EQ(::unlockpt(nMaster), 0);
+    std::string strDevice = ::ptsname(nMaster);
+    m_ports.LinkTo(1, strDevice);
+
+    COpenFailure failure;
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(strDevice.c_str(), 0), 0);
+        failure = CheckCom1();
+    } else {
+        // Root opens anything: the check runs in a child that has become nobody.
+        ASSERT_EQ(::chmod(strDevice.c_str(), 0600), 0);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(fds[0]);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(3);
+            COpenFailure childFailure = CheckCom1();
+            std::string strOut =
+                std::to_string(childFailure.m_nId) + "\n" + childFailure.m_strDetail;
+            if (::write(fds[1], strOut.data(), strOut.size()) < 0)
+                ::_exit(4);
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        std::string strIn;
+        char buffer[512];
+        ssize_t nRead;
+        while ((nRead = ::read(fds[0], buffer, sizeof buffer)) > 0)
+            strIn.append(buffer, static_cast<size_t>(nRead));
+        ::close(fds[0]);
+        int nStatus = 0;
+        ::waitpid(pid, &nStatus, 0);
+        ::close(nMaster);
+        if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 3)
+            GTEST_SKIP() << "cannot become an unprivileged user here";
+        ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
+        size_t nLine = strIn.find('\n');
+        ASSERT_NE(nLine, std::string::npos);
+        failure.m_nId = static_cast<unsigned>(std::stoul(strIn.substr(0, nLine)));
+        failure.m_strDetail = strIn.substr(nLine + 1);
+    }
+    EXPECT_EQ(failure.m_nId, 107u);
+    EXPECT_NE(failure.m_strDetail.find(strDevice), std::string::npos) << failure.m_strDetail;
+    EXPECT_NE(failure.m_strDetail.find("Permission denied"), std::string::npos)
+        << failure.m_strDetail;
+    EXPECT_NE(failure.m_strDetail.find("\"dialout\" group"), std::string::npos);
+    if (::geteuid() != 0)
+        ::close(nMaster);
+}
+
+} // namespace

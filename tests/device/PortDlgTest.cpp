@@ -1,0 +1,183 @@
+// The port dialog on the offscreen platform: what the preset selects, what OK yields, and that
+// the operator's typing never becomes the result.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "device/PortDlg.h"
+
+class PortDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void presetSelectsFirstItemBeginningWithIt_data();
+    void presetSelectsFirstItemBeginningWithIt();
+    void okTakesSelectedItemNeverTypedText();
+    void modalRunStartsFromPreset();
+    void escapeAndCloseBoxCancel();
+    void tooltipsShowMappedDevice();
+    void layoutFollowsTemplate();
+
+private:
+    QTemporaryDir m_configDir;
+};
+
+void PortDlgTest::initTestCase() {
+    QVERIFY(m_configDir.isValid());
+    // A ports folder of our own: COM1 missing, COM2 the null device, the rest unmapped links.
+    QString strPorts = m_configDir.path() + "/versionup/ports";
+    QVERIFY(QDir().mkpath(strPorts));
+    QVERIFY(::symlink("/nonexistent/ttyUSB9", (strPorts + "/com1").toLocal8Bit()) == 0);
+    QVERIFY(::symlink("/dev/null", (strPorts + "/com2").toLocal8Bit()) == 0);
+    QVERIFY(::symlink("/nonexistent/ttyUSB8", (strPorts + "/com3").toLocal8Bit()) == 0);
+    QVERIFY(::symlink("/nonexistent/ttyUSB7", (strPorts + "/com4").toLocal8Bit()) == 0);
+    ::setenv("XDG_CONFIG_HOME", m_configDir.path().toLocal8Bit(), 1);
+    ::setenv("LANG", "C", 1);
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+}
+
+void PortDlgTest::presetSelectsFirstItemBeginningWithIt_data() {
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("portAfterInit");
+    QTest::addColumn<QString>("portAfterOk");
+    QTest::newRow("exact") << "COM3:" << 2 << "COM3:"
+                           << "COM3:";
+    QTest::newRow("other case, no colon") << "com3" << 2 << "com3"
+                                          << "COM3:";
+    QTest::newRow("common beginning") << "COM" << 0 << "COM"
+                                      << "COM1:";
+    QTest::newRow("unknown keeps its text until OK") << "COM9:" << 0 << "COM9:"
+                                                     << "COM1:";
+    QTest::newRow("device path") << "/dev/ttyUSB0" << 0 << "/dev/ttyUSB0"
+                                 << "COM1:";
+    QTest::newRow("longer than the item") << "COM2:x" << 0 << "COM2:x"
+                                          << "COM1:";
+    QTest::newRow("empty") << "" << 0 << "COM1:"
+                           << "COM1:";
+}
+
+void PortDlgTest::presetSelectsFirstItemBeginningWithIt() {
+    QFETCH(QString, preset);
+    QFETCH(int, selected);
+    QFETCH(QString, portAfterInit);
+    QFETCH(QString, portAfterOk);
+    CPortDlg dlg;
+    dlg.m_strPort = preset.toStdString();
+    dlg.show();
+    QCOMPARE(dlg.GetList()->count(), 4);
+    QCOMPARE(dlg.GetList()->currentIndex(), selected);
+    QCOMPARE(QString::fromStdString(dlg.m_strPort), portAfterInit);
+    dlg.GetOkButton()->click();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(QString::fromStdString(dlg.m_strPort), portAfterOk);
+}
+
+void PortDlgTest::okTakesSelectedItemNeverTypedText() {
+    for (const char* pszTyped : {"XYZ", "/dev/ttyUSB0", "COM7:"}) {
+        CPortDlg dlg;
+        dlg.m_strPort = "COM3:";
+        dlg.show();
+        QLineEdit* pEdit = dlg.GetList()->lineEdit();
+        QVERIFY(pEdit);
+        pEdit->setFocus();
+        pEdit->selectAll();
+        QTest::keyClicks(pEdit, pszTyped);
+        QCOMPARE(pEdit->text(), QString(pszTyped));
+        QTest::keyClick(pEdit, Qt::Key_Return);
+        if (dlg.isVisible())
+            dlg.GetOkButton()->click();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM3:"));
+        QCOMPARE(dlg.GetList()->count(), 4);
+    }
+    // Choosing another item is taken.
+    CPortDlg dlg;
+    dlg.m_strPort = "COM3:";
+    dlg.show();
+    dlg.GetList()->setCurrentIndex(3);
+    dlg.GetOkButton()->click();
+    QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM4:"));
+}
+
+void PortDlgTest::modalRunStartsFromPreset() {
+    CPortDlg dlg;
+    dlg.m_strPort = "com2:";
+    int nSeenIndex = -1;
+    QTimer::singleShot(0, &dlg, [&] {
+        nSeenIndex = dlg.GetList()->currentIndex();
+        dlg.GetOkButton()->click();
+    });
+    QCOMPARE(dlg.exec(), int(QDialog::Accepted));
+    QCOMPARE(nSeenIndex, 1);
+    QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM2:"));
+}
+
+void PortDlgTest::escapeAndCloseBoxCancel() {
+    {
+        CPortDlg dlg;
+        dlg.m_strPort = "COM2:";
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.GetList()->setCurrentIndex(3);
+        QTest::keyClick(dlg.GetList()->lineEdit(), Qt::Key_Escape);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM2:"));
+    }
+    {
+        CPortDlg dlg;
+        dlg.m_strPort = "COM2:";
+        dlg.show();
+        QVERIFY(dlg.close());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM2:"));
+    }
+}
+
+void PortDlgTest::tooltipsShowMappedDevice() {
+    CPortDlg dlg;
+    dlg.m_strPort = "COM2:";
+    dlg.show();
+    QComboBox* pList = dlg.GetList();
+    QCOMPARE(pList->itemData(0, Qt::ToolTipRole).toString(), QString("not present"));
+    QCOMPARE(pList->itemData(1, Qt::ToolTipRole).toString(), QString("/dev/null"));
+    QCOMPARE(pList->itemData(3, Qt::ToolTipRole).toString(), QString("not present"));
+    QCOMPARE(pList->toolTip(), QString("/dev/null"));
+    pList->setCurrentIndex(2);
+    QCOMPARE(pList->toolTip(), QString("not present"));
+}
+
+void PortDlgTest::layoutFollowsTemplate() {
+    CPortDlg dlg;
+    dlg.show();
+    QCOMPARE(dlg.windowTitle(), QString("Select COM port"));
+    QVERIFY(dlg.GetOkButton()->isDefault());
+    // No Cancel button: OK is the only button.
+    QCOMPARE(dlg.findChildren<QPushButton*>().size(), 1);
+    QFontMetrics metrics(dlg.font());
+    int nBaseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
+         1) /
+        2;
+    QCOMPARE(dlg.width(), 146 * nBaseX / 4);
+    QCOMPARE(dlg.height(), 40 * metrics.height() / 8);
+    QRect rcOk = dlg.GetOkButton()->geometry();
+    QRect rcList = dlg.GetList()->geometry();
+    QCOMPARE(rcOk.topLeft(), QPoint(84 * nBaseX / 4, 12 * metrics.height() / 8));
+    QCOMPARE(rcList.left(), 10 * nBaseX / 4);
+    QVERIFY(!rcOk.intersects(rcList));
+    QVERIFY(dlg.rect().contains(rcOk));
+    QVERIFY(dlg.rect().contains(rcList));
+}
+
+QTEST_MAIN(PortDlgTest)
+#include "PortDlgTest.moc"

@@ -1,0 +1,200 @@
+// The reply grammar, the version order, the discovery tokeniser and the reply timer, on plain
+// text and a hand-turned clock.
+#include <cerrno>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "device/DeviceCheck.h"
+#include "device/OpenFailure.h"
+#include "device/Reply.h"
+#include "platform/Clock.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct SplitCase {
+    std::string m_strReply;
+    bool m_bUsable;
+    std::string m_strVersion;
+    std::string m_strModel;
+};
+
+TEST(SplitReply, TakesTokenUpToFirstSpaceAndModelUnchanged) {
+    const SplitCase cases[] = {
+        {"V250 TVK-50", true, "V250", "TVK-50"},
+        {"   V250 TVK-50", true, "V250", "TVK-50"},
+        {"V250  TVK-50", true, "V250", " TVK-50"},
+        {"V250 TVK-50 ", true, "V250", "TVK-50 "},
+        {"V250 TVK 50\r\n", true, "V250", "TVK 50\r\n"},
+        {"V250 ", false, "V250", ""},
+        {"V250", false, "V250", ""},
+        {"\tV250 TVK-50", true, "\tV250", "TVK-50"}, // only the space separates
+        {"   ", false, "", ""},
+        {"", false, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("reply '" + c.m_strReply + "'");
+        CReplySplit split = SplitReply(c.m_strReply);
+        EXPECT_EQ(split.m_bUsable, c.m_bUsable);
+        EXPECT_EQ(split.m_strVersion, c.m_strVersion);
+        EXPECT_EQ(split.m_strModel, c.m_strModel);
+    }
+}
+
+TEST(ModelTable, ExactCaseSensitiveWholeTextLookup) {
+    EXPECT_EQ(FindModel("NRP-7"), 0);
+    EXPECT_EQ(FindModel("NRP-70"), 1);
+    EXPECT_EQ(FindModel("TVK-35"), 2);
+    EXPECT_EQ(FindModel("TVK-50"), 3);
+    for (const char* psz : {"NRP-", "NRP-700", "nrp-7", "TVK-50 ", " TVK-50", "", "TVK-5"}) {
+        SCOPED_TRACE(psz);
+        EXPECT_EQ(FindModel(psz), -1);
+    }
+    EXPECT_EQ(FindModel("NRP-7\0"s), -1) << "a zero byte inside is part of the text";
+    EXPECT_EQ(g_modelNames[4], nullptr);
+}
+
+TEST(ModelTable, FamilyFromFirstThreeLetters) {
+    EXPECT_EQ(ScannerFlagOf("NRP-7"), 1);
+    EXPECT_EQ(ScannerFlagOf("NRP-70"), 1);
+    EXPECT_EQ(ScannerFlagOf("TVK-35"), 0);
+    EXPECT_EQ(ScannerFlagOf("nrp-7"), 0);
+    EXPECT_EQ(ScannerFlagOf("NR"), 0);
+}
+
+TEST(VersionOrder, ComparesUnsignedBytesNotNumbers) {
+    const struct {
+        const char* m_pszMachine;
+        bool m_bPackageGreater;
+    } cases[] = {
+        {"V250", true},  {"V259", true},  {"V1000", true},    {"V26", true},
+        {"", true},      {"V260", false}, {"V2600", false},   {"V261", false},
+        {"v250", false}, {"W", false},    {"V26\x80", false}, // a byte above 0x7F is large, not
+                                                              // negative
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pszMachine);
+        EXPECT_EQ(IsVersionGreater("V260", c.m_pszMachine), c.m_bPackageGreater);
+    }
+    EXPECT_TRUE(IsVersionGreater("V26\xff", "V260"));
+    EXPECT_FALSE(IsVersionGreater("", ""));
+}
+
+TEST(DiscoveryTokeniser, SkipsFirstTokenThenTakesUpToSemicolon) {
+    // The text starts after the dropped first byte, so the version token shows as "250".
+    const struct {
+        std::string m_strText;
+        bool m_bFound;
+        std::string m_strCandidate;
+    } cases[] = {
+        {"250 TVK-50;", true, "TVK-50"},
+        {"250 TVK-50;V250 NRP-7;", true, "TVK-50"},
+        {"  250 NRP-70", true, "NRP-70"}, // no ';' within the bytes taken: up to the end
+        {"250 ;;NRP-7;", true, "NRP-7"},
+        {"250  TVK-50;", true, " TVK-50"},
+        {"250 TVK-50 ;", true, "TVK-50 "},
+        {"250TVK-50;", false, ""},
+        {"250 ", false, ""},
+        {"250 ;;;", false, ""},
+        {"   ", false, ""},
+        {"", false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("text '" + c.m_strText + "'");
+        std::string strCandidate;
+        EXPECT_EQ(FindModelCandidate(c.m_strText, strCandidate), c.m_bFound);
+        if (c.m_bFound) {
+            EXPECT_EQ(strCandidate, c.m_strCandidate);
+        }
+    }
+}
+
+TEST(ZeroTerminatedText, CutAtFirstZeroByte) {
+    EXPECT_EQ(CutAtZero("V250 TVK-50"s), "V250 TVK-50");
+    EXPECT_EQ(CutAtZero("V250 TVK\0-50"s), "V250 TVK");
+    EXPECT_EQ(CutAtZero("\0V250"s), "");
+}
+
+// A calendar clock turned by hand.
+class CHandClock : public IClock {
+public:
+    int64_t m_nSeconds = 0;
+    int64_t GetMilliseconds() override { return m_nSeconds * 1000; }
+    int64_t GetCalendarSeconds() override { return m_nSeconds; }
+    void Sleep(int nMilliseconds) override { m_nSeconds += nMilliseconds / 1000; }
+};
+
+class ReplyTimerTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetClock(&m_clock); }
+    void TearDown() override { SetClock(nullptr); }
+    CHandClock m_clock;
+};
+
+TEST_F(ReplyTimerTest, EndsAfterMoreThanNWholeSecondsAcrossMinuteHourAndDay) {
+    const int64_t starts[] = {
+        1'700'000'000 - 1'700'000'000 % 60 + 58, // second 58 of a minute
+        3600 * 5 - 2,                            // turn of an hour
+        86400 * 3 - 1,                           // midnight
+        0,
+    };
+    for (int64_t nStart : starts) {
+        for (int n : {1, 3}) {
+            SCOPED_TRACE(std::to_string(nStart) + " n=" + std::to_string(n));
+            m_clock.m_nSeconds = nStart;
+            CReplyTimer timer;
+            for (int i = 0; i <= n; ++i) {
+                m_clock.m_nSeconds = nStart + i;
+                EXPECT_FALSE(timer.HasElapsed(n));
+            }
+            m_clock.m_nSeconds = nStart + n + 1;
+            EXPECT_TRUE(timer.HasElapsed(n));
+            EXPECT_TRUE(timer.HasElapsed(n)) << "asking must not restart the timer";
+        }
+    }
+}
+
+TEST_F(ReplyTimerTest, RestartCountsFromTheNewReading) {
+    m_clock.m_nSeconds = 100;
+    CReplyTimer timer;
+    m_clock.m_nSeconds = 103;
+    timer.Restart();
+    m_clock.m_nSeconds = 106;
+    EXPECT_FALSE(timer.HasElapsed(3));
+    m_clock.m_nSeconds = 107;
+    EXPECT_TRUE(timer.HasElapsed(3));
+    EXPECT_FALSE(timer.HasElapsed(4));
+}
+
+TEST(OpenFailureText, NamesDeviceAndCause) {
+    const struct {
+        int m_nErrno;
+        const char* m_pszDevice;
+        const char* m_pszExpected;
+    } cases[] = {
+        {ENOENT, "/dev/ttyUSB0", "not present"},
+        {ENXIO, "/dev/ttyS1", "not present"},
+        {EBUSY, "/dev/ttyUSB0", "in use by another program"},
+        {EWOULDBLOCK, "/dev/ttyUSB0", "in use by another program"},
+        {EACCES, "/dev/ttyUSB0", "\"dialout\" group"},
+        {EPERM, "/dev/ttyUSB0", "Permission denied"},
+        {ENOTTY, "/dev/null", "not a serial port"},
+        {EIO, "/dev/ttyUSB0", "Input/output error"},
+        {0, "", "not present"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pszExpected);
+        CPortError error{c.m_nErrno, c.m_pszDevice};
+        std::string str = DescribeOpenFailure("COM2:", error, ELanguage::English);
+        EXPECT_NE(str.find("COM2:"), std::string::npos) << str;
+        EXPECT_NE(str.find(c.m_pszDevice), std::string::npos) << str;
+        EXPECT_NE(str.find(c.m_pszExpected), std::string::npos) << str;
+        std::string strJa = DescribeOpenFailure("COM2:", error, ELanguage::Japanese);
+        EXPECT_NE(strJa, str);
+        EXPECT_NE(strJa.find(c.m_pszDevice), std::string::npos) << strJa;
+    }
+}
+
+} // namespace
