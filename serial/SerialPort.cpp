@@ -1,5 +1,7 @@
 #include "serial/SerialPort.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -192,6 +194,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.device.ClearWake();
     try {
         link.thread = std::thread(ReceiveThreadProc, &link);
+        pthread_setname_np(link.thread.native_handle(), "serial-receive");
     } catch (const std::system_error& e) {
         m_error.m_nErrno = e.code().value();
         return fail();
@@ -281,6 +284,9 @@ void CSerialPort::ReceiveThreadProc(CLinkState* pLink) {
                 pLink->nWritePos += static_cast<int>(nRead);
             }
             pLink->cvByte.notify_all();
+            // A short read emptied the driver; the next line event says when more is there.
+            if (nRead < kPiece)
+                break;
         }
     }
 }

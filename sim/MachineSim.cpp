@@ -51,6 +51,13 @@ void CMachineSim::Stop() {
 
 void CMachineSim::Stall(int nMilliseconds) {
     m_nStallUntilMs = NowMs() + nMilliseconds;
+    if (!m_thread.joinable() || std::this_thread::get_id() == m_thread.get_id())
+        return;
+    // The thread may be in the middle of a read; once it has come round, nothing more is read
+    // until the stall is over.
+    const uint64_t nPass = m_nPasses;
+    while (m_nPasses < nPass + 2 && !m_bStop)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 bool CMachineSim::IsInBootMode() const {
@@ -63,6 +70,7 @@ CPtyLink& CMachineSim::GetLink() {
 
 void CMachineSim::Run() {
     while (!m_bStop) {
+        ++m_nPasses;
         const int64_t nStallLeft = m_nStallUntilMs - NowMs();
         if (nStallLeft > 0) {
             std::this_thread::sleep_for(

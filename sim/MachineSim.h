@@ -45,7 +45,8 @@ private:
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bBootMode{false};
     std::atomic<int64_t> m_nStallUntilMs{0};
-    std::mutex m_modeMutex; // the two modes; held while one of them answers
+    std::atomic<uint64_t> m_nPasses{0}; // turns of the thread's loop, so Stall knows it is seen
+    std::mutex m_modeMutex;             // the two modes; held while one of them answers
     std::unique_ptr<IMachineMode> m_pNormalMode;
     std::unique_ptr<IMachineMode> m_pBootMode;
 };

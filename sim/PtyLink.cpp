@@ -124,6 +124,8 @@ std::vector<uint8_t> CPtyLink::Receive(int nMilliseconds) {
         if (n <= 0)
             break;
         bytes.insert(bytes.end(), buffer, buffer + n);
+        if (static_cast<size_t>(n) < sizeof buffer)
+            break;
     }
     if (!bytes.empty()) {
         std::lock_guard lock(m_mutex);
@@ -143,16 +145,17 @@ bool CPtyLink::Send(const void* pData, size_t nCount) {
         const struct termios tio = GetSettings();
         const int nBits = 1 + ((tio.c_cflag & CSIZE) == CS7 ? 7 : 8) +
                           ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
-        const uint32_t nBaud = std::max<uint32_t>(GetBaud(), 1);
+        const uint32_t nBaud = std::max<uint32_t>(BaudOf(cfgetospeed(&tio)), 1);
         byteTime = std::chrono::nanoseconds(int64_t(nBits) * 1000000000 / nBaud);
     }
     size_t nDone = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     while (nDone < nCount) {
-        // Paced: one byte at a time, each when the one before it has left the wire.
+        // Paced: one byte at a time, each handed over once its own wire time has passed, which
+        // is when a receiving UART would have it.
         size_t nChunk = nCount - nDone;
         if (bPaced) {
-            std::this_thread::sleep_until(start + byteTime * nDone);
+            std::this_thread::sleep_until(start + byteTime * (nDone + 1));
             nChunk = 1;
         }
         const ssize_t n = write(m_nMasterFd, pBytes + nDone, nChunk);
@@ -174,8 +177,6 @@ bool CPtyLink::Send(const void* pData, size_t nCount) {
         if (pfd.revents & (POLLERR | POLLNVAL))
             return false;
     }
-    if (bPaced)
-        std::this_thread::sleep_until(start + byteTime * nCount);
     return true;
 }
 

@@ -8,7 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     clang libclang-rt-14-dev
-    xvfb xauth fonts-ipafont-gothic
+    xvfb xauth fonts-ipafont-gothic fonts-dejavu-core
     srecord
 )
 

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,13 +54,16 @@ protected:
     CPtyLink m_link;
 };
 
-// Threads of this process right now.
-inline int CountThreads() {
-    int nCount = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task"))
-        ++nCount;
-    return nCount;
+// Receive threads of this process right now (CSerialPort names them), by thread id.
+inline std::set<std::string> ReceiveThreads() {
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string strName;
+        if (std::getline(comm, strName) && strName == "serial-receive")
+            ids.insert(entry.path().filename().string());
+    }
+    return ids;
 }
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {

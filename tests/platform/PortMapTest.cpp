@@ -1,0 +1,127 @@
+#include "platform/PortMap.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A /dev and /sys of our own, with whatever serial devices a test wants.
+class CFakeMachine {
+public:
+    CFakeMachine() {
+        char szTemplate[] = "/tmp/versionup-ports-XXXXXX";
+        m_root = mkdtemp(szTemplate);
+        fs::create_directories(m_root / "dev");
+        fs::create_directories(m_root / "sys/class/tty");
+        fs::create_directories(m_root / "ports");
+    }
+    ~CFakeMachine() {
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    // nType < 0: no type attribute; bDevice false: no device behind the name (a phantom).
+    void AddTty(const std::string& strName, bool bDevice = true, int nType = -1) {
+        std::ofstream(m_root / "dev" / strName).put('\n');
+        const fs::path cls = m_root / "sys/class/tty" / strName;
+        fs::create_directories(cls);
+        if (bDevice)
+            fs::create_directories(cls / "device");
+        if (nType >= 0)
+            std::ofstream(cls / "type") << nType << "\n";
+    }
+    void Link(const std::string& strName, const std::string& strTarget) {
+        fs::create_symlink(strTarget, m_root / "ports" / strName);
+    }
+    std::string Dev(const std::string& strName) const {
+        return (m_root / "dev" / strName).string();
+    }
+    CPortMap Map() const {
+        return CPortMap((m_root / "dev").string(), (m_root / "sys").string(),
+                        (m_root / "ports").string());
+    }
+    const fs::path& Root() const { return m_root; }
+
+private:
+    fs::path m_root;
+};
+
+} // namespace
+
+TEST(PortMapTest, NamesMapThroughLinksThenPresentDevicesThenPaths) {
+    CFakeMachine machine;
+    machine.AddTty("ttyS0", true, 4);
+    machine.AddTty("ttyS1", true, 0); // reported, type unknown: not there
+    machine.AddTty("ttyS2", false);   // reported, nothing behind it
+    machine.AddTty("ttyS10", true, 4);
+    machine.AddTty("ttyUSB1");
+    machine.AddTty("ttyUSB0");
+    machine.AddTty("ttyACM0");
+    machine.AddTty("tty");
+    machine.AddTty("ttyS");
+    machine.AddTty("ttyUSBx");
+    machine.Link("com2", "/dev/serial/by-id/usb-adapter-gone");
+    machine.Link("com3", "../dev/ttyACM0");
+
+    const std::vector<std::string> present = {machine.Dev("ttyS0"), machine.Dev("ttyS10"),
+                                              machine.Dev("ttyUSB0"), machine.Dev("ttyUSB1"),
+                                              machine.Dev("ttyACM0")};
+    const CPortMap map = machine.Map();
+    EXPECT_EQ(map.ListPresent(), present);
+
+    const struct {
+        const char* m_pszPort;
+        std::string m_strDevice;
+    } cases[] = {
+        {"COM1:", machine.Dev("ttyS0")},
+        {"COM2:", "/dev/serial/by-id/usb-adapter-gone"}, // a link wins even when its device is gone
+        {"COM3:", machine.Dev("ttyACM0")},               // relative to the ports folder
+        {"COM4:", machine.Dev("ttyUSB1")},
+        {"COM5:", machine.Dev("ttyACM0")},
+        {"COM6:", ""},
+        {"com1", machine.Dev("ttyS0")},
+        {"/dev/ttyS7", "/dev/ttyS7"},
+        {"COM0:", ""},
+        {"COM1:x", ""},
+        {"COM:", ""},
+        {"LPT1:", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(map.Resolve(c.m_pszPort), c.m_strDevice) << c.m_pszPort;
+}
+
+TEST(PortMapTest, UsbAdapterIsCom1OnAPcWithoutUart) {
+    CFakeMachine machine;
+    for (const char* pszName : {"ttyS0", "ttyS1", "ttyS2", "ttyS3"})
+        machine.AddTty(pszName, true, 0);
+    machine.AddTty("ttyUSB0");
+    const CPortMap map = machine.Map();
+    EXPECT_EQ(map.Resolve("COM1:"), machine.Dev("ttyUSB0"));
+    EXPECT_EQ(map.Resolve("COM2:"), "");
+
+    // No ports folder at all is the ordinary case.
+    fs::remove_all(machine.Root() / "ports");
+    EXPECT_EQ(map.Resolve("COM1:"), machine.Dev("ttyUSB0"));
+}
+
+TEST(PortMapTest, PortsFolderFollowsXdgConfigHome) {
+    const char* pszSaved = getenv("XDG_CONFIG_HOME");
+    const std::string strSaved = pszSaved ? pszSaved : "";
+    setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+    EXPECT_EQ(CPortMap::DefaultPortsDir(), "/tmp/cfg/versionup/ports");
+    setenv("XDG_CONFIG_HOME", "", 1);
+    const char* pszHome = getenv("HOME");
+    EXPECT_EQ(CPortMap::DefaultPortsDir(),
+              std::string(pszHome ? pszHome : "") + "/.config/versionup/ports");
+    if (pszSaved)
+        setenv("XDG_CONFIG_HOME", strSaved.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}

@@ -1,0 +1,188 @@
+#include "sim/MachineSim.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+#include "serial/SerialPort.h"
+#include "tests/serial/LinkFixture.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A mode that only keeps what it was given, batch by batch.
+class CRecordingMode : public IMachineMode {
+public:
+    explicit CRecordingMode(std::vector<uint8_t>* pBytes, std::mutex* pMutex)
+        : m_pBytes(pBytes), m_pMutex(pMutex) {}
+    void OnReceive(CPtyLink&, const std::vector<uint8_t>& bytes) override {
+        std::lock_guard lock(*m_pMutex);
+        m_pBytes->insert(m_pBytes->end(), bytes.begin(), bytes.end());
+    }
+
+private:
+    std::vector<uint8_t>* m_pBytes;
+    std::mutex* m_pMutex;
+};
+
+// Answers every byte with its complement, as a stand-in for a real reply.
+class CComplementMode : public IMachineMode {
+public:
+    void OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) override {
+        for (uint8_t nByte : bytes)
+            link.Send(static_cast<uint8_t>(~nByte));
+    }
+};
+
+} // namespace
+
+TEST(PtyLinkTest, LinksTheProgramSideAndRecordsWhatItSends) {
+    CTempConfig config;
+    CPtyLink link;
+    ASSERT_TRUE(link.Open(config.GetPortsDir() + "/deeper", 3));
+    const std::string strLink = config.GetPortsDir() + "/deeper/com3";
+    EXPECT_EQ(std::filesystem::read_symlink(strLink).string(), link.GetDevicePath());
+
+    CSerialPort port;
+    ASSERT_EQ(port.Open(strLink.c_str(), 38400, "N81H"), 1);
+    EXPECT_EQ(link.GetBaud(), 38400u);
+    EXPECT_TRUE(link.GetSettings().c_cflag & CRTSCTS);
+
+    port.WriteString("F;");
+    port.WriteString("F;");
+    std::vector<uint8_t> got;
+    const auto start = Clock::now();
+    while (got.size() < 4 && ElapsedMs(start) < 3000) {
+        const std::vector<uint8_t> more = link.Receive(50);
+        got.insert(got.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(std::string(got.begin(), got.end()), "F;F;");
+    EXPECT_EQ(link.GetRecord(), got);
+    link.ClearRecord();
+    EXPECT_TRUE(link.GetRecord().empty());
+
+    // The settings outlive the program's Close, so a test can still check them.
+    port.Close();
+    EXPECT_EQ(link.GetBaud(), 38400u);
+
+    link.Close();
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_FALSE(std::filesystem::is_symlink(strLink));
+}
+
+TEST(PtyLinkTest, PacedSendTakesTheWireTime) {
+    CTempConfig config;
+    CPtyLink link;
+    ASSERT_TRUE(link.Open(config.GetPortsDir(), 1));
+    CSerialPort port;
+    ASSERT_EQ(port.Open("COM1:", 9600, "N81"), 1);
+
+    const std::vector<uint8_t> reply(96, 'x');
+    link.SetPaced(true);
+    auto start = Clock::now();
+    ASSERT_TRUE(link.Send(reply.data(), reply.size()));
+    const int64_t nPacedMs = ElapsedMs(start);
+    EXPECT_GE(nPacedMs, 95); // 96 x 10 bits at 9600 = 100 ms
+    EXPECT_LT(nPacedMs, 2000);
+
+    link.SetPaced(false);
+    start = Clock::now();
+    ASSERT_TRUE(link.Send(reply.data(), reply.size()));
+    EXPECT_LT(ElapsedMs(start), 50);
+}
+
+TEST(MachineSimTest, NormalModeUntilTheFirstZeroThenBootModeForGood) {
+    CTempConfig config;
+    std::mutex mutex;
+    std::vector<uint8_t> normal, boot;
+    CMachineSim sim;
+    sim.SetNormalMode(std::make_unique<CRecordingMode>(&normal, &mutex));
+    sim.SetBootMode(std::make_unique<CRecordingMode>(&boot, &mutex));
+    ASSERT_TRUE(sim.Start(config.GetPortsDir(), 2));
+
+    CSerialPort port;
+    ASSERT_EQ(port.Open("COM2:", 115200, "N81"), 1);
+    port.WriteString("F;");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(sim.IsInBootMode());
+    const uint8_t block[] = {'F', 0x00, 0x55, 'F', ';'};
+    port.WriteBlock(block, sizeof block);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    port.WriteString("F;");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    port.Close();
+    sim.Stop();
+
+    EXPECT_TRUE(sim.IsInBootMode());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(normal, (std::vector<uint8_t>{'F', ';', 'F'}));
+    EXPECT_EQ(boot, (std::vector<uint8_t>{0x00, 0x55, 'F', ';', 'F', ';'}));
+}
+
+TEST(MachineSimTest, AnswersThroughTheLinkAndStallsOnRequest) {
+    CTempConfig config;
+    CMachineSim sim; // null boot mode: records only
+    sim.SetNormalMode(std::make_unique<CComplementMode>());
+    ASSERT_TRUE(sim.Start(config.GetPortsDir(), 1));
+    CSerialPort port;
+    ASSERT_EQ(port.Open("COM1:", 9600, "N81H"), 1);
+
+    port.WriteByte(0x0F);
+    ASSERT_EQ(port.WaitForByte(3000), 1);
+    EXPECT_EQ(port.ReadByte(), 0xF0);
+
+    sim.Stall(400);
+    port.WriteByte(0x01);
+    EXPECT_EQ(port.WaitForByte(200), 0) << "a stalled machine answers nothing";
+    ASSERT_EQ(port.WaitForByte(3000), 1);
+    EXPECT_EQ(port.ReadByte(), 0xFE);
+
+    port.WriteByte(0x00); // boot mode is null: recorded, unanswered
+    EXPECT_EQ(port.WaitForByte(200), 0);
+    EXPECT_EQ(sim.GetLink().GetRecord(), (std::vector<uint8_t>{0x0F, 0x01, 0x00}));
+}
+
+TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {
+    CTempConfig config;
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const std::string strPorts = config.GetPortsDir();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        close(pipeFds[0]);
+        execl(MACHINE_SIM_PATH, MACHINE_SIM_PATH, "--ports", strPorts.c_str(), "--com", "4",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    FILE* pOut = fdopen(pipeFds[0], "r");
+    char szLine[512] = {};
+    ASSERT_NE(fgets(szLine, sizeof szLine, pOut), nullptr); // linked and running
+
+    {
+        CSerialPort port;
+        ASSERT_EQ(port.Open("COM4:", 9600, "N81H"), 1);
+        EXPECT_EQ(port.WriteString("F;F;F;"), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    kill(pid, SIGTERM);
+    std::string strOutput;
+    while (fgets(szLine, sizeof szLine, pOut))
+        strOutput += szLine;
+    fclose(pOut);
+    int nStatus = 0;
+    waitpid(pid, &nStatus, 0);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+    EXPECT_NE(strOutput.find("received 6 bytes"), std::string::npos) << strOutput;
+    EXPECT_FALSE(std::filesystem::is_symlink(strPorts + "/com4"));
+}
