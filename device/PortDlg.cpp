@@ -67,6 +67,15 @@ CPortDlg::CPortDlg(QWidget* pParent)
 
 CPortDlg::~CPortDlg() = default;
 
+bool CPortDlg::Run(QWidget* pOwner, std::string& strPort) {
+    CPortDlg dlg(pOwner);
+    dlg.m_strPort = strPort;
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    strPort = dlg.m_strPort;
+    return true;
+}
+
 QString CPortDlg::DescribeDevice(const std::string& strPort) {
     std::string strDevice = ResolvePortDevice(strPort);
     struct stat st {};

@@ -16,6 +16,10 @@ public:
     // Preset by the caller before the dialog is shown; after OK the chosen list item.
     std::string m_strPort;
 
+    // Runs the dialog modally over pOwner preset with strPort; true on OK with the choice in
+    // strPort, false (strPort unchanged) on Cancel.
+    static bool Run(QWidget* pOwner, std::string& strPort);
+
     // The device a port name stands for on this computer, as the list's tooltips show it.
     static QString DescribeDevice(const std::string& strPort);
 

@@ -1,7 +1,9 @@
 #include "sim/NormalMode.h"
 
+#include <filesystem>
 #include <thread>
 
+#include "sim/MachineSim.h"
 #include "sim/PtyLink.h"
 
 namespace {
@@ -127,4 +129,26 @@ bool ParsePortSpec(const std::string& strSpec, CPortSpec& spec) {
         }
     }
     return false;
+}
+
+bool StartPort(const std::string& strPortsDir, int nCom, const CPortSpec& spec,
+               std::unique_ptr<CMachineSim>& pSim) {
+    pSim.reset();
+    if (spec.m_bAbsent) {
+        // A link to nowhere, not a missing link: without one the port would fall through to
+        // whatever serial device the computer has.
+        std::error_code ec;
+        std::filesystem::create_directories(strPortsDir, ec);
+        std::string strLink = strPortsDir + "/com" + std::to_string(nCom);
+        std::filesystem::remove(strLink, ec);
+        std::filesystem::create_symlink("/nonexistent/com" + std::to_string(nCom), strLink, ec);
+        return !ec;
+    }
+    pSim = std::make_unique<CMachineSim>();
+    pSim->SetNormalMode(std::make_unique<CNormalMode>(spec.m_config));
+    if (!pSim->Start(strPortsDir, nCom)) {
+        pSim.reset();
+        return false;
+    }
+    return true;
 }

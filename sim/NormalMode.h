@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,3 +65,9 @@ struct CPortSpec {
     CNormalModeConfig m_config;
 };
 bool ParsePortSpec(const std::string& strSpec, CPortSpec& spec);
+
+class CMachineSim;
+// Puts spec on COMn of the ports folder: a machine in normal mode (returned in pSim), or for an
+// absent port a link to a device that does not exist. False when the port cannot be linked.
+bool StartPort(const std::string& strPortsDir, int nCom, const CPortSpec& spec,
+               std::unique_ptr<CMachineSim>& pSim);

@@ -450,3 +450,59 @@ TEST_F(DeviceCheckTest, WrongPortExplainsPermissionAndDialoutGroup) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(MachineSimOptions, PortSpecsNameModesAndFaults) {
+    const struct {
+        const char* m_pszSpec;
+        bool m_bValid;
+        bool m_bAbsent;
+        ENormalFault m_eFault;
+        const char* m_pszReply;
+    } cases[] = {
+        {"machine", true, false, ENormalFault::None, "V250 TVK-50;"},
+        {"silent", true, false, ENormalFault::Silent, "V250 TVK-50;"},
+        {"absent", true, true, ENormalFault::None, "V250 TVK-50;"},
+        {"split", true, false, ENormalFault::Split, "V250 TVK-50;"},
+        {"noterm", true, false, ENormalFault::NoTerminator, "V250 TVK-50;"},
+        {"long", true, false, ENormalFault::Long, "V250 TVK-50;"},
+        {"garbage", true, false, ENormalFault::Garbage, "V250 TVK-50;"},
+        {"reply:V250 XYZ-1;", true, false, ENormalFault::None, "V250 XYZ-1;"},
+        {"reply:", true, false, ENormalFault::None, ""},
+        {"Silent", false, false, ENormalFault::None, ""},
+        {"", false, false, ENormalFault::None, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pszSpec);
+        CPortSpec spec;
+        ASSERT_EQ(ParsePortSpec(c.m_pszSpec, spec), c.m_bValid);
+        if (!c.m_bValid)
+            continue;
+        EXPECT_EQ(spec.m_bAbsent, c.m_bAbsent);
+        EXPECT_EQ(spec.m_config.m_eFault, c.m_eFault);
+        EXPECT_EQ(spec.m_config.m_strReply, c.m_pszReply);
+    }
+}
+
+TEST(MachineSimOptions, FaultyAnswersKeepTheirPromises) {
+    CNormalModeConfig config;
+    auto answer = [&](ENormalFault eFault) {
+        config.m_eFault = eFault;
+        std::vector<uint8_t> bytes = CNormalMode::AnswerBytes(config);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    EXPECT_EQ(answer(ENormalFault::None), "V250 TVK-50;");
+    EXPECT_EQ(answer(ENormalFault::Split), "V250 TVK-50;");
+    EXPECT_EQ(answer(ENormalFault::NoTerminator), "V250 TVK-50");
+    EXPECT_EQ(answer(ENormalFault::Silent), "");
+    std::string strLong = answer(ENormalFault::Long);
+    EXPECT_EQ(strLong.size(), 300u);
+    EXPECT_TRUE(strLong.starts_with("V250 TVK-50"));
+    EXPECT_EQ(strLong.find(';'), std::string::npos);
+    std::string strGarbage = answer(ENormalFault::Garbage);
+    EXPECT_FALSE(strGarbage.empty());
+    EXPECT_EQ(strGarbage.find_first_of(std::string(" ;\0", 3)), std::string::npos);
+}
+
+} // namespace

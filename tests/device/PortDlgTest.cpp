@@ -109,16 +109,35 @@ void PortDlgTest::okTakesSelectedItemNeverTypedText() {
 }
 
 void PortDlgTest::modalRunStartsFromPreset() {
-    CPortDlg dlg;
-    dlg.m_strPort = "com2:";
+    // OK on the running dialog, after noting what the preset selected.
+    auto answer = [](bool bOk, int& nSeenIndex) {
+        QTimer::singleShot(0, [bOk, &nSeenIndex] {
+            auto* pDlg = qobject_cast<CPortDlg*>(QApplication::activeModalWidget());
+            QVERIFY(pDlg);
+            nSeenIndex = pDlg->GetList()->currentIndex();
+            if (bOk)
+                pDlg->GetOkButton()->click();
+            else
+                pDlg->reject();
+        });
+    };
+    std::string strPort = "com2:";
     int nSeenIndex = -1;
-    QTimer::singleShot(0, &dlg, [&] {
-        nSeenIndex = dlg.GetList()->currentIndex();
-        dlg.GetOkButton()->click();
-    });
-    QCOMPARE(dlg.exec(), int(QDialog::Accepted));
+    answer(true, nSeenIndex);
+    QVERIFY(CPortDlg::Run(nullptr, strPort));
     QCOMPARE(nSeenIndex, 1);
-    QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM2:"));
+    QCOMPARE(QString::fromStdString(strPort), QString("COM2:"));
+
+    strPort = "COM4:";
+    answer(false, nSeenIndex);
+    QVERIFY(!CPortDlg::Run(nullptr, strPort));
+    QCOMPARE(nSeenIndex, 3);
+    QCOMPARE(QString::fromStdString(strPort), QString("COM4:"));
+
+    strPort.clear();
+    answer(true, nSeenIndex);
+    QVERIFY(CPortDlg::Run(nullptr, strPort));
+    QCOMPARE(QString::fromStdString(strPort), QString("COM1:"));
 }
 
 void PortDlgTest::escapeAndCloseBoxCancel() {
