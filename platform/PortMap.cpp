@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -117,6 +118,9 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
             target = fs::path(m_strPortsDir) / target;
         return target.lexically_normal().string();
     }
+    // A mapping that exists but cannot be read must not turn COMN into another device.
+    if (errno != ENOENT)
+        return strLink;
 
     const std::vector<std::string> present = ListPresent();
     if (static_cast<size_t>(nCom) <= present.size())

@@ -204,6 +204,8 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         std::lock_guard lock(link.mutex);
         link.nReadPos = link.nWritePos = 0;
     }
+    // The new thread may already wait for room left by the last opening's unread bytes.
+    link.cvRoom.notify_all();
     link.device.Purge();
     return 1;
 }

@@ -210,7 +210,8 @@ private:
             if (cType == '0')
                 section.m_strName.assign(pBody + 1 + nAddr, pBody + 1 + nAddr + nData);
             if (IsDataType(static_cast<char>(cType)) && nData > 0)
-                pieces.push_back({nAddress, static_cast<uint32_t>(nAddress + nData - 1)});
+                pieces.push_back({nAddress, static_cast<uint32_t>(std::min<uint64_t>(
+                                                uint64_t(nAddress) + nData - 1, 0xFFFFFFFF))});
 
             ++section.m_recordsByType[static_cast<char>(cType)];
             section.m_recordOffsets.push_back(p);

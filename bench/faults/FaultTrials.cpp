@@ -1,0 +1,668 @@
+// The transfer against a machine that misbehaves the ways a bench does: the cable pulled at any
+// byte, the line held by flow control, wrong echoes, noise, and four transfers at once. Prints
+// what happened; exits non-zero when a run reported a failure as success, hung, overflowed its
+// progress or left the port unusable.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "resources/Resources.h"
+#include "serial/SerialPort.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "tests/support/ResourceOverride.h"
+#include "transfer/PackageFile.h"
+#include "transfer/Transfer.h"
+#include "wizard/Operator.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+namespace {
+
+// A run that has not ended this long after it began is a hang: the operator presses Cancel.
+constexpr double kHangSeconds = 60.0;
+// After a Cancel has been seen the run must end within this.
+constexpr double kCancelEndSeconds = 5.0;
+
+double Since(Clock::time_point start) {
+    return Seconds(Clock::now() - start).count();
+}
+
+// The progress dialog: checks every range and position, and stands in for an operator who
+// presses Cancel once a run has hung.
+class CTrialSink : public IProgressSink {
+public:
+    CTrialSink(std::atomic<bool>& bBadProgress, double dCancelAfter,
+               std::atomic<int64_t>& nCancelledAtUs)
+        : m_bBadProgress(bBadProgress), m_dCancelAfter(dCancelAfter),
+          m_nCancelledAtUs(nCancelledAtUs) {}
+    int Create() override { return 1; }
+    void SetMessage(const std::string&) override {}
+    void SetRange(int32_t nLower, int32_t nUpper) override {
+        if (nUpper < nLower - 1)
+            m_bBadProgress = true;
+        m_nLower = nLower;
+        m_nUpper = nUpper;
+    }
+    int SetPos(int32_t nPos) override {
+        // One past the top is where a complete run ends.
+        if (nPos < m_nLower || int64_t(nPos) > int64_t(m_nUpper) + 1 || nPos < m_nLastPos)
+            m_bBadProgress = true;
+        m_nLastPos = nPos;
+        return 0;
+    }
+    int CheckCancel() override {
+        if (Since(m_start) <= m_dCancelAfter)
+            return 0;
+        if (m_nCancelledAtUs == 0)
+            m_nCancelledAtUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                   Clock::now().time_since_epoch())
+                                   .count();
+        return 1;
+    }
+
+private:
+    std::atomic<bool>& m_bBadProgress;
+    double m_dCancelAfter;
+    std::atomic<int64_t>& m_nCancelledAtUs;
+    Clock::time_point m_start = Clock::now();
+    int32_t m_nLower = 0;
+    int32_t m_nUpper = -1;
+    int32_t m_nLastPos = 0;
+};
+
+class CTrialOperator : public IOperator {
+public:
+    int ShowMessage(const CMessage&) override { return kIdOk; }
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    bool RunPortDialog(std::string&) override { return false; }
+    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
+        return false;
+    }
+    std::unique_ptr<IProgressSink> CreateProgress() override {
+        return std::make_unique<CTrialSink>(m_bBadProgress, m_dCancelAfter, m_nCancelledAtUs);
+    }
+    std::atomic<bool> m_bBadProgress{false};
+    double m_dCancelAfter = kHangSeconds;     // when the operator presses Cancel
+    std::atomic<int64_t> m_nCancelledAtUs{0}; // when a CheckCancel first reported it
+};
+
+// The protocol's pauses (500 and 1000 ms) cut short, so that hundreds of runs fit in minutes; the
+// simulated machine needs no time to start its loader.
+class CShortPauseClock : public IClock {
+public:
+    int64_t GetMilliseconds() override {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+    int64_t GetCalendarSeconds() override {
+        using namespace std::chrono;
+        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    }
+    void Sleep(int nMilliseconds) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(nMilliseconds, 20)));
+    }
+};
+
+std::vector<uint8_t> Builtin(int nId) {
+    const CResource res = FindResource("BIN", nId);
+    return res ? std::vector<uint8_t>(res.m_pData, res.m_pData + res.m_nSize)
+               : std::vector<uint8_t>();
+}
+
+// Descriptors of this process open on strDevice.
+int CountFdsOn(const std::string& strDevice) {
+    int nCount = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        if (fs::read_symlink(entry.path(), ec) == strDevice)
+            ++nCount;
+    }
+    return nCount;
+}
+
+struct COutcome {
+    int m_nResult = 0;
+    bool m_bExact = false; // the machine holds exactly the loader and the package
+    bool m_bBadProgress = false;
+    bool m_bHung = false;
+    bool m_bCancelled = false;
+    double m_dCancelToEnd = 0; // from the Cancel seen to the end of the run
+    double m_dSeconds = 0;
+    Clock::time_point m_end;
+    size_t m_nPackageBytes = 0;
+    std::string m_strDevice;
+    std::vector<std::string> m_settingsFaults;
+};
+
+class CTrials {
+public:
+    // strPackageFile empty: the built-in package; else that file is sent (opened for each run).
+    CTrials(std::string strPortsDir, uint32_t nSeed, std::string strPackageFile)
+        : m_strPortsDir(std::move(strPortsDir)), m_rng(nSeed), m_loader(Builtin(kIdLoader)),
+          m_package(Builtin(kIdPackage)), m_strPackageFile(std::move(strPackageFile)) {
+        if (!m_strPackageFile.empty()) {
+            std::FILE* pFile = std::fopen(m_strPackageFile.c_str(), "rb");
+            m_package.clear();
+            for (int c; pFile && (c = std::fgetc(pFile)) != EOF;)
+                m_package.push_back(uint8_t(c));
+            if (pFile)
+                std::fclose(pFile);
+        }
+    }
+
+    // One transfer on COMnCom against a boot-mode machine; fnDuring runs beside it (it may hang
+    // the machine up or talk over it) and is told when the run has ended.
+    COutcome
+    Run(const CBootMode::CBehaviour& behaviour, int nCom = 1,
+        const std::function<void(CMachineSim&, CBootMode&, std::atomic<bool>&)>& fnDuring = {},
+        double dCancelAfter = kHangSeconds) {
+        COutcome outcome;
+        CMachineSim sim;
+        auto pBoot = std::make_unique<CBootMode>(behaviour);
+        CBootMode& boot = *pBoot;
+        sim.SetBootMode(std::move(pBoot));
+        if (!sim.Start(m_strPortsDir, nCom)) {
+            std::fprintf(stderr, "cannot start the simulated machine\n");
+            std::exit(2);
+        }
+        outcome.m_strDevice = sim.GetLink().GetDevicePath();
+        std::atomic<bool> bEnded{false};
+        std::thread beside;
+        if (fnDuring)
+            beside = std::thread([&] { fnDuring(sim, boot, bEnded); });
+
+        CTrialOperator op;
+        op.m_dCancelAfter = dCancelAfter;
+        CPackageFile file;
+        if (!m_strPackageFile.empty() && !file.Open(m_strPackageFile)) {
+            std::fprintf(stderr, "cannot open %s: %s\n", m_strPackageFile.c_str(),
+                         std::strerror(file.GetError()));
+            std::exit(2);
+        }
+        const auto start = Clock::now();
+        outcome.m_nResult = TransferFirmware("COM" + std::to_string(nCom) + ":",
+                                             m_strPackageFile.empty() ? nullptr : &file, op);
+        outcome.m_end = Clock::now();
+        if (const int64_t nUs = op.m_nCancelledAtUs) {
+            outcome.m_bCancelled = true;
+            const auto cancelled = Clock::time_point(std::chrono::microseconds(nUs));
+            outcome.m_dCancelToEnd = Seconds(outcome.m_end - cancelled).count();
+        }
+        outcome.m_dSeconds = Seconds(outcome.m_end - start).count();
+        bEnded = true;
+        if (beside.joinable())
+            beside.join();
+
+        outcome.m_bHung = outcome.m_dSeconds >= kHangSeconds ||
+                          (outcome.m_bCancelled && outcome.m_dCancelToEnd > kCancelEndSeconds);
+        outcome.m_bBadProgress = op.m_bBadProgress;
+        outcome.m_nPackageBytes = boot.GetPackage().size();
+        outcome.m_bExact = boot.GetLoader() == m_loader && boot.GetPackage() == m_package;
+        outcome.m_settingsFaults = boot.GetSettingsFaults();
+        sim.Stop();
+        return outcome;
+    }
+
+    // The same port name opens at once after a run, and nothing of the run holds the old line.
+    bool PortIsFree(const std::string& strOldDevice, int nCom = 1) {
+        if (CountFdsOn(strOldDevice) != 0)
+            return false;
+        CMachineSim sim;
+        if (!sim.Start(m_strPortsDir, nCom))
+            return false;
+        CSerialPort port;
+        const auto start = Clock::now();
+        const bool bOpened = port.Open(("COM" + std::to_string(nCom) + ":").c_str(), 9600, "N81");
+        port.Close();
+        sim.Stop();
+        return bOpened && Since(start) < 1.0;
+    }
+
+    // The same trials with their own copy of the package file (the built-in package needs none).
+    CTrials CopyOfPackageFile(int nIndex) const {
+        CTrials copy = *this;
+        if (!m_strPackageFile.empty()) {
+            copy.m_strPackageFile = m_strPackageFile + "." + std::to_string(nIndex);
+            fs::copy_file(m_strPackageFile, copy.m_strPackageFile,
+                          fs::copy_options::overwrite_existing);
+        }
+        return copy;
+    }
+
+    int Random(int nBelow) { return std::uniform_int_distribution<int>(0, nBelow - 1)(m_rng); }
+
+    const std::vector<uint8_t>& Loader() const { return m_loader; }
+    const std::vector<uint8_t>& Package() const { return m_package; }
+    const std::string& PortsDir() const { return m_strPortsDir; }
+
+private:
+    std::string m_strPortsDir;
+    std::mt19937 m_rng;
+    std::vector<uint8_t> m_loader;
+    std::vector<uint8_t> m_package;
+    std::string m_strPackageFile;
+};
+
+int g_nBroken = 0; // expectations that failed, over all trials
+
+void Expect(bool bHolds, const char* pszWhat) {
+    if (!bHolds) {
+        ++g_nBroken;
+        std::printf("  BROKEN: %s\n", pszWhat);
+    }
+}
+
+// Waits beside a run until fnReady or the end of the run. True when fnReady came true before
+// the end; tBefore is then the last moment at which it was seen false, so that a time measured
+// from it to the end of the run is never too short.
+bool WaitFor(const std::function<bool()>& fnReady, const std::atomic<bool>& bEnded,
+             Clock::time_point* pBefore = nullptr) {
+    for (;;) {
+        const auto now = Clock::now();
+        const bool bEndedNow = bEnded;
+        if (fnReady())
+            return true;
+        if (pBefore)
+            *pBefore = now;
+        if (bEndedNow)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+void HangUps(CTrials& trials, int nRuns) {
+    int nFailures = 0, nFalse = 0, nHung = 0, nBadProgress = 0, nNotFree = 0, nNoHangUp = 0;
+    int nByPhase[3] = {};
+    double dLongest = 0;
+    for (int i = 0; i < nRuns; ++i) {
+        const int nPhase = i % 3; // synchronisation, loader, package
+        ++nByPhase[nPhase];
+        CBootMode::CBehaviour behaviour;
+        int nSyncByte = 0;
+        if (nPhase == 0) {
+            // The machine takes zeros without answering; the cable goes at a random one of them.
+            behaviour.m_nSyncZeros = 1 << 30;
+            nSyncByte = 1 + trials.Random(400);
+        } else if (nPhase == 1) {
+            behaviour.m_nHangUpAtLoaderByte = trials.Random(int(trials.Loader().size()));
+        } else {
+            behaviour.m_nHangUpAtPackageByte = trials.Random(int(trials.Package().size()));
+        }
+        Clock::time_point hangUp{};
+        std::atomic<bool> bHungUp{false};
+        const COutcome outcome = trials.Run(
+            behaviour, 1, [&](CMachineSim& sim, CBootMode& boot, std::atomic<bool>& bEnded) {
+                Clock::time_point before;
+                const bool bNow = WaitFor(
+                    [&] {
+                        return nPhase == 0 ? boot.GetSyncZeros() >= nSyncByte
+                                           : boot.GetStage() == CBootMode::EStage::HungUp;
+                    },
+                    bEnded, &before);
+                if (!bNow)
+                    return;
+                if (nPhase == 0) {
+                    before = Clock::now();
+                    sim.Stop();
+                }
+                hangUp = before;
+                bHungUp = true;
+            });
+        nFailures += outcome.m_nResult == 0;
+        nFalse += outcome.m_nResult != 0 && !outcome.m_bExact;
+        nHung += outcome.m_bHung;
+        nBadProgress += outcome.m_bBadProgress;
+        nNotFree += !trials.PortIsFree(outcome.m_strDevice);
+        if (outcome.m_nResult != 0 && !outcome.m_bExact)
+            std::printf("  run %d: FALSE SUCCESS, hang-up at %s byte %d, the machine got %zu "
+                        "package bytes\n",
+                        i,
+                        nPhase == 0   ? "synchronisation"
+                        : nPhase == 1 ? "loader"
+                                      : "package",
+                        nPhase == 0   ? nSyncByte
+                        : nPhase == 1 ? behaviour.m_nHangUpAtLoaderByte
+                                      : behaviour.m_nHangUpAtPackageByte,
+                        outcome.m_nPackageBytes);
+        if (!bHungUp) {
+            ++nNoHangUp;
+            std::printf("  run %d: ended with %d after %.2f s before the hang-up (phase %d, "
+                        "byte %d/%d/%d)\n",
+                        i, outcome.m_nResult, outcome.m_dSeconds, nPhase, nSyncByte,
+                        behaviour.m_nHangUpAtLoaderByte, behaviour.m_nHangUpAtPackageByte);
+            continue;
+        }
+        dLongest = std::max(dLongest, Seconds(outcome.m_end - hangUp).count());
+    }
+    std::printf("hang-ups: %d runs (%d in the synchronisation, %d in the loader, %d in the "
+                "package)\n",
+                nRuns, nByPhase[0], nByPhase[1], nByPhase[2]);
+    std::printf("  failures reported %d, false successes %d, hung %d, progress out of range %d, "
+                "port not free at once afterwards %d, run ended before the hang-up %d\n",
+                nFailures, nFalse, nHung, nBadProgress, nNotFree, nNoHangUp);
+    std::printf("  longest from the hang-up to the end of the run: %.3f s\n", dLongest);
+    Expect(nFalse == 0, "a hung-up run reported success");
+    Expect(nHung == 0, "a run did not end after the hang-up");
+    Expect(nBadProgress == 0, "progress out of its range");
+    Expect(nNotFree == 0, "the port was not free at once after a run");
+    Expect(dLongest < 5.0, "a run took 5 s or more to end after the hang-up");
+}
+
+void Holds(CTrials& trials, const std::vector<int>& holdsMs) {
+    const int nHalf = int(trials.Package().size() / 2);
+    for (int nMs : holdsMs) {
+        CBootMode::CBehaviour behaviour;
+        behaviour.m_nStallAtPackageByte = nHalf;
+        behaviour.m_nStallMs = nMs;
+        const COutcome outcome = trials.Run(behaviour);
+        std::printf("flow-control hold of %5.1f s in the middle of the package: result %d, "
+                    "%zu of %zu package bytes arrived, %s, run %.2f s\n",
+                    nMs / 1000.0, outcome.m_nResult, outcome.m_nPackageBytes,
+                    trials.Package().size(), outcome.m_bExact ? "exact" : "not exact",
+                    outcome.m_dSeconds);
+        // A write waits out a hold of up to 10 s without progress, then gives up.
+        if (nMs <= 5000)
+            Expect(outcome.m_nResult == 1 && outcome.m_bExact, "a short hold was not waited out");
+        else if (nMs >= 15000)
+            Expect(outcome.m_nResult == 0, "a 15 s hold did not fail the run");
+        Expect(outcome.m_nResult == 0 || outcome.m_bExact, "a held run reported false success");
+        Expect(!outcome.m_bBadProgress, "progress out of its range");
+        Expect(trials.PortIsFree(outcome.m_strDevice), "the port was not free after a hold");
+    }
+}
+
+void EchoFaults(CTrials& trials, int nRuns) {
+    struct CKind {
+        const char* m_pszName;
+        std::function<void(CBootMode::CBehaviour&)> m_set;
+        std::function<void(CMachineSim&, CBootMode&, std::atomic<bool>&)> m_during;
+        bool m_bMustFail;
+        // A machine that stops answering is waited for until the operator cancels.
+        double m_dCancelAfter = kHangSeconds;
+    };
+    const int nLoader = int(trials.Loader().size());
+    const std::vector<CKind> kinds = {
+        {"wrong echo at a random loader byte",
+         [&](CBootMode::CBehaviour& b) { b.m_nWrongEchoAt = trials.Random(nLoader); },
+         {},
+         true},
+        {"wrong echo of a length byte",
+         [&](CBootMode::CBehaviour& b) { b.m_nWrongLengthEcho = trials.Random(2); },
+         {},
+         true},
+        {"synchronisation answered with noise",
+         [&](CBootMode::CBehaviour& b) { b.m_nSyncAnswer = 1 + trials.Random(255); },
+         {},
+         true},
+        {"synchronisation answered twice",
+         [&](CBootMode::CBehaviour& b) { b.m_nSyncAnswers = 2; },
+         {},
+         true},
+        {"no final 0xAA after the loader, then Cancel",
+         [&](CBootMode::CBehaviour& b) { b.m_nFinalAnswer = -1; },
+         {},
+         true,
+         8.0},
+        {"a wrong final answer after the loader",
+         [&](CBootMode::CBehaviour& b) { b.m_nFinalAnswer = 1 + trials.Random(0xA9); },
+         {},
+         true},
+        {"noise after the length",
+         [&](CBootMode::CBehaviour& b) {
+             const int n = 1 + trials.Random(8);
+             for (int k = 0; k < n; ++k)
+                 b.m_noiseAfterLength.push_back(uint8_t(trials.Random(256)));
+         },
+         {},
+         false},
+        {"a byte nobody asked for during the loader",
+         {},
+         [&](CMachineSim& sim, CBootMode& boot, std::atomic<bool>& bEnded) {
+             const size_t nAt = size_t(trials.Random(nLoader));
+             const uint8_t nNoise = uint8_t(trials.Random(256));
+             if (WaitFor([&] { return boot.GetLoader().size() >= nAt; }, bEnded))
+                 sim.GetLink().Send(nNoise);
+         },
+         false},
+        {"bytes nobody asked for during the package",
+         {},
+         [&](CMachineSim& sim, CBootMode& boot, std::atomic<bool>& bEnded) {
+             const size_t nAt = size_t(trials.Random(int(trials.Package().size())));
+             if (WaitFor([&] { return boot.GetPackage().size() >= nAt; }, bEnded))
+                 sim.GetLink().Send("noise", 5);
+         },
+         false},
+    };
+    for (const CKind& kind : kinds) {
+        int nZero = 0, nExact = 0, nFalse = 0, nHung = 0, nNotFree = 0;
+        double dLongest = 0;
+        for (int i = 0; i < nRuns; ++i) {
+            CBootMode::CBehaviour behaviour;
+            if (kind.m_set)
+                kind.m_set(behaviour);
+            const COutcome outcome = trials.Run(behaviour, 1, kind.m_during, kind.m_dCancelAfter);
+            nZero += outcome.m_nResult == 0;
+            nExact += outcome.m_nResult != 0 && outcome.m_bExact;
+            nFalse += outcome.m_nResult != 0 && !outcome.m_bExact;
+            nHung += outcome.m_bHung;
+            nNotFree += !trials.PortIsFree(outcome.m_strDevice);
+            dLongest = std::max(dLongest, outcome.m_dSeconds);
+        }
+        std::printf("%s: %d runs, result 0: %d, result 1 with every byte right: %d, false "
+                    "successes %d, hung %d, port not free %d, longest run %.2f s\n",
+                    kind.m_pszName, nRuns, nZero, nExact, nFalse, nHung, nNotFree, dLongest);
+        Expect(nFalse == 0, "false success");
+        Expect(nHung == 0, "a run hung");
+        Expect(nNotFree == 0, "the port was not free after a run");
+        if (kind.m_bMustFail)
+            Expect(nZero == nRuns, "a run that must fail did not");
+    }
+}
+
+// Four processes, each with its own machine on its own port, all transferring at once.
+void FourAtOnce(CTrials& trials, int nProcesses) {
+    std::vector<pid_t> children;
+    const auto start = Clock::now();
+    for (int n = 1; n <= nProcesses; ++n) {
+        std::fflush(stdout);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // A package file is not shared with another program while it is sent: each
+            // process has a copy of its own.
+            const COutcome outcome = trials.CopyOfPackageFile(n).Run(CBootMode::CBehaviour(), n);
+            const bool bGood = outcome.m_nResult == 1 && outcome.m_bExact &&
+                               !outcome.m_bBadProgress && outcome.m_settingsFaults.empty();
+            _exit(bGood ? 0 : outcome.m_nResult == 1 ? 3 : 1);
+        }
+        if (pid < 0) {
+            std::perror("fork");
+            std::exit(2);
+        }
+        children.push_back(pid);
+    }
+    int nExact = 0, nFailed = 0, nFalse = 0, nLost = 0;
+    double dLongest = 0;
+    for (pid_t pid : children) {
+        int nStatus = 0;
+        // Bounded: a child still running long after the others is a hang.
+        const auto deadline = Clock::now() + std::chrono::seconds(int(kHangSeconds) + 30);
+        pid_t done = 0;
+        while ((done = waitpid(pid, &nStatus, WNOHANG)) == 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done != pid) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &nStatus, 0);
+            ++nLost;
+            continue;
+        }
+        dLongest = std::max(dLongest, Since(start));
+        if (!WIFEXITED(nStatus)) {
+            ++nLost;
+            continue;
+        }
+        const int nCode = WEXITSTATUS(nStatus);
+        nExact += nCode == 0;
+        nFailed += nCode == 1;
+        nFalse += nCode == 3;
+        nLost += nCode != 0 && nCode != 1 && nCode != 3;
+    }
+    std::printf("%d processes at once, each on its own port: %d complete with every byte right, "
+                "%d failed, %d false successes, %d crashed or hung; all done after %.2f s\n",
+                nProcesses, nExact, nFailed, nFalse, nLost, dLongest);
+    Expect(nExact == nProcesses, "not every process completed exactly");
+}
+
+struct COptions {
+    int m_nHangUps = 200;
+    std::vector<int> m_holdsMs = {1000, 5000, 15000};
+    int m_nEchoRuns = 20;
+    int m_nProcesses = 4;
+    uint32_t m_nSeed = 0;
+    int m_nLoaderBytes = 0;  // 0: the built-in loader
+    int m_nPackageBytes = 0; // 0: the built-in package; else a file of that many bytes
+    std::string m_strOnly;   // run one kind of trial only
+};
+
+bool ParseOptions(int argc, char** argv, COptions& options) {
+    options.m_nSeed = uint32_t(std::random_device()());
+    for (int i = 1; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        auto next = [&](int& nValue) {
+            if (i + 1 >= argc)
+                return false;
+            nValue = std::atoi(argv[++i]);
+            return true;
+        };
+        int nValue = 0;
+        if (strArg == "--quick") {
+            // The CI version: every kind of fault once or a few times, a short hold only, and a
+            // small loader and package so that a whole run takes a second or two.
+            options.m_nHangUps = 24;
+            options.m_holdsMs = {1000};
+            options.m_nEchoRuns = 1;
+            options.m_nLoaderBytes = 256;
+            options.m_nPackageBytes = 4096;
+        } else if (strArg == "--hangups" && next(nValue)) {
+            options.m_nHangUps = nValue;
+        } else if (strArg == "--echo-runs" && next(nValue)) {
+            options.m_nEchoRuns = nValue;
+        } else if (strArg == "--processes" && next(nValue)) {
+            options.m_nProcesses = nValue;
+        } else if (strArg == "--loader-bytes" && next(nValue)) {
+            options.m_nLoaderBytes = nValue;
+        } else if (strArg == "--package-bytes" && next(nValue)) {
+            options.m_nPackageBytes = nValue;
+        } else if (strArg == "--only" && i + 1 < argc) {
+            options.m_strOnly = argv[++i];
+        } else if (strArg == "--seed" && next(nValue)) {
+            options.m_nSeed = uint32_t(nValue);
+        } else if (strArg == "--holds" && i + 1 < argc) {
+            options.m_holdsMs.clear();
+            for (const char* p = argv[++i]; *p;) {
+                char* pEnd = nullptr;
+                options.m_holdsMs.push_back(int(std::strtod(p, &pEnd) * 1000));
+                p = *pEnd == ',' ? pEnd + 1 : pEnd;
+                if (pEnd == p && *p)
+                    return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    COptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: fault-trials [--quick] [--hangups N] [--holds 1,5,15] "
+                             "[--echo-runs N] [--processes N] [--loader-bytes N] "
+                             "[--package-bytes N] [--only hangups|holds|echo|processes] "
+                             "[--seed N]\n");
+        return 2;
+    }
+    // A ports folder of our own: COM1..COM4 are the simulated machines and nothing else.
+    char szRoot[] = "/tmp/versionup-faults-XXXXXX";
+    if (!mkdtemp(szRoot)) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    setenv("XDG_CONFIG_HOME", szRoot, 1);
+    const std::string strPortsDir = std::string(szRoot) + "/versionup/ports";
+    fs::create_directories(strPortsDir);
+    signal(SIGPIPE, SIG_IGN);
+
+    CShortPauseClock clock;
+    SetClock(&clock);
+    std::mt19937 bytes(options.m_nSeed);
+    auto random = [&](int nCount) {
+        std::vector<unsigned char> v(size_t(nCount), 0);
+        for (auto& b : v)
+            b = static_cast<unsigned char>(bytes());
+        return v;
+    };
+    CResourceOverride resources;
+    if (options.m_nLoaderBytes > 0)
+        resources.Replace("BIN", kIdLoader, random(options.m_nLoaderBytes));
+    std::string strPackageFile;
+    if (options.m_nPackageBytes > 0) {
+        strPackageFile = std::string(szRoot) + "/package.ufw";
+        const std::vector<unsigned char> package = random(options.m_nPackageBytes);
+        std::FILE* pFile = std::fopen(strPackageFile.c_str(), "wb");
+        if (!pFile || std::fwrite(package.data(), 1, package.size(), pFile) != package.size()) {
+            std::perror(strPackageFile.c_str());
+            return 2;
+        }
+        std::fclose(pFile);
+    }
+    std::printf("fault trials, seed %u (--seed %u repeats them); loader %zu bytes, package %zu "
+                "bytes%s\n",
+                options.m_nSeed, options.m_nSeed, Builtin(kIdLoader).size(),
+                strPackageFile.empty() ? Builtin(kIdPackage).size()
+                                       : size_t(options.m_nPackageBytes),
+                strPackageFile.empty() ? " (built in)" : " (from a file)");
+    std::fflush(stdout);
+    CTrials trials(strPortsDir, options.m_nSeed, strPackageFile);
+    const auto start = Clock::now();
+    auto wanted = [&](const char* pszKind) {
+        return options.m_strOnly.empty() || options.m_strOnly == pszKind;
+    };
+    if (wanted("hangups"))
+        HangUps(trials, options.m_nHangUps);
+    if (wanted("holds"))
+        Holds(trials, options.m_holdsMs);
+    if (wanted("echo"))
+        EchoFaults(trials, options.m_nEchoRuns);
+    if (wanted("processes"))
+        FourAtOnce(trials, options.m_nProcesses);
+    SetClock(nullptr);
+
+    std::error_code ec;
+    fs::remove_all(szRoot, ec);
+    std::printf("%s after %.1f s\n", g_nBroken == 0 ? "all trials held" : "TRIALS BROKEN",
+                Since(start));
+    return g_nBroken == 0 ? 0 : 1;
+}

@@ -1,0 +1,47 @@
+// Port names as the dialog, a link or a mistake may give them: "COMN:" is N (1 to 255) for
+// "COM" in any case, digits and at most one ':' after them; anything else names no COM port, and
+// a name that maps to no device never turns into one.
+#include <cstdint>
+#include <string>
+
+#include "platform/PortMap.h"
+#include "tests/fuzz/FuzzCheck.h"
+
+namespace {
+
+int ExpectedComNumber(const std::string& str) {
+    if (str.size() < 4)
+        return 0;
+    for (int i = 0; i < 3; ++i)
+        if ((str[i] & ~0x20) != "COM"[i])
+            return 0;
+    size_t nEnd = str.size();
+    if (str[nEnd - 1] == ':')
+        --nEnd;
+    if (nEnd == 3)
+        return 0;
+    long nNumber = 0;
+    for (size_t i = 3; i < nEnd; ++i) {
+        if (str[i] < '0' || str[i] > '9')
+            return 0;
+        nNumber = std::min(nNumber * 10 + (str[i] - '0'), 1000L);
+    }
+    return nNumber >= 1 && nNumber <= 255 ? static_cast<int>(nNumber) : 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    const std::string strPort(reinterpret_cast<const char*>(pData), nSize);
+    const int nCom = ParseComNumber(strPort);
+    FUZZ_CHECK(nCom == ExpectedComNumber(strPort));
+
+    // A machine with no serial devices and no ports folder: only a path maps to anything.
+    static const CPortMap s_map("/nonexistent/dev", "/nonexistent/sys", "/nonexistent/ports");
+    const std::string strDevice = s_map.Resolve(strPort);
+    if (!strPort.empty() && strPort[0] == '/')
+        FUZZ_CHECK(strDevice == strPort);
+    else
+        FUZZ_CHECK(strDevice.empty());
+    return 0;
+}
