@@ -77,6 +77,11 @@ void CMachineSim::Run() {
                 std::chrono::milliseconds(std::min<int64_t>(nStallLeft, kSliceMs)));
             continue;
         }
+        // After a hang-up Receive returns at once; idle instead of spinning a core.
+        if (!m_link.IsOpen()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+            continue;
+        }
         const std::vector<uint8_t> bytes = m_link.Receive(kSliceMs);
         if (!bytes.empty())
             Dispatch(bytes);

@@ -14,14 +14,16 @@ CPackageFile::~CPackageFile() {
 int CPackageFile::Open(const std::string& strPath) {
     Close();
     m_nError = 0;
-    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (nFd < 0) {
         m_nError = errno;
         return 0;
     }
     struct stat st {};
-    if (::fstat(nFd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        m_nError = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    // A FIFO would block the window and a device would be sent without end: only a regular
+    // file is a package.
+    if (::fstat(nFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_nError = S_ISDIR(st.st_mode) ? EISDIR : (S_ISREG(st.st_mode) ? errno : EINVAL);
         ::close(nFd);
         return 0;
     }

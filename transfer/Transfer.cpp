@@ -123,9 +123,11 @@ int CTransferRun::Run() {
     // The operator sees the wait cursor for this last pause only.
     m_op.BeginWaitCursor();
     GetClock().Sleep(kFinishMs);
+    // A machine that hung up before the last bytes left the port did not get the package.
+    const bool bDead = m_pPort->IsDead();
     m_pPort->Close();
     m_op.EndWaitCursor();
-    return 1;
+    return bDead ? 0 : 1;
 }
 
 bool CTransferRun::SizePackage() {
