@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "wizard/AppIcon.h"
-#include "wizard/DialogUnits.h"
+#include "widgets/AppIcon.h"
+#include "widgets/DialogUnits.h"
 
 CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -45,4 +45,10 @@ void CAboutDlg::setVisible(bool bVisible) {
     if (bVisible)
         m_pUpgradeFor->setText(QString::fromStdString(m_strUpgradeFor));
     QDialog::setVisible(bVisible);
+}
+
+void ShowAboutBox(QWidget* pParent, const std::string& strUpgradeFor) {
+    CAboutDlg dlg(pParent);
+    dlg.m_strUpgradeFor = strUpgradeFor;
+    dlg.exec();
 }

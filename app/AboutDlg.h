@@ -30,3 +30,6 @@ private:
     QLabel* m_pUpgradeFor = nullptr;
     QPushButton* m_pOk = nullptr;
 };
+
+// Runs the About box over pParent: what the main window's "&About..." does.
+void ShowAboutBox(QWidget* pParent, const std::string& strUpgradeFor);

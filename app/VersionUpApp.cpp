@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QSettings>
 
-#include "wizard/AppTitle.h"
+#include "app/AboutDlg.h"
+#include "frontend/AppTitle.h"
 #include "wizard/VersionUpDlg.h"
 
 CVersionUpApp theApp;
@@ -25,6 +26,7 @@ bool CVersionUpApp::InitInstance(const char* pszProgram) {
     KeepNoSettings();
 
     CVersionUpDlg dlg;
+    dlg.SetAboutAction(ShowAboutBox);
     dlg.exec();
     return false;
 }

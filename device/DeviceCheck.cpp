@@ -8,8 +8,8 @@
 #include "platform/Clock.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
-#include "wizard/Operator.h"
-#include "wizard/WizardState.h"
+#include "frontend/Operator.h"
+#include "frontend/WizardState.h"
 
 namespace {
 

@@ -9,30 +9,11 @@
 
 #include "platform/PortMap.h"
 #include "resources/Strings.h"
+#include "widgets/DialogUnits.h"
 
 namespace {
 
 constexpr int kPortCount = 4;
-
-// Dialog units of the template, turned into pixels from the dialog font the way the dialog
-// manager does: the average width of the alphabet for x, the font height for y.
-class CDialogUnits {
-public:
-    explicit CDialogUnits(const QFont& font) {
-        QFontMetrics metrics(font);
-        int nAlphabet =
-            metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-        m_nBaseX = (nAlphabet / 26 + 1) / 2;
-        m_nBaseY = metrics.height();
-    }
-    int X(int nUnits) const { return nUnits * m_nBaseX / 4; }
-    int Y(int nUnits) const { return nUnits * m_nBaseY / 8; }
-    QRect Rect(int x, int y, int cx, int cy) const { return {X(x), Y(y), X(cx), Y(cy)}; }
-
-private:
-    int m_nBaseX = 0;
-    int m_nBaseY = 0;
-};
 
 } // namespace
 
@@ -41,7 +22,7 @@ CPortDlg::CPortDlg(QWidget* pParent)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint) {
     setWindowTitle("Select COM port");
-    CDialogUnits units(font());
+    const CDialogUnits units(font());
     setFixedSize(units.X(146), units.Y(40));
 
     // Template order, which is also the tab order: the OK button first, then the list.

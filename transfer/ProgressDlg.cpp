@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "resources/Strings.h"
+#include "widgets/DialogUnits.h"
 
 namespace {
 
@@ -26,26 +27,6 @@ constexpr CDluRect kMessageRect{13, 7, 158, 8};
 constexpr CDluRect kPercentRect{85, 23, 18, 8};
 constexpr CDluRect kBarRect{15, 34, 154, 13};
 constexpr CDluRect kCancelRect{67, 58, 50, 14};
-
-// A dialog unit is a quarter of the font's average character width across and an eighth of its
-// height down, so the window keeps its proportions in any font.
-class CDialogUnits {
-public:
-    explicit CDialogUnits(const QFont& font) {
-        const QFontMetrics metrics(font);
-        const QString strAlphabet =
-            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-        m_nBaseX = std::max(1, (metrics.horizontalAdvance(strAlphabet) + 26) / 52);
-        m_nBaseY = std::max(1, metrics.height());
-    }
-    int X(int nDlu) const { return (nDlu * m_nBaseX + 2) / 4; }
-    int Y(int nDlu) const { return (nDlu * m_nBaseY + 4) / 8; }
-    QRect Rect(const CDluRect& r) const { return QRect(X(r.x), Y(r.y), X(r.cx), Y(r.cy)); }
-
-private:
-    int m_nBaseX;
-    int m_nBaseY;
-};
 
 } // namespace
 
@@ -79,15 +60,15 @@ CProgressDlg::~CProgressDlg() {
 
 void CProgressDlg::LayOut() {
     const CDialogUnits units(font());
-    m_pMessage->setGeometry(units.Rect(kMessageRect));
+    m_pMessage->setGeometry(units.Rect(kMessageRect.x, kMessageRect.y, kMessageRect.cx, kMessageRect.cy));
     // The template's label is just wide enough for "100%" in the font it was drawn for; in
     // fonts with wider digits it grows to the right rather than clip the figure.
-    QRect percent = units.Rect(kPercentRect);
+    QRect percent = units.Rect(kPercentRect.x, kPercentRect.y, kPercentRect.cx, kPercentRect.cy);
     percent.setWidth(std::max(percent.width(),
                               m_pPercent->fontMetrics().horizontalAdvance(QStringLiteral("100%"))));
     m_pPercent->setGeometry(percent);
-    m_pProgress->setGeometry(units.Rect(kBarRect));
-    m_pCancel->setGeometry(units.Rect(kCancelRect));
+    m_pProgress->setGeometry(units.Rect(kBarRect.x, kBarRect.y, kBarRect.cx, kBarRect.cy));
+    m_pCancel->setGeometry(units.Rect(kCancelRect.x, kCancelRect.y, kCancelRect.cx, kCancelRect.cy));
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
 }
 

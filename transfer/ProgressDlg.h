@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transfer/ProgressSink.h"
+#include "frontend/ProgressSink.h"
 
 class QLabel;
 class QProgressBar;

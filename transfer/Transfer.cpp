@@ -9,8 +9,8 @@
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
 #include "transfer/PackageFile.h"
-#include "transfer/ProgressSink.h"
-#include "wizard/Operator.h"
+#include "frontend/ProgressSink.h"
+#include "frontend/Operator.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "wizard/Operator.h"
+#include "frontend/Operator.h"
 
 EFileError ClassifyFileError(int nErrno) {
     switch (nErrno) {

@@ -6,8 +6,8 @@
 
 #include "resources/Strings.h"
 #include "transfer/PackageText.h"
-#include "wizard/AppTitle.h"
-#include "wizard/Operator.h"
+#include "frontend/AppTitle.h"
+#include "frontend/Operator.h"
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
     if (!state.m_strPackagePath.empty())

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "wizard/StepMachine.h"
-#include "wizard/WizardState.h"
+#include "frontend/WizardState.h"
 
 class IOperator;
 

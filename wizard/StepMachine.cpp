@@ -5,7 +5,7 @@
 #include "resources/Strings.h"
 #include "transfer/PackageFile.h"
 #include "wizard/FileError.h"
-#include "wizard/Operator.h"
+#include "frontend/Operator.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "wizard/WizardState.h"
+#include "frontend/WizardState.h"
 
 class IOperator;
 class CPackageFile;

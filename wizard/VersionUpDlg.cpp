@@ -13,15 +13,14 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/AboutDlg.h"
 #include "device/PortDlg.h"
 #include "illustrations/Dib.h"
 #include "resources/Strings.h"
 #include "transfer/PackageText.h"
 #include "transfer/ProgressDlg.h"
-#include "wizard/AppIcon.h"
-#include "wizard/AppTitle.h"
-#include "wizard/DialogUnits.h"
+#include "widgets/AppIcon.h"
+#include "frontend/AppTitle.h"
+#include "widgets/DialogUnits.h"
 
 class CVersionUpDlg::CBusy {
 public:
@@ -293,9 +292,8 @@ void CVersionUpDlg::RunCommand(unsigned nId) {
 }
 
 void CVersionUpDlg::ShowAbout() {
-    CAboutDlg dlg(this);
-    dlg.m_strUpgradeFor = FormatUpgradeFor(m_state.m_strPackage);
-    dlg.exec();
+    if (m_fnShowAbout)
+        m_fnShowAbout(this, FormatUpgradeFor(m_state.m_strPackage));
 }
 
 void CVersionUpDlg::reject() {

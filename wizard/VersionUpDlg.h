@@ -4,13 +4,14 @@
 // the step picture and the step machine, and is the operator the logic talks to.
 #include <QDialog>
 #include <QIcon>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "wizard/Operator.h"
+#include "frontend/Operator.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
-#include "wizard/WizardState.h"
+#include "frontend/WizardState.h"
 
 class CDib;
 class QFrame;
@@ -42,6 +43,10 @@ public:
     // Runs a popup command (a service command or About) as if chosen from the popup.
     void RunCommand(unsigned nId);
     void ShowAbout();
+    // The About box belongs to the application, which hands it in: it opens it over pParent and
+    // shows strUpgradeFor, the line that names the package in use.
+    using FnShowAbout = std::function<void(QWidget* pParent, const std::string& strUpgradeFor)>;
+    void SetAboutAction(FnShowAbout fnShowAbout) { m_fnShowAbout = std::move(fnShowAbout); }
 
     // IWizardWindow
     void RefreshControls() override;
@@ -86,6 +91,7 @@ private:
     std::unique_ptr<CDib> m_pDib;
     QIcon m_icon;
     QPoint m_ptPictureCentre;
+    FnShowAbout m_fnShowAbout;
     bool m_bStarted = false;
     int m_nBusy = 0;
     int m_nWaitCursor = 0;

@@ -16,7 +16,7 @@
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "transfer/Transfer.h"
-#include "wizard/Operator.h"
+#include "frontend/Operator.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "wizard/Operator.h"
-#include "wizard/WizardState.h"
+#include "frontend/Operator.h"
+#include "frontend/WizardState.h"
 
 struct CShownMessage {
     CMessage m_message;

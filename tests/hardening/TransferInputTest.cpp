@@ -29,7 +29,7 @@
 #include "tests/support/ResourceOverride.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
-#include "wizard/Operator.h"
+#include "frontend/Operator.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "platform/Clock.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
-#include "transfer/ProgressSink.h"
-#include "wizard/Operator.h"
+#include "frontend/ProgressSink.h"
+#include "frontend/Operator.h"
 
 namespace transfer_test {
 

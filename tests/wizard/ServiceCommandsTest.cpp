@@ -6,7 +6,7 @@
 
 #include "resources/Strings.h"
 #include "tests/wizard/WizardFixture.h"
-#include "wizard/AppTitle.h"
+#include "frontend/AppTitle.h"
 #include "wizard/ServiceCommands.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "device/PortDlg.h"
 #include "illustrations/Dib.h"
 #include "resources/Strings.h"
-#include "wizard/AppTitle.h"
+#include "frontend/AppTitle.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -261,6 +261,7 @@ private slots:
     void aboutShowsThePackageText() {
         CScriptedMachine machine;
         CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.SetAboutAction(ShowAboutBox);
         dlg.show();
         QString strVersion, strLine;
         bool bFits = false;

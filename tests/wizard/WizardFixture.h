@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "wizard/Operator.h"
+#include "frontend/Operator.h"
 #include "wizard/StepMachine.h"
-#include "wizard/WizardState.h"
+#include "frontend/WizardState.h"
 
 class CScriptedOperator : public IOperator {
 public:

@@ -17,6 +17,7 @@
 
 #include "app/VersionUpApp.h"
 #include "resources/Strings.h"
+#include "app/AboutDlg.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
     };
 
     CVersionUpDlg dlg(nullptr, link);
+    dlg.SetAboutAction(ShowAboutBox);
     auto* pNext = static_cast<QPushButton*>(dlg.GetControl(kIdNext));
     dlg.show();
     shooter.Shoot("01-start");

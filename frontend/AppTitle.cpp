@@ -1,4 +1,4 @@
-#include "wizard/AppTitle.h"
+#include "frontend/AppTitle.h"
 
 #include <unistd.h>
 

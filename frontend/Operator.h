@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "transfer/ProgressSink.h"
+#include "frontend/ProgressSink.h"
 
 // Results of a message box, as the platform numbers them.
 constexpr int kIdOk = 1;

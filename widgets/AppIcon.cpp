@@ -1,5 +1,5 @@
 // Apart from the window's code: the resource ids here and the control ids there share names.
-#include "wizard/AppIcon.h"
+#include "widgets/AppIcon.h"
 
 #include <QBuffer>
 #include <QImageReader>

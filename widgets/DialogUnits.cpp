@@ -1,4 +1,4 @@
-#include "wizard/DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QFontMetrics>
 
