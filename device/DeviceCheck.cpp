@@ -5,11 +5,11 @@
 
 #include "device/OpenFailure.h"
 #include "device/Reply.h"
+#include "frontend/Operator.h"
+#include "frontend/WizardState.h"
 #include "platform/Clock.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
-#include "frontend/Operator.h"
-#include "frontend/WizardState.h"
 
 namespace {
 

@@ -14,16 +14,18 @@ constexpr int kIdRetry = 4;
 enum class EButtons { Ok, RetryCancel };
 
 struct CMessage {
-    unsigned m_nId = 0;          // string id, or 0 for a text made elsewhere (file errors)
-    std::string m_strText;       // the text shown, exactly
-    std::string m_strDetail;     // secondary text for the Linux operator (device, OS cause); may be empty
+    unsigned m_nId = 0;    // string id, or 0 for a text made elsewhere (file errors)
+    std::string m_strText; // the text shown, exactly
+    std::string
+        m_strDetail; // secondary text for the Linux operator (device, OS cause); may be empty
     EButtons m_eButtons = EButtons::Ok;
 };
 
 class IOperator {
 public:
     virtual ~IOperator() = default;
-    // Modal box captioned with the application title, no icon; returns kIdOk, kIdRetry or kIdCancel.
+    // Modal box captioned with the application title, no icon; returns kIdOk, kIdRetry or
+    // kIdCancel.
     virtual int ShowMessage(const CMessage& message) = 0;
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;

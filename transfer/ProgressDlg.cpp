@@ -60,7 +60,8 @@ CProgressDlg::~CProgressDlg() {
 
 void CProgressDlg::LayOut() {
     const CDialogUnits units(font());
-    m_pMessage->setGeometry(units.Rect(kMessageRect.x, kMessageRect.y, kMessageRect.cx, kMessageRect.cy));
+    m_pMessage->setGeometry(
+        units.Rect(kMessageRect.x, kMessageRect.y, kMessageRect.cx, kMessageRect.cy));
     // The template's label is just wide enough for "100%" in the font it was drawn for; in
     // fonts with wider digits it grows to the right rather than clip the figure.
     QRect percent = units.Rect(kPercentRect.x, kPercentRect.y, kPercentRect.cx, kPercentRect.cy);
@@ -68,7 +69,8 @@ void CProgressDlg::LayOut() {
                               m_pPercent->fontMetrics().horizontalAdvance(QStringLiteral("100%"))));
     m_pPercent->setGeometry(percent);
     m_pProgress->setGeometry(units.Rect(kBarRect.x, kBarRect.y, kBarRect.cx, kBarRect.cy));
-    m_pCancel->setGeometry(units.Rect(kCancelRect.x, kCancelRect.y, kCancelRect.cx, kCancelRect.cy));
+    m_pCancel->setGeometry(
+        units.Rect(kCancelRect.x, kCancelRect.y, kCancelRect.cx, kCancelRect.cy));
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
 }
 

@@ -4,13 +4,13 @@
 #include <limits>
 #include <memory>
 
+#include "frontend/Operator.h"
+#include "frontend/ProgressSink.h"
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
 #include "transfer/PackageFile.h"
-#include "frontend/ProgressSink.h"
-#include "frontend/Operator.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "resources/Strings.h"
-#include "transfer/PackageText.h"
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
+#include "resources/Strings.h"
+#include "transfer/PackageText.h"
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
     if (!state.m_strPackagePath.empty())

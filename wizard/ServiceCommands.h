@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "wizard/StepMachine.h"
 #include "frontend/WizardState.h"
+#include "wizard/StepMachine.h"
 
 class IOperator;
 

@@ -2,10 +2,10 @@
 
 #include <iterator>
 
+#include "frontend/Operator.h"
 #include "resources/Strings.h"
 #include "transfer/PackageFile.h"
 #include "wizard/FileError.h"
-#include "frontend/Operator.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <QTimer>
 
 #include "device/PortDlg.h"
+#include "frontend/AppTitle.h"
 #include "illustrations/Dib.h"
 #include "resources/Strings.h"
 #include "transfer/PackageText.h"
 #include "transfer/ProgressDlg.h"
 #include "widgets/AppIcon.h"
-#include "frontend/AppTitle.h"
 #include "widgets/DialogUnits.h"
 
 class CVersionUpDlg::CBusy {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "frontend/Operator.h"
+#include "frontend/WizardState.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
-#include "frontend/WizardState.h"
 
 class CDib;
 class QFrame;

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/Operator.h"
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "serial/SerialPort.h"
@@ -30,7 +31,6 @@
 #include "tests/support/ResourceOverride.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
-#include "frontend/Operator.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
+#include "frontend/Operator.h"
 #include "resources/Resources.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "transfer/Transfer.h"
-#include "frontend/Operator.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "device/PortDlg.h"
+#include "widgets/DialogUnits.h"
 
 class PortDlgTest : public QObject {
     Q_OBJECT
@@ -182,17 +183,13 @@ void PortDlgTest::layoutFollowsTemplate() {
     QVERIFY(dlg.GetOkButton()->isDefault());
     // No Cancel button: OK is the only button.
     QCOMPARE(dlg.findChildren<QPushButton*>().size(), 1);
-    QFontMetrics metrics(dlg.font());
-    int nBaseX =
-        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
-         1) /
-        2;
-    QCOMPARE(dlg.width(), 146 * nBaseX / 4);
-    QCOMPARE(dlg.height(), 40 * metrics.height() / 8);
+    // The template's dialog units, mapped as every dialog of the program maps them.
+    const CDialogUnits units(dlg.font());
+    QCOMPARE(dlg.size(), units.Size(146, 40));
     QRect rcOk = dlg.GetOkButton()->geometry();
     QRect rcList = dlg.GetList()->geometry();
-    QCOMPARE(rcOk.topLeft(), QPoint(84 * nBaseX / 4, 12 * metrics.height() / 8));
-    QCOMPARE(rcList.left(), 10 * nBaseX / 4);
+    QCOMPARE(rcOk, units.Rect(84, 12, 50, 14));
+    QCOMPARE(rcList.left(), units.X(10));
     QVERIFY(!rcOk.intersects(rcList));
     QVERIFY(dlg.rect().contains(rcOk));
     QVERIFY(dlg.rect().contains(rcList));

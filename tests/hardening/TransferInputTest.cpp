@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "frontend/Operator.h"
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "sim/BootMode.h"
@@ -29,7 +30,6 @@
 #include "tests/support/ResourceOverride.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
-#include "frontend/Operator.h"
 
 namespace {
 

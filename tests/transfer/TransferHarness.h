@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "frontend/Operator.h"
+#include "frontend/ProgressSink.h"
 #include "platform/Clock.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
-#include "frontend/ProgressSink.h"
-#include "frontend/Operator.h"
 
 namespace transfer_test {
 

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "frontend/AppTitle.h"
 #include "resources/Strings.h"
 #include "tests/wizard/WizardFixture.h"
-#include "frontend/AppTitle.h"
 #include "wizard/ServiceCommands.h"
 
 namespace {
@@ -183,7 +183,7 @@ TEST(OpenStart, SplitsAtTheLastSlashOnly) {
 }
 
 TEST(AppTitle, IsTheProgramFileNameWithoutExtension) {
-    EXPECT_EQ(GetApplicationTitle(), "wizard_steps_test");
+    EXPECT_EQ(GetApplicationTitle(), "wizard_tests");
     EXPECT_EQ(StripExtension("versionup.exe"), "versionup");
     EXPECT_EQ(StripExtension("version.up.bin"), "version.up");
     EXPECT_EQ(StripExtension("versionup"), "versionup");

@@ -17,9 +17,9 @@
 #include "app/AboutDlg.h"
 #include "app/VersionUpApp.h"
 #include "device/PortDlg.h"
+#include "frontend/AppTitle.h"
 #include "illustrations/Dib.h"
 #include "resources/Strings.h"
-#include "frontend/AppTitle.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {

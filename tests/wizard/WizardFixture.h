@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "frontend/Operator.h"
-#include "wizard/StepMachine.h"
 #include "frontend/WizardState.h"
+#include "wizard/StepMachine.h"
 
 class CScriptedOperator : public IOperator {
 public:

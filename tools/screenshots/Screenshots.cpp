@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <functional>
 
+#include "app/AboutDlg.h"
 #include "app/VersionUpApp.h"
 #include "resources/Strings.h"
-#include "app/AboutDlg.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
