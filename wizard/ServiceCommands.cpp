@@ -6,6 +6,7 @@
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "transfer/PackageText.h"
 
@@ -24,7 +25,7 @@ std::vector<CMenuItem> GetPopupItems(EPopup ePopup) {
     items.push_back({kIdSelectPort, "Select &Port..."});
     // Window managers offer a program no place in the title-bar menu, so the About entry lives
     // at the end of the popups.
-    const std::string strAbout = LoadString(101);
+    const std::string strAbout = LoadString(kIdsAbout);
     if (!strAbout.empty()) {
         items.push_back({0, {}});
         items.push_back({kIdAbout, strAbout});
@@ -82,8 +83,8 @@ void CServiceCommands::SendFirmware() {
     if (m_machine.SendPackage() != 0)
         return; // sent, or the file error has been reported
     CMessage message;
-    message.m_nId = 108;
-    message.m_strText = LoadString(108);
+    message.m_nId = kIdsTransmissionFailed;
+    message.m_strText = LoadString(kIdsTransmissionFailed);
     message.m_eButtons = EButtons::Ok;
     m_op.ShowMessage(message);
 }
