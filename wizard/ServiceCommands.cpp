@@ -1,13 +1,12 @@
 #include "wizard/ServiceCommands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "transfer/PackageFile.h"
 #include "transfer/PackageText.h"
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
@@ -91,16 +90,14 @@ void CServiceCommands::SendFirmware() {
 
 namespace {
 
-// Whether the chosen file opens for reading. Only regular files count: a pipe or a device picked
-// under "All files" would hold the window while the header text is read.
+// Whether the chosen file opens for reading as a package; a pipe or a device picked under
+// "All files" does not.
 bool CanReadPackageFile(const std::string& strPath) {
-    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int nFd = OpenRegularFile(strPath);
     if (nFd < 0)
         return false;
-    struct stat st {};
-    const bool bRegular = fstat(nFd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(nFd);
-    return bRegular;
+    return true;
 }
 
 } // namespace
