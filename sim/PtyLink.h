@@ -1,9 +1,8 @@
 #pragma once
 // The cable to the simulated machine: a pseudo-terminal pair whose program side is linked into a
-// ports folder as "comN", so the program opens it as "COMN:". The simulator holds the master side.
-//
-// NOTE for the implementer: device and transfer code their simulated machine against this API;
-// add to it freely, keep these signatures.
+// ports folder as "comN", so the program opens it as "COMN:". The simulator holds the master side:
+// it reads there the line settings the program set, receives and records the program's bytes and
+// answers, paced at the program's baud when asked to be.
 #include <termios.h>
 
 #include <atomic>

@@ -226,8 +226,8 @@ int CVersionUpDlg::Load(int nId) {
 void CVersionUpDlg::paintEvent(QPaintEvent*) {
     if (!m_pDib)
         return;
-    const int nWidth = m_pDib->m_bm.bmWidth;
-    const int nHeight = m_pDib->m_bm.bmHeight;
+    const int nWidth = m_pDib->GetBitmapInfo().bmWidth;
+    const int nHeight = m_pDib->GetBitmapInfo().bmHeight;
     if (nWidth <= 0 || nHeight <= 0)
         return;
     QRect rc(0, 0, nWidth, nHeight);
