@@ -8,6 +8,7 @@
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
 
@@ -30,12 +31,6 @@ constexpr int kProbeMax = 32;
 // longer costs a whole core. The time-outs are still judged by the reply timer alone.
 constexpr int kPollWaitMs = 4;
 
-constexpr unsigned kIdUpgradeUnnecessary = 105;
-constexpr unsigned kIdWrongModel = 106;
-constexpr unsigned kIdWrongPort = 107;
-constexpr unsigned kIdTransmissionFailed = 108;
-constexpr unsigned kIdCheckingVersion = 113;
-
 void AwaitByte(CSerialPort& port) {
     // A port whose device went away answers the wait at once; sleep instead of spinning.
     if (port.WaitForByte(kPollWaitMs) == 0 && port.IsDead())
@@ -47,7 +42,7 @@ CMessage OkMessage(unsigned nId, std::string strDetail = {}) {
 }
 
 CMessage WrongPortMessage(const std::string& strPort, const CSerialPort& port) {
-    return OkMessage(kIdWrongPort,
+    return OkMessage(kIdsWrongPort,
                      DescribeOpenFailure(strPort, port.GetOpenError(), GetUserLanguage()));
 }
 
@@ -129,11 +124,11 @@ bool DiscoverPort(CWizardState& state, IOperator& op) {
 
 bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPackageVersion) {
     const std::string_view packageVersion = pszPackageVersion ? pszPackageVersion : "";
-    state.m_strStep = LoadString(kIdCheckingVersion);
+    state.m_strStep = LoadString(kIdsCheckingVersion);
     state.RefreshControls();
 
     if (state.m_strPort.empty() && !DiscoverPort(state, op)) {
-        op.ShowMessage(OkMessage(kIdWrongPort));
+        op.ShowMessage(OkMessage(kIdsWrongPort));
         return false;
     }
 
@@ -159,7 +154,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
             break;
         op.EndWaitCursor();
         CMessage question{
-            kIdTransmissionFailed, LoadString(kIdTransmissionFailed), {}, EButtons::RetryCancel};
+            kIdsTransmissionFailed, LoadString(kIdsTransmissionFailed), {}, EButtons::RetryCancel};
         if (op.ShowMessage(question) != kIdRetry) {
             pPort.reset();
             return false;
@@ -170,11 +165,11 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
     }
 
     if (FindModel(split.m_strModel) < 0)
-        return fail(OkMessage(kIdWrongModel));
+        return fail(OkMessage(kIdsWrongModel));
     // Set before the comparison: the pictures follow the machine even when no upgrade is needed.
     state.m_nScanner = ScannerFlagOf(split.m_strModel);
     if (!IsVersionGreater(packageVersion, split.m_strVersion))
-        return fail(OkMessage(kIdUpgradeUnnecessary));
+        return fail(OkMessage(kIdsUpgradeUnnecessary));
 
     op.EndWaitCursor();
     pPort.reset();

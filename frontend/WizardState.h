@@ -46,7 +46,7 @@ struct CWizardState {
     std::string m_strPort;           // control 1006, "COM1:" .. "COM4:" or empty
     std::string m_strPackage;        // control 1007, header text of the package, at most 22 chars
     std::string m_strPackagePath;    // chosen package file; empty means the built-in package
-    std::string m_strPackageVersion; // "V" + string 32774, set at window start
+    std::string m_strPackageVersion; // "V" + text kIdsPackageVersion, set at window start
     int m_nScanner = 0;              // 1 after a check found an "NRP" model
     EStep m_eBack = EStep::None;
     EStep m_eNext = EStep::None;

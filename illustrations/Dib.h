@@ -1,6 +1,6 @@
 #pragma once
 // CDib: the one picture of the current step. The main window frees and reloads it whenever a
-// step is entered and draws it at each paint; it reads the picture's size from m_bm.
+// step is entered and draws it at each paint; it reads the picture's size from GetBitmapInfo().
 #include <QImage>
 #include <QPainter>
 #include <QRect>
@@ -25,13 +25,13 @@ public:
     CDib(const CDib&) = delete;
     CDib& operator=(const CDib&) = delete;
 
-    // Empties the object: no picture, m_bm zero, no palette. Harmless on an empty object.
+    // Empties the object: no picture, bitmap info zero, no palette. Harmless on an empty object.
     void Free();
     // The "BITMAP" resource nId of the resource set in force. Non-zero on success; a number
     // without a readable picture leaves the object empty and gives 0.
     int Load(int nId);
-    // Takes image as the held picture in place of any picture held before, fills m_bm and builds
-    // the palette. A null image leaves the object empty and gives 0.
+    // Takes image as the held picture in place of any picture held before, fills the bitmap info
+    // and builds the palette. A null image leaves the object empty and gives 0.
     int Attach(const QImage& image);
 
     // (0, 0) when empty.
@@ -62,10 +62,10 @@ public:
     bool IsEmpty() const { return m_image.isNull(); }
     const QImage& GetImage() const { return m_image; }
     const QVector<QRgb>& GetPalette() const { return m_palette; }
-
-    CBitmapInfo m_bm;
+    const CBitmapInfo& GetBitmapInfo() const { return m_bm; }
 
 private:
+    CBitmapInfo m_bm;
     QImage m_image;
     QVector<QRgb> m_palette;
 };

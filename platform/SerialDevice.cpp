@@ -41,6 +41,14 @@ bool SpeedFor(uint32_t nBaud, speed_t* pSpeed) {
     return false;
 }
 
+uint32_t BaudFor(speed_t speed) {
+    for (const CBaudEntry& entry : s_bauds) {
+        if (entry.m_speed == speed)
+            return entry.m_nBaud;
+    }
+    return 0;
+}
+
 bool IsPseudoTerminal(int nFd) {
     struct stat st {};
     if (fstat(nFd, &st) != 0 || !S_ISCHR(st.st_mode))
@@ -97,6 +105,25 @@ void CSerialDevice::Close() {
     ioctl(m_nFd, TIOCNXCL);
     close(m_nFd); // also releases the lock
     m_nFd = -1;
+}
+
+CLineSettings LineSettingsOf(const struct termios& tio) {
+    CLineSettings settings;
+    settings.m_nBaud = BaudFor(cfgetospeed(&tio));
+    settings.m_nDataBits = (tio.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    // Space parity, which Apply never sets, reads as even: it takes a bit on the wire all the same.
+    if (!(tio.c_cflag & PARENB))
+        settings.m_nParity = 0;
+    else if ((tio.c_cflag & (PARODD | CMSPAR)) == (PARODD | CMSPAR))
+        settings.m_nParity = 3;
+    else
+        settings.m_nParity = (tio.c_cflag & PARODD) ? 1 : 2;
+    settings.m_nStopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+    settings.m_bCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
+    settings.m_bXonXoff = (tio.c_iflag & (IXON | IXOFF)) != 0;
+    settings.m_cXon = static_cast<char>(tio.c_cc[VSTART]);
+    settings.m_cXoff = static_cast<char>(tio.c_cc[VSTOP]);
+    return settings;
 }
 
 bool CSerialDevice::IsSupportedBaud(uint32_t nBaud) {

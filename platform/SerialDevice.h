@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+struct termios;
+
 struct CLineSettings {
     uint32_t m_nBaud = 9600;
     int m_nDataBits = 8; // 7 or 8
@@ -24,6 +26,11 @@ struct CLineSettings {
     // Bits one byte takes on the wire: start, data, parity, stop.
     int BitsPerByte() const { return 1 + m_nDataBits + (m_nParity ? 1 : 0) + m_nStopBits; }
 };
+
+// What a termios record sets, read the other way round from CSerialDevice::Apply; the simulator
+// reads the program's settings this way through its side of a pseudo-terminal. A speed that is
+// not one of the rates Apply can set reads as baud 0.
+CLineSettings LineSettingsOf(const struct termios& tio);
 
 class CSerialDevice {
 public:

@@ -21,8 +21,22 @@ public:
 constexpr int kIdLoader = 143;
 constexpr int kIdPackage = 150;
 constexpr int kIdIcon = 128;
-constexpr int kIdFirstPicture = 130;
-constexpr int kIdLastPicture = 140;
+
+// The step pictures. Each family has its own view of every step but the first; 131 and 136, the
+// opened machines, belong to no step.
+constexpr int kIdbScanUnit = 130; // the machine with the scan unit on it, for both families
+constexpr int kIdbMillingOpen = 131;
+constexpr int kIdbMillingCabled = 132;    // main board exposed, serial cable and adapter plugged in
+constexpr int kIdbMillingUnplugged = 133; // the same with the adapter plug pulled out
+constexpr int kIdbMillingJ9J10 = 134;     // main board, jumper blocks J9 and J10 marked
+constexpr int kIdbMillingJ1J2 = 135;      // main board, jumper blocks J1 and J2 marked
+constexpr int kIdbScannerOpen = 136;
+constexpr int kIdbScannerCabled = 137;
+constexpr int kIdbScannerUnplugged = 138;
+constexpr int kIdbScannerJ9J10 = 139;
+constexpr int kIdbScannerJ1J2 = 140;
+constexpr int kIdFirstPicture = kIdbScanUnit;
+constexpr int kIdLastPicture = kIdbScannerJ1J2;
 
 // The resource from the set in force; empty (false) when it is missing.
 CResource FindResource(const char* pszType, int nId);

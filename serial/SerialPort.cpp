@@ -347,14 +347,15 @@ void CSerialPort::SetStallLimit(int nMilliseconds) {
 int CSerialPort::Write(const void* pData, uint32_t nCount) {
     CLinkState& link = *m_pLink;
     const int64_t nStartUs = NowUs();
-    while (m_bWriting) {
+    for (bool bIdle = false; !m_bWriting.compare_exchange_strong(bIdle, true); bIdle = false) {
         if (NowUs() - nStartUs > 1000000)
             return 0;
         SleepUs(1000);
     }
-    if (nCount == 0 || !pData || !link.bRunning || link.bDead)
+    if (nCount == 0 || !pData || !link.bRunning || link.bDead) {
+        m_bWriting = false;
         return 0;
-    m_bWriting = 1;
+    }
 
     const auto* pBytes = static_cast<const uint8_t*>(pData);
     uint32_t nRemaining = nCount;
@@ -393,7 +394,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         nResult = 0;
     if (nResult)
         nResult = Drain(nStartUs, nCount);
-    m_bWriting = 0;
+    m_bWriting = false;
     return nResult;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
-// One RS-232 port at a time: open by name ("COM1:".."COM4:" or a device path) with a baud rate
-// and a mode string, bounded writes, and a receive thread that fills a buffer from which bytes
-// are taken without waiting. Only one CSerialPort may exist at a time in the process.
-//
-// NOTE for the implementer: this is the public face the device check and the transfer code
-// against. Private members may change freely; keep these signatures.
+// One RS-232 port: open by name ("COM1:".."COM4:" or a device path) with a baud rate and a mode
+// string, bounded writes, and a receive thread that fills a buffer from which bytes are taken
+// without waiting. The device check and the transfer speak to the machine through it alone.
+// An open port holds its device for itself (flock + TIOCEXCL), so a second opening of the same
+// device fails, from this process or another; objects on different devices work side by side.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,7 +76,6 @@ public:
 
     CDcb m_dcb;
     CCommTimeouts m_timeouts;
-    int m_bWriting = 0;
 
 private:
     struct CLinkState;
@@ -95,5 +94,7 @@ private:
 
     std::unique_ptr<CLinkState> m_pLink;
     CPortError m_error;
+    // Set while a Write runs: a second writer waits for it (and gives up after a second).
+    std::atomic<bool> m_bWriting{false};
     int m_nStallLimitMs = 10000;
 };

@@ -53,8 +53,7 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     CheckSettings(link, m_eStage == EStage::Package);
     if (m_behaviour.m_bPaced) {
         m_arrival = std::chrono::steady_clock::now();
-        m_byteTime = std::chrono::nanoseconds(int64_t(10) * 1000000000 /
-                                              std::max<uint32_t>(link.GetBaud(), 1));
+        m_byteTime = link.GetByteTime();
     }
 
     bool bStop = false;

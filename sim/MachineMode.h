@@ -1,8 +1,7 @@
 #pragma once
 // One behaviour of the simulated machine (answering "F;", boot mode). The simulator feeds it what
-// the program sent and it answers through the link.
-//
-// NOTE for the implementers: normal mode (device) and boot mode (transfer) implement this.
+// the program sent and it answers through the link. CNormalMode answers the version query,
+// CBootMode takes the loader and the package.
 #include <cstdint>
 #include <vector>
 

@@ -1,10 +1,9 @@
 #pragma once
 // The simulated machine on one port: the cable (CPtyLink) and a thread that feeds what arrives to
 // the machine's current mode. It starts in normal mode; the first 0x00 byte from the program puts
-// it in boot mode for good (that byte and everything after it go to the boot mode).
-//
-// NOTE for the implementers: the serial helper builds this; device adds the normal mode and
-// transfer the boot mode behind IMachineMode. Add to it freely, keep these signatures.
+// it in boot mode for good (that byte and everything after it go to the boot mode). Tests,
+// benchmarks and machine-sim give it its two modes, start it on a port, hold it still when a
+// stall is wanted, and read what it received through its link.
 #include <atomic>
 #include <cstdint>
 #include <memory>

@@ -5,36 +5,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
-namespace {
-
-uint32_t BaudOf(speed_t speed) {
-    struct CEntry {
-        speed_t m_speed;
-        uint32_t m_nBaud;
-    };
-    static const CEntry s_entries[] = {
-        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
-        {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
-        {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
-        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-        {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-        {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-        {B3500000, 3500000}, {B4000000, 4000000},
-    };
-    for (const CEntry& entry : s_entries) {
-        if (entry.m_speed == speed)
-            return entry.m_nBaud;
-    }
-    return 0;
-}
-
-} // namespace
+#include "platform/SerialDevice.h"
 
 CPtyLink::~CPtyLink() {
     Close();
@@ -107,8 +84,13 @@ struct termios CPtyLink::GetSettings() const {
 }
 
 uint32_t CPtyLink::GetBaud() const {
-    const struct termios tio = GetSettings();
-    return BaudOf(cfgetospeed(&tio));
+    return LineSettingsOf(GetSettings()).m_nBaud;
+}
+
+std::chrono::nanoseconds CPtyLink::GetByteTime() const {
+    const CLineSettings settings = LineSettingsOf(GetSettings());
+    return std::chrono::nanoseconds(int64_t(settings.BitsPerByte()) * 1000000000 /
+                                    std::max<uint32_t>(settings.m_nBaud, 1));
 }
 
 std::vector<uint8_t> CPtyLink::Receive(int nMilliseconds) {
@@ -140,14 +122,7 @@ bool CPtyLink::Send(const void* pData, size_t nCount) {
     const auto* pBytes = static_cast<const uint8_t*>(pData);
     const bool bPaced = m_bPaced;
     const auto start = std::chrono::steady_clock::now();
-    std::chrono::nanoseconds byteTime{0};
-    if (bPaced) {
-        const struct termios tio = GetSettings();
-        const int nBits = 1 + ((tio.c_cflag & CSIZE) == CS7 ? 7 : 8) +
-                          ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
-        const uint32_t nBaud = std::max<uint32_t>(BaudOf(cfgetospeed(&tio)), 1);
-        byteTime = std::chrono::nanoseconds(int64_t(nBits) * 1000000000 / nBaud);
-    }
+    const std::chrono::nanoseconds byteTime = bPaced ? GetByteTime() : std::chrono::nanoseconds{0};
     size_t nDone = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     while (nDone < nCount) {

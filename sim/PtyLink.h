@@ -1,12 +1,12 @@
 #pragma once
 // The cable to the simulated machine: a pseudo-terminal pair whose program side is linked into a
-// ports folder as "comN", so the program opens it as "COMN:". The simulator holds the master side.
-//
-// NOTE for the implementer: device and transfer code their simulated machine against this API;
-// add to it freely, keep these signatures.
+// ports folder as "comN", so the program opens it as "COMN:". The simulator holds the master side:
+// it reads there the line settings the program set, receives and records the program's bytes and
+// answers, paced at the program's baud when asked to be.
 #include <termios.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -30,11 +30,14 @@ public:
     // The line settings the program set on its side, read back through the master.
     struct termios GetSettings() const;
     uint32_t GetBaud() const; // from GetSettings(), as a number (9600, 38400, ...)
+    // How long one byte takes on the wire at those settings (start, data, parity and stop bits);
+    // a speed that names no rate counts as 1 baud.
+    std::chrono::nanoseconds GetByteTime() const;
 
     // Waits up to nMilliseconds for bytes from the program and returns what arrived (possibly
     // nothing). Everything received is also appended to the record.
     std::vector<uint8_t> Receive(int nMilliseconds);
-    // Sends bytes to the program; paced at the program's baud (10 bits a byte) when pacing is on.
+    // Sends bytes to the program; paced at GetByteTime() a byte when pacing is on.
     bool Send(const void* pData, size_t nCount);
     bool Send(uint8_t nByte) { return Send(&nByte, 1); }
     void SetPaced(bool bPaced);

@@ -5,7 +5,6 @@
 // or the S-record files cannot be written, or a wrong command line.
 #include <fcntl.h>
 #include <getopt.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "PackageInspector.h"
+#include "transfer/PackageFile.h"
 
 namespace {
 
@@ -37,8 +37,9 @@ bool ReadWholeFile(const char* pszPath, std::vector<uint8_t>& bytes, std::string
         strError = std::strerror(errno);
         return false;
     }
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaxSize) {
+    // Only a regular file tells its size beforehand; anything else is read up to the limit.
+    int64_t nLength = 0;
+    if (CheckRegularFile(fd, &nLength) == 0 && nLength > kMaxSize) {
         close(fd);
         strError = "file too large for a package";
         return false;

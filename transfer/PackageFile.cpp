@@ -7,6 +7,29 @@
 
 #include <cerrno>
 
+int CheckRegularFile(int nFd, int64_t* pnLength) {
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (pnLength)
+        *pnLength = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+int OpenRegularFile(const std::string& strPath) {
+    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (nFd < 0)
+        return -1;
+    if (const int nError = CheckRegularFile(nFd)) {
+        ::close(nFd);
+        errno = nError;
+        return -1;
+    }
+    return nFd;
+}
+
 CPackageFile::~CPackageFile() {
     Close();
 }
@@ -14,17 +37,9 @@ CPackageFile::~CPackageFile() {
 int CPackageFile::Open(const std::string& strPath) {
     Close();
     m_nError = 0;
-    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int nFd = OpenRegularFile(strPath);
     if (nFd < 0) {
         m_nError = errno;
-        return 0;
-    }
-    struct stat st {};
-    // A FIFO would block the window and a device would be sent without end: only a regular
-    // file is a package.
-    if (::fstat(nFd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_nError = S_ISDIR(st.st_mode) ? EISDIR : (S_ISREG(st.st_mode) ? errno : EINVAL);
-        ::close(nFd);
         return 0;
     }
     // Nobody else may hold the file while it is sent; another program that has it locked makes

@@ -4,6 +4,14 @@
 #include <cstdint>
 #include <string>
 
+// Only a regular file is a package: a FIFO would hold the window while it is read and a device
+// would be sent without end. 0 when nFd is one (its length in *pnLength when asked for); else the
+// reason as an errno: EISDIR for a folder, EINVAL for a FIFO, device or socket.
+int CheckRegularFile(int nFd, int64_t* pnLength = nullptr);
+// Opens strPath for reading if it is a regular file, without waiting for a FIFO's writer or
+// making a terminal ours on the way: the descriptor, or -1 with errno set.
+int OpenRegularFile(const std::string& strPath);
+
 class CPackageFile {
 public:
     CPackageFile() = default;

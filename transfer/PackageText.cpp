@@ -1,6 +1,5 @@
 #include "transfer/PackageText.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "resources/Resources.h"
+#include "transfer/PackageFile.h"
 
 namespace {
 
@@ -16,8 +16,7 @@ constexpr size_t kTextLength = 22;
 
 // Fills buf from the file's byte 10 on; nothing when the file cannot be opened or read.
 void ReadFromFile(const std::string& strPath, char* buf) {
-    // O_NONBLOCK: a FIFO or a device picked by mistake must not hang the window.
-    int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = OpenRegularFile(strPath);
     if (fd < 0)
         return;
     size_t nDone = 0;

@@ -10,12 +10,11 @@
 
 #include <algorithm>
 
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "widgets/DialogUnits.h"
 
 namespace {
-
-constexpr unsigned kIdDefaultTitle = 104;
 
 // The window as its template lays it out, in dialog units.
 constexpr int kDialogWidth = 186;
@@ -33,7 +32,7 @@ constexpr CDluRect kCancelRect{67, 58, 50, 14};
 CProgressDlg::CProgressDlg(unsigned nTitleId, QWidget* pMainWindow)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
-      m_nTitleId(nTitleId ? nTitleId : kIdDefaultTitle), m_pMainWindow(pMainWindow) {
+      m_nTitleId(nTitleId ? nTitleId : kIdsSending), m_pMainWindow(pMainWindow) {
     // Parentless on purpose: a child of the disabled main window would be disabled with it. The
     // main window becomes its transient parent instead when it is shown.
     m_pMessage = new QLabel(this);

@@ -19,7 +19,7 @@ class QPushButton;
 class CProgressDlg : public QDialog, public IProgressSink {
     Q_OBJECT
 public:
-    // nTitleId 0 takes the default title, string 104. pMainWindow is the owner that Create()
+    // nTitleId 0 takes the default title, kIdsSending. pMainWindow is the owner that Create()
     // disables when it is given none; nullptr means the application's active window.
     explicit CProgressDlg(unsigned nTitleId = 0, QWidget* pMainWindow = nullptr);
     // Enables the owner again if Create disabled it, then the window goes.

@@ -8,13 +8,13 @@
 #include "frontend/ProgressSink.h"
 #include "platform/Clock.h"
 #include "resources/Resources.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
 #include "transfer/PackageFile.h"
 
 namespace {
 
-constexpr unsigned kIdUpgradingText = 116;
 constexpr uint32_t kLoaderBaud = 9600;
 constexpr uint32_t kPackageBaud = 38400;
 constexpr const char* kLoaderMode = "N81";
@@ -88,7 +88,7 @@ int CTransferRun::Run() {
         m_pProgress = std::make_unique<CNoProgress>();
     // The run goes on without a window: it only loses the way to cancel.
     m_pProgress->Create();
-    m_pProgress->SetMessage(LoadString(kIdUpgradingText));
+    m_pProgress->SetMessage(LoadString(kIdsUpgrading));
 
     if (!SizePackage())
         return 0;

@@ -1,12 +1,12 @@
 #include "wizard/ServiceCommands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "transfer/PackageFile.h"
 #include "transfer/PackageText.h"
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
@@ -24,7 +24,7 @@ std::vector<CMenuItem> GetPopupItems(EPopup ePopup) {
     items.push_back({kIdSelectPort, "Select &Port..."});
     // Window managers offer a program no place in the title-bar menu, so the About entry lives
     // at the end of the popups.
-    const std::string strAbout = LoadString(101);
+    const std::string strAbout = LoadString(kIdsAbout);
     if (!strAbout.empty()) {
         items.push_back({0, {}});
         items.push_back({kIdAbout, strAbout});
@@ -82,24 +82,22 @@ void CServiceCommands::SendFirmware() {
     if (m_machine.SendPackage() != 0)
         return; // sent, or the file error has been reported
     CMessage message;
-    message.m_nId = 108;
-    message.m_strText = LoadString(108);
+    message.m_nId = kIdsTransmissionFailed;
+    message.m_strText = LoadString(kIdsTransmissionFailed);
     message.m_eButtons = EButtons::Ok;
     m_op.ShowMessage(message);
 }
 
 namespace {
 
-// Whether the chosen file opens for reading. Only regular files count: a pipe or a device picked
-// under "All files" would hold the window while the header text is read.
+// Whether the chosen file opens for reading as a package; a pipe or a device picked under
+// "All files" does not.
 bool CanReadPackageFile(const std::string& strPath) {
-    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int nFd = OpenRegularFile(strPath);
     if (nFd < 0)
         return false;
-    struct stat st {};
-    const bool bRegular = fstat(nFd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(nFd);
-    return bRegular;
+    return true;
 }
 
 } // namespace

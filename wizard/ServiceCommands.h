@@ -34,7 +34,7 @@ struct CMenuItem {
 
 // The service popup while a package file is chosen, or for exactly right button + Shift + Ctrl.
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState);
-// The items top to bottom; the About entry (string 101) closes both popups after a separator.
+// The items top to bottom; the About entry (kIdsAbout) closes both popups after a separator.
 std::vector<CMenuItem> GetPopupItems(EPopup ePopup);
 
 // "Upgrade for " and the package text: the About box's line.

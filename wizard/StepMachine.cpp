@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "frontend/Operator.h"
+#include "resources/Resources.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "transfer/PackageFile.h"
 #include "wizard/FileError.h"
@@ -12,19 +14,31 @@ namespace {
 // The Retry step shares text and pictures with Unplug-adapter: after a failed transfer the
 // operator starts the adapter-off, adapter-on round again.
 const CStepInfo g_steps[] = {
-    {EStep::Start, 111, 130, 130, EStep::None, EStep::Connect},
-    {EStep::Connect, 112, 132, 137, EStep::Start, EStep::VersionCheck},
-    {EStep::VersionCheck, 113, 132, 137, EStep::Connect, EStep::UnplugAdapter},
-    {EStep::UnplugAdapter, 115, 133, 138, EStep::Connect, EStep::UnplugJ9J10},
-    {EStep::UnplugJ9J10, 121, 134, 139, EStep::UnplugAdapter, EStep::PlugJ1J2},
-    {EStep::PlugJ1J2, 122, 135, 140, EStep::UnplugJ9J10, EStep::PlugAdapter},
-    {EStep::PlugAdapter, 123, 132, 137, EStep::PlugJ1J2, EStep::Upgrade},
-    {EStep::Upgrade, 116, 132, 137, EStep::PlugAdapter, EStep::TransferDone},
-    {EStep::TransferDone, 117, 132, 137, EStep::Retry, EStep::UnplugJ1J2},
-    {EStep::Retry, 115, 133, 138, EStep::PlugJ1J2, EStep::PlugAdapter},
-    {EStep::UnplugJ1J2, 118, 135, 140, EStep::Retry, EStep::PlugJ9J10},
-    {EStep::PlugJ9J10, 119, 134, 139, EStep::UnplugJ1J2, EStep::Finished},
-    {EStep::Finished, 120, 132, 137, EStep::PlugJ9J10, EStep::Start},
+    {EStep::Start, kIdsPutScanUnit, kIdbScanUnit, kIdbScanUnit, EStep::None, EStep::Connect},
+    {EStep::Connect, kIdsConnectMachine, kIdbMillingCabled, kIdbScannerCabled, EStep::Start,
+     EStep::VersionCheck},
+    {EStep::VersionCheck, kIdsCheckingVersion, kIdbMillingCabled, kIdbScannerCabled, EStep::Connect,
+     EStep::UnplugAdapter},
+    {EStep::UnplugAdapter, kIdsUnplugAdapter, kIdbMillingUnplugged, kIdbScannerUnplugged,
+     EStep::Connect, EStep::UnplugJ9J10},
+    {EStep::UnplugJ9J10, kIdsUnplugJ9J10, kIdbMillingJ9J10, kIdbScannerJ9J10, EStep::UnplugAdapter,
+     EStep::PlugJ1J2},
+    {EStep::PlugJ1J2, kIdsPlugJ1J2, kIdbMillingJ1J2, kIdbScannerJ1J2, EStep::UnplugJ9J10,
+     EStep::PlugAdapter},
+    {EStep::PlugAdapter, kIdsPlugAdapter, kIdbMillingCabled, kIdbScannerCabled, EStep::PlugJ1J2,
+     EStep::Upgrade},
+    {EStep::Upgrade, kIdsUpgrading, kIdbMillingCabled, kIdbScannerCabled, EStep::PlugAdapter,
+     EStep::TransferDone},
+    {EStep::TransferDone, kIdsTransferDone, kIdbMillingCabled, kIdbScannerCabled, EStep::Retry,
+     EStep::UnplugJ1J2},
+    {EStep::Retry, kIdsUnplugAdapter, kIdbMillingUnplugged, kIdbScannerUnplugged, EStep::PlugJ1J2,
+     EStep::PlugAdapter},
+    {EStep::UnplugJ1J2, kIdsUnplugJ1J2, kIdbMillingJ1J2, kIdbScannerJ1J2, EStep::Retry,
+     EStep::PlugJ9J10},
+    {EStep::PlugJ9J10, kIdsPlugJ9J10, kIdbMillingJ9J10, kIdbScannerJ9J10, EStep::UnplugJ1J2,
+     EStep::Finished},
+    {EStep::Finished, kIdsUpgradeCompleted, kIdbMillingCabled, kIdbScannerCabled, EStep::PlugJ9J10,
+     EStep::Start},
 };
 
 } // namespace
@@ -53,46 +67,43 @@ void CStepMachine::ShowStep(unsigned nTextId, int nMillingBitmap, int nScannerBi
 }
 
 int CStepMachine::Enter(EStep eStep) {
-    switch (eStep) {
-    case EStep::None:
+    if (eStep == EStep::None)
         return 1;
+    const CStepInfo& info = *FindStepInfo(eStep);
+    switch (eStep) {
     case EStep::Start:
-        return EnterStart();
+        return EnterStart(info);
     case EStep::VersionCheck:
-        return EnterVersionCheck();
+        return EnterVersionCheck(info);
     case EStep::Upgrade:
-        return EnterUpgrade();
+        return EnterUpgrade(info);
     case EStep::TransferDone:
-        return EnterTransferDone();
+        return EnterTransferDone(info);
     default:
-        return EnterOrdinary(*FindStepInfo(eStep));
+        ShowRow(info);
+        return 1;
     }
 }
 
-int CStepMachine::EnterOrdinary(const CStepInfo& info) {
+void CStepMachine::ShowRow(const CStepInfo& info) {
     m_state.m_eBack = info.m_eBack;
     m_state.m_eNext = info.m_eNext;
     ShowStep(info.m_nTextId, info.m_nMillingBitmap, info.m_nScannerBitmap);
-    return 1;
 }
 
-int CStepMachine::EnterStart() {
-    m_state.m_eBack = EStep::None;
-    m_state.m_eNext = EStep::Connect;
+int CStepMachine::EnterStart(const CStepInfo& info) {
     m_state.EnableButton(kIdBack, false);
     m_state.m_strStatus.clear();
-    ShowStep(111, 130, 130);
+    ShowRow(info);
     return 1;
 }
 
-int CStepMachine::EnterVersionCheck() {
-    m_state.m_eBack = EStep::Connect;
-    m_state.m_eNext = EStep::UnplugAdapter;
-    ShowStep(113, 132, 137);
+int CStepMachine::EnterVersionCheck(const CStepInfo& info) {
+    ShowRow(info);
     const std::string strVersion = m_state.m_strPackageVersion;
     if (m_link.m_fnCheckFirmwareVersion(m_state, m_op, strVersion.c_str()))
         return Enter(m_state.m_eNext);
-    return EnterStart();
+    return Enter(EStep::Start);
 }
 
 int CStepMachine::SendPackage() {
@@ -112,25 +123,18 @@ int CStepMachine::SendPackage() {
     return nResult;
 }
 
-int CStepMachine::EnterUpgrade() {
-    m_state.m_eBack = EStep::PlugAdapter;
-    m_state.m_eNext = EStep::TransferDone;
-    ShowStep(116, 132, 137);
+int CStepMachine::EnterUpgrade(const CStepInfo& info) {
+    ShowRow(info);
     const int nResult = SendPackage();
     if (nResult < 0)
         return 0;
-    if (nResult)
-        EnterTransferDone();
-    else
-        Enter(EStep::Retry);
+    Enter(nResult ? EStep::TransferDone : EStep::Retry);
     return 1;
 }
 
-int CStepMachine::EnterTransferDone() {
+int CStepMachine::EnterTransferDone(const CStepInfo& info) {
     m_state.m_strStatus = m_state.m_strPackageVersion;
-    m_state.m_eBack = EStep::Retry;
-    m_state.m_eNext = EStep::UnplugJ1J2;
-    ShowStep(117, 132, 137);
+    ShowRow(info);
     return 1;
 }
 

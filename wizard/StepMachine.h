@@ -60,11 +60,12 @@ public:
     int SendPackage();
 
 private:
-    int EnterOrdinary(const CStepInfo& info);
-    int EnterStart();
-    int EnterVersionCheck();
-    int EnterUpgrade();
-    int EnterTransferDone();
+    // The row's targets, text and picture; the steps that do more call it for those too.
+    void ShowRow(const CStepInfo& info);
+    int EnterStart(const CStepInfo& info);
+    int EnterVersionCheck(const CStepInfo& info);
+    int EnterUpgrade(const CStepInfo& info);
+    int EnterTransferDone(const CStepInfo& info);
     void EnableButtons();
 
     CWizardState& m_state;

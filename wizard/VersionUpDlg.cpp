@@ -16,6 +16,7 @@
 #include "device/PortDlg.h"
 #include "frontend/AppTitle.h"
 #include "illustrations/Dib.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "transfer/PackageText.h"
 #include "transfer/ProgressDlg.h"
@@ -172,7 +173,7 @@ bool CVersionUpDlg::OnInitDialog() {
     setWindowIcon(m_icon);
     Layout(256, 192);
     m_state.m_strPort.clear();
-    m_state.m_strPackageVersion = "V" + LoadString(32774);
+    m_state.m_strPackageVersion = "V" + LoadString(kIdsPackageVersion);
     m_steps.Enter(EStep::Start);
     m_state.m_strPackage = ReadPackageText(m_state.m_strPackagePath);
     RefreshControls();
@@ -225,8 +226,8 @@ int CVersionUpDlg::Load(int nId) {
 void CVersionUpDlg::paintEvent(QPaintEvent*) {
     if (!m_pDib)
         return;
-    const int nWidth = m_pDib->m_bm.bmWidth;
-    const int nHeight = m_pDib->m_bm.bmHeight;
+    const int nWidth = m_pDib->GetBitmapInfo().bmWidth;
+    const int nHeight = m_pDib->GetBitmapInfo().bmHeight;
     if (nWidth <= 0 || nHeight <= 0)
         return;
     QRect rc(0, 0, nWidth, nHeight);

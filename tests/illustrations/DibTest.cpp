@@ -58,10 +58,10 @@ public:
 void CheckEmpty(const CDib& dib) {
     QVERIFY(dib.IsEmpty());
     QCOMPARE(dib.GetSize(), QSize(0, 0));
-    QCOMPARE(dib.m_bm.bmWidth, 0);
-    QCOMPARE(dib.m_bm.bmHeight, 0);
-    QCOMPARE(dib.m_bm.bmBitsPixel, 0);
-    QVERIFY(dib.m_bm.bmBits == nullptr);
+    QCOMPARE(dib.GetBitmapInfo().bmWidth, 0);
+    QCOMPARE(dib.GetBitmapInfo().bmHeight, 0);
+    QCOMPARE(dib.GetBitmapInfo().bmBitsPixel, 0);
+    QVERIFY(dib.GetBitmapInfo().bmBits == nullptr);
     QVERIFY(dib.GetPalette().isEmpty());
     QRgb colors[4];
     QCOMPARE(dib.GetColorTable(colors, 4), 0);
@@ -87,10 +87,10 @@ private slots:
         CDib dib;
         QCOMPARE(dib.Load(id), 1);
         QCOMPARE(dib.GetSize(), QSize(256, 192));
-        QCOMPARE(dib.m_bm.bmWidth, 256);
-        QCOMPARE(dib.m_bm.bmHeight, 192);
-        QCOMPARE(dib.m_bm.bmBitsPixel, 8);
-        QVERIFY(dib.m_bm.bmBits != nullptr);
+        QCOMPARE(dib.GetBitmapInfo().bmWidth, 256);
+        QCOMPARE(dib.GetBitmapInfo().bmHeight, 192);
+        QCOMPARE(dib.GetBitmapInfo().bmBitsPixel, 8);
+        QVERIFY(dib.GetBitmapInfo().bmBits != nullptr);
         QCOMPARE(dib.GetImage().format(), QImage::Format_Indexed8);
 
         const QVector<QRgb> fileTable = FileColorTable(res);
@@ -263,7 +263,7 @@ private slots:
         {
             CDib dib;
             QCOMPARE(dib.Attach(deep), 1);
-            QCOMPARE(dib.m_bm.bmBitsPixel, 32);
+            QCOMPARE(dib.GetBitmapInfo().bmBitsPixel, 32);
             QCOMPARE(dib.GetSize(), QSize(40, 30));
             QRgb colors[256];
             QCOMPARE(dib.GetColorTable(colors, 256), 0);

@@ -1,5 +1,7 @@
 #include "platform/SerialDevice.h"
 
+#include <termios.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -59,4 +61,37 @@ TEST_F(SerialDeviceTest, UnknownBaudRateIsRefused) {
     EXPECT_EQ(m_device.Apply(settings), EINVAL);
     EXPECT_FALSE(CSerialDevice::IsSupportedBaud(0));
     EXPECT_TRUE(CSerialDevice::IsSupportedBaud(38400));
+}
+
+TEST(LineSettingsOf, ReadsRateAndFrameBackFromTermios) {
+    struct {
+        speed_t m_speed;
+        tcflag_t m_cflag;
+        uint32_t m_nBaud;
+        int m_nParity;
+        int m_nBitsPerByte;
+    } const cases[] = {
+        {B9600, CS8, 9600, 0, 10},
+        {B38400, CS8 | CRTSCTS, 38400, 0, 10},
+        {B4000000, CS8, 4000000, 0, 10},
+        {B1200, CS7 | PARENB | PARODD, 1200, 1, 10},
+        {B2400, CS7 | PARENB | CSTOPB, 2400, 2, 11},
+        {B19200, CS8 | PARENB | PARODD | CMSPAR | CSTOPB, 19200, 3, 12},
+        {B0, CS8, 0, 0, 10}, // hung up: no rate to pace by
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_nBaud);
+        struct termios tio {};
+        cfmakeraw(&tio);
+        tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) | c.m_cflag;
+        cfsetspeed(&tio, c.m_speed);
+        const CLineSettings settings = LineSettingsOf(tio);
+        EXPECT_EQ(settings.m_nBaud, c.m_nBaud);
+        EXPECT_EQ(settings.m_nParity, c.m_nParity);
+        EXPECT_EQ(settings.BitsPerByte(), c.m_nBitsPerByte);
+        EXPECT_EQ(settings.m_bCtsFlow, (c.m_cflag & CRTSCTS) != 0);
+        if (c.m_nBaud != 0) {
+            EXPECT_TRUE(CSerialDevice::IsSupportedBaud(settings.m_nBaud));
+        }
+    }
 }

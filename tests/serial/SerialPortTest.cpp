@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -407,6 +408,29 @@ TEST_F(SerialPortTest, WriteReturnsWhenTheBytesAreOnTheLine) {
     EXPECT_EQ(port.WriteString(""), 0);
     EXPECT_EQ(port.WriteBlock("x", 0), 0);
     EXPECT_TRUE(m_link.Receive(20).empty());
+}
+
+TEST_F(SerialPortTest, SecondWriterWaitsForTheFirstAndNeverCutsIn) {
+    CSerialPort port;
+    ASSERT_EQ(port.Open("COM1:", 4000000, "N81"), 1);
+    // More than the pseudo-terminal holds: the first write stays in progress until it is read.
+    const std::vector<uint8_t> sent = Pattern(256 * 1024);
+    int nFirst = -1;
+    std::thread first(
+        [&] { nFirst = port.WriteBlock(sent.data(), static_cast<uint32_t>(sent.size())); });
+    struct pollfd pfd = {m_link.GetMasterFd(), POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 10000), 1) << "the first write never began";
+
+    // The second writer gives up on the held line rather than slip its byte in between.
+    EXPECT_EQ(port.WriteByte('X'), 0);
+    EXPECT_TRUE(ReceiveAtLeast(sent.size(), 20000) == sent);
+    first.join();
+    EXPECT_EQ(nFirst, 1);
+
+    // Done or refused, a write leaves the port free for the next.
+    EXPECT_EQ(port.WriteBlock("x", 0), 0);
+    EXPECT_EQ(port.WriteByte('Y'), 1);
+    EXPECT_EQ(ReceiveAtLeast(1), std::vector<uint8_t>{'Y'});
 }
 
 namespace {

@@ -146,8 +146,8 @@ private slots:
         QVERIFY(static_cast<QPushButton*>(dlg.GetControl(kIdNext))->isDefault());
         QVERIFY(!dlg.windowIcon().isNull());
         QVERIFY(dlg.GetPicture() != nullptr);
-        QCOMPARE(dlg.GetPicture()->m_bm.bmWidth, 256);
-        QCOMPARE(dlg.GetPicture()->m_bm.bmHeight, 192);
+        QCOMPARE(dlg.GetPicture()->GetBitmapInfo().bmWidth, 256);
+        QCOMPARE(dlg.GetPicture()->GetBitmapInfo().bmHeight, 192);
         // Fixed size, no minimise or maximise box.
         QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
         QVERIFY(
