@@ -17,6 +17,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/VersionUpApp.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "wizard/VersionUpDlg.h"
 
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
     link.m_fnTransferFirmware = [&](const std::string&, CPackageFile*, IOperator& op) {
         std::unique_ptr<IProgressSink> pProgress = op.CreateProgress();
         pProgress->Create();
-        pProgress->SetMessage(LoadString(116));
+        pProgress->SetMessage(LoadString(kIdsUpgrading));
         pProgress->SetRange(0, 143169);
         pProgress->SetPos(61200);
         if (nTransferResult)
