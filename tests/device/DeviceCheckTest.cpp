@@ -15,8 +15,9 @@
 
 #include "device/DeviceCheck.h"
 #include "platform/Clock.h"
-#include "tests/device/ScriptedOperator.h"
-#include "tests/device/SimPorts.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/support/ScriptedOperator.h"
+#include "tests/support/SimPorts.h"
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
@@ -91,10 +92,10 @@ TEST_F(DeviceCheckTest, RepliesDecideByModelTableAndByteWiseVersion) {
         if (c.m_nMessage) {
             ASSERT_EQ(op.m_messages.size(), 1u);
             const CShownMessage& shown = op.m_messages[0];
-            EXPECT_EQ(shown.m_message.m_nId, c.m_nMessage);
-            EXPECT_EQ(shown.m_message.m_strText,
+            EXPECT_EQ(shown.m_nId, c.m_nMessage);
+            EXPECT_EQ(shown.m_strText,
                       c.m_nMessage == 105 ? "Upgrade unnecessary." : "Wrong Model");
-            EXPECT_EQ(shown.m_message.m_eButtons, EButtons::Ok);
+            EXPECT_EQ(shown.m_eButtons, EButtons::Ok);
             EXPECT_EQ(shown.m_nCursorDepth, 1) << "the box comes before the cursor goes down";
         } else {
             EXPECT_TRUE(op.m_messages.empty());
@@ -120,8 +121,8 @@ TEST_F(DeviceCheckTest, UnusableReplyAsksAndCancelEndsWithoutAnotherMessage) {
         EXPECT_FALSE(CheckFirmwareVersion(state, op, kPackageVersion));
         ASSERT_EQ(op.MessageIds(), std::vector<unsigned>{108});
         const CShownMessage& shown = op.m_messages[0];
-        EXPECT_EQ(shown.m_message.m_strText, "Transmission faild. Try again.");
-        EXPECT_EQ(shown.m_message.m_eButtons, EButtons::RetryCancel);
+        EXPECT_EQ(shown.m_strText, "Transmission faild. Try again.");
+        EXPECT_EQ(shown.m_eButtons, EButtons::RetryCancel);
         EXPECT_EQ(shown.m_nCursorDepth, 0) << "the question is asked without the wait cursor";
         EXPECT_EQ(state.m_strStatus, std::string(pszReply, std::strlen(pszReply) - 1));
         // The reply shows before the question is asked.
@@ -163,12 +164,12 @@ TEST_F(DeviceCheckTest, RetryOnAPortThatHasGoneShowsWrongPort) {
     EXPECT_FALSE(Check());
     ASSERT_EQ(m_operator.MessageIds(), (std::vector<unsigned>{108, 107}));
     const CShownMessage& shown = m_operator.m_messages[1];
-    EXPECT_EQ(shown.m_message.m_strText, "Wrong port.");
-    EXPECT_EQ(shown.m_message.m_eButtons, EButtons::Ok);
+    EXPECT_EQ(shown.m_strText, "Wrong port.");
+    EXPECT_EQ(shown.m_eButtons, EButtons::Ok);
     EXPECT_EQ(shown.m_nCursorDepth, 1);
-    EXPECT_NE(shown.m_message.m_strDetail.find("/nonexistent/ttyUSB2"), std::string::npos)
-        << shown.m_message.m_strDetail;
-    EXPECT_NE(shown.m_message.m_strDetail.find("not present"), std::string::npos);
+    EXPECT_NE(shown.m_strDetail.find("/nonexistent/ttyUSB2"), std::string::npos)
+        << shown.m_strDetail;
+    EXPECT_NE(shown.m_strDetail.find("not present"), std::string::npos);
     EXPECT_EQ(m_state.m_strPort, "COM3:") << "a named port stays after Wrong port.";
     ExpectCursorBalanced();
 }
@@ -247,7 +248,7 @@ TEST_F(DeviceCheckTest, EmptyPortNameDiscoversFirstAndShowsTheNameFromTheFirstRe
 TEST_F(DeviceCheckTest, CancelledDiscoveryShowsWrongPortAndRunsAgainNextTime) {
     EXPECT_FALSE(Check());
     ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
-    EXPECT_EQ(m_operator.m_messages[0].m_message.m_strText, "Wrong port.");
+    EXPECT_EQ(m_operator.m_messages[0].m_strText, "Wrong port.");
     EXPECT_EQ(m_operator.m_messages[0].m_nCursorDepth, 0);
     EXPECT_EQ(m_state.m_strPort, "");
     ASSERT_EQ(m_operator.m_dialogPresets, std::vector<std::string>{""});
@@ -359,8 +360,8 @@ COpenFailure CheckCom1() {
     CheckFirmwareVersion(state, op, kPackageVersion);
     COpenFailure failure;
     if (!op.m_messages.empty()) {
-        failure.m_nId = op.m_messages[0].m_message.m_nId;
-        failure.m_strDetail = op.m_messages[0].m_message.m_strDetail;
+        failure.m_nId = op.m_messages[0].m_nId;
+        failure.m_strDetail = op.m_messages[0].m_strDetail;
     }
     return failure;
 }

@@ -18,9 +18,9 @@
 #include "platform/PortMap.h"
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
-#include "tests/device/SimPorts.h"
-#include "tests/hardening/TempDir.h"
-#include "tests/hardening/Unprivileged.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
 
 namespace fs = std::filesystem;
 using Seconds = std::chrono::duration<double>;

@@ -10,7 +10,7 @@
 
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
-#include "tests/hardening/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

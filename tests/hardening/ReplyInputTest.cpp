@@ -12,8 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "device/DeviceCheck.h"
-#include "tests/device/ScriptedOperator.h"
-#include "tests/device/SimPorts.h"
+#include "frontend/WizardState.h"
+#include "tests/support/ScriptedOperator.h"
+#include "tests/support/SimPorts.h"
 
 using namespace std::chrono_literals;
 using Seconds = std::chrono::duration<double>;

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "tests/serial/LinkFixture.h"
+#include "tests/support/LinkFixture.h"
 
 class SerialDeviceTest : public LinkFixture {
 protected:

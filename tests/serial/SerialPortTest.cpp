@@ -11,7 +11,7 @@
 #include <set>
 
 #include "sim/MachineSim.h"
-#include "tests/serial/LinkFixture.h"
+#include "tests/support/LinkFixture.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -21,16 +21,6 @@ namespace {
 std::string TheReceiveThread() {
     const std::set<std::string> ids = ReceiveThreads();
     return ids.size() == 1 ? *ids.begin() : "";
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int nMilliseconds) {
-    const auto start = Clock::now();
-    while (!condition()) {
-        if (ElapsedMs(start) > nMilliseconds)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 int64_t ProcessCpuMs() {
@@ -180,7 +170,7 @@ TEST_F(SerialPortTest, OpenErrorsTellAbsentBusyAndDeniedApart) {
         EXPECT_EQ(second.GetOpenError().m_strDevice, m_link.GetDevicePath());
     }
     {
-        const std::string strLink = m_config.GetPortsDir() + "/com3";
+        const std::string strLink = m_home.GetPortsDir() + "/com3";
         ASSERT_EQ(symlink("/dev/versionup-no-such-device", strLink.c_str()), 0);
         CSerialPort absent;
         EXPECT_EQ(absent.Open("COM3:", 9600, "N81H"), 0);
@@ -441,14 +431,14 @@ private:
 } // namespace
 
 TEST(SerialPacingTest, SyncLoopSendsOneByteAPerMillisecondAndStopsAtTheAnswer) {
-    CTempConfig config;
+    CPortsHome home;
     CMachineSim sim;
     constexpr int kAnswerAfter = 200;
     auto pAnswer = std::make_unique<CSyncAnswer>(kAnswerAfter);
     const CSyncAnswer* pSync = pAnswer.get();
     sim.SetBootMode(std::move(pAnswer));
     sim.GetLink().SetPaced(true);
-    ASSERT_TRUE(sim.Start(config.GetPortsDir(), 1));
+    ASSERT_TRUE(sim.Start(home.GetPortsDir(), 1));
 
     CSerialPort port;
     ASSERT_EQ(port.Open("COM1:", 9600, "N81"), 1);

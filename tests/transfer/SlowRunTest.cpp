@@ -7,14 +7,17 @@
 #include <memory>
 #include <vector>
 
-#include "TransferHarness.h"
 #include "resources/Resources.h"
 #include "serial/SerialPort.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "tests/support/Files.h"
+#include "tests/support/QuietOperator.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 #include "transfer/ProgressDlg.h"
 #include "transfer/Transfer.h"
-
-using namespace transfer_test;
 
 namespace {
 
@@ -43,18 +46,13 @@ private:
     std::vector<std::pair<int32_t, int32_t>>& m_ranges;
 };
 
-class CWindowOperator : public IOperator {
+// The operator as the window gives it, with the dialog watched.
+class CWatchingOperator : public CQuietOperator {
 public:
-    explicit CWindowOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
+    explicit CWatchingOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
     int ShowMessage(const CMessage&) override {
         ++m_nMessages;
         return kIdOk;
-    }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool RunPortDialog(std::string&) override { return false; }
-    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
-        return false;
     }
     std::unique_ptr<IProgressSink> CreateProgress() override {
         return std::make_unique<CWatchedDialog>(m_pMainWindow, m_positions, m_ranges);
@@ -67,10 +65,6 @@ public:
 private:
     QWidget* m_pMainWindow;
 };
-
-std::vector<uint8_t> Bytes(const CResource& res) {
-    return std::vector<uint8_t>(res.m_pData, res.m_pData + res.m_nSize);
-}
 
 } // namespace
 
@@ -97,14 +91,14 @@ void SlowRunTest::builtInLoaderAndPackageReachTheMachine() {
 
     QWidget mainWindow;
     mainWindow.show();
-    CWindowOperator op(&mainWindow);
+    CWatchingOperator op(&mainWindow);
     QCOMPARE(TransferFirmware("COM1:", nullptr, op), 1);
     QVERIFY(mainWindow.isEnabled());
     QCOMPARE(op.m_nMessages, 0);
 
-    QCOMPARE(pMachine->GetLoader(), Bytes(loader));
+    QCOMPARE(pMachine->GetLoader(), BuiltinBytes(kIdLoader));
     QVERIFY(WaitUntil([&] { return pMachine->GetPackage().size() >= size_t(nP); }));
-    QCOMPARE(pMachine->GetPackage(), Bytes(package));
+    QCOMPARE(pMachine->GetPackage(), BuiltinBytes(kIdPackage));
     QCOMPARE(pMachine->GetSettingsFaults(), std::vector<std::string>{});
     QVERIFY(pMachine->GetLoaderChecks() > 0 && pMachine->GetPackageChecks() > 0);
 
@@ -145,7 +139,7 @@ void SlowRunTest::aLineHeldLongerThanTheWriteLimitFailsTheRun() {
 
     QWidget mainWindow;
     mainWindow.show();
-    CWindowOperator op(&mainWindow);
+    CWatchingOperator op(&mainWindow);
     const int nResult = TransferFirmware("COM1:", nullptr, op);
     if (!pMachine->HasHeldLine())
         QSKIP("the simulator cannot hold another user's exclusive port");

@@ -9,14 +9,18 @@
 #include <cstdio>
 #include <fstream>
 
-#include "TransferHarness.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "tests/support/Files.h"
+#include "tests/support/PauseClock.h"
+#include "tests/support/ProgressLog.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
-
-using namespace transfer_test;
 
 namespace {
 
@@ -71,8 +75,7 @@ public:
     // Writes data to a package file and opens it for the run.
     void UseFile(const std::vector<uint8_t>& data) {
         m_strFile = m_home.GetPortsDir() + "/../package.ufw";
-        std::ofstream(m_strFile, std::ios::binary)
-            .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+        WriteBytes(m_strFile, data);
         OpenFile(m_strFile);
     }
     // A file of that length that takes no room on disk.
