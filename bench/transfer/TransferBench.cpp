@@ -15,6 +15,7 @@
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "tests/support/QuietOperator.h"
+#include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "transfer/Transfer.h"
 
@@ -79,10 +80,8 @@ int RunMachine(const std::string& strPortsDir, int nReady, int nDone) {
     CMachineSim sim;
     CBootMode::CBehaviour behaviour;
     behaviour.m_bPaced = true;
-    auto pBoot = std::make_unique<CBootMode>(behaviour);
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    if (!sim.Start(strPortsDir, 1))
+    CBootMode* pMachine = StartBootMode(sim, strPortsDir, 1, behaviour);
+    if (!pMachine)
         return 2;
     char c = 'r';
     if (::write(nReady, &c, 1) != 1)

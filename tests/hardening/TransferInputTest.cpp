@@ -54,10 +54,9 @@ protected:
     CRun Transfer(CPackageFile* pFile, CBootMode::CBehaviour behaviour = {},
                   double dCancelAfter = 1e9) {
         CMachineSim sim;
-        auto pBoot = std::make_unique<CBootMode>(behaviour);
+        CBootMode* pBoot = StartBootMode(sim, TestPortsDir(), kCom, behaviour);
+        EXPECT_TRUE(pBoot);
         CBootMode& boot = *pBoot;
-        sim.SetBootMode(std::move(pBoot));
-        EXPECT_TRUE(sim.Start(TestPortsDir(), kCom));
         CCheckingOperator op;
         op.m_dCancelAfter = dCancelAfter;
         CRun run;

@@ -25,6 +25,14 @@ const std::string& TestPortsDir() {
     return strDir;
 }
 
+CBootMode* StartBootMode(CMachineSim& sim, const std::string& strPortsDir, int nCom,
+                         const CBootMode::CBehaviour& behaviour) {
+    auto pBoot = std::make_unique<CBootMode>(behaviour);
+    CBootMode* pMode = pBoot.get();
+    sim.SetBootMode(std::move(pBoot));
+    return sim.Start(strPortsDir, nCom) ? pMode : nullptr;
+}
+
 CSimPorts::CSimPorts() {
     for (int n = 1; n <= 4; ++n)
         Absent(n);

@@ -6,12 +6,18 @@
 #include <memory>
 #include <string>
 
+#include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "sim/NormalMode.h"
 
 // Call before anything opens a port; the folder lives until the process ends. Messages are in
 // English there, whatever the test's own locale.
 const std::string& TestPortsDir();
+
+// A machine in boot mode behaving so, started on COMn of the ports folder; nullptr when the
+// simulator could not start. The mode lives as long as the simulator.
+CBootMode* StartBootMode(CMachineSim& sim, const std::string& strPortsDir, int nCom,
+                         const CBootMode::CBehaviour& behaviour = {});
 
 class CSimPorts {
 public:

@@ -14,6 +14,7 @@
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "tests/support/QuietOperator.h"
+#include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ProgressDlg.h"
 #include "transfer/Transfer.h"
@@ -229,10 +230,8 @@ void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
     CMachineSim sim;
     CBootMode::CBehaviour behaviour;
     behaviour.m_bSilent = true;
-    auto pBoot = std::make_unique<CBootMode>(behaviour);
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1, behaviour);
+    QVERIFY(pMachine);
 
     QWidget mainWindow;
     mainWindow.show();

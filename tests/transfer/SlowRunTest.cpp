@@ -14,6 +14,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/QuietOperator.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 #include "transfer/ProgressDlg.h"
@@ -84,10 +85,8 @@ void SlowRunTest::builtInLoaderAndPackageReachTheMachine() {
 
     CPortsHome home;
     CMachineSim sim;
-    auto pBoot = std::make_unique<CBootMode>();
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1);
+    QVERIFY(pMachine);
 
     QWidget mainWindow;
     mainWindow.show();
@@ -130,10 +129,8 @@ void SlowRunTest::aLineHeldLongerThanTheWriteLimitFailsTheRun() {
     CBootMode::CBehaviour behaviour;
     behaviour.m_nStallAtPackageByte = 0;
     behaviour.m_nStallMs = 11000;
-    auto pBoot = std::make_unique<CBootMode>(behaviour);
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1, behaviour);
+    QVERIFY(pMachine);
     const std::string strDevice = sim.GetLink().GetDevicePath();
     const int nSimFds = CountDeviceFds(strDevice);
 

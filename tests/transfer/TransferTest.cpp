@@ -17,6 +17,7 @@
 #include "tests/support/PauseClock.h"
 #include "tests/support/ProgressLog.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 #include "transfer/PackageFile.h"
@@ -51,10 +52,8 @@ public:
     }
 
     void StartMachine() {
-        auto pBoot = std::make_unique<CBootMode>(m_behaviour);
-        m_pBoot = pBoot.get();
-        m_sim.SetBootMode(std::move(pBoot));
-        ASSERT_TRUE(m_sim.Start(m_home.GetPortsDir(), 1));
+        m_pBoot = StartBootMode(m_sim, m_home.GetPortsDir(), 1, m_behaviour);
+        ASSERT_TRUE(m_pBoot);
         m_strDevice = m_sim.GetLink().GetDevicePath();
         m_nSimFds = CountDeviceFds(m_strDevice);
     }

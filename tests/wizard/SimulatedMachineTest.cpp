@@ -8,6 +8,7 @@
 #include "sim/NormalMode.h"
 #include "tests/support/Files.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "tests/wizard/WizardFixture.h"
 
@@ -30,11 +31,9 @@ protected:
 
     CBootMode& StartMachine(const std::string& strReply) {
         m_sim.SetNormalMode(std::make_unique<CNormalMode>(strReply));
-        auto pBoot = std::make_unique<CBootMode>();
-        CBootMode& boot = *pBoot;
-        m_sim.SetBootMode(std::move(pBoot));
-        EXPECT_TRUE(m_sim.Start(m_home.GetPortsDir(), 1));
-        return boot;
+        CBootMode* pBoot = StartBootMode(m_sim, m_home.GetPortsDir(), 1);
+        EXPECT_TRUE(pBoot);
+        return *pBoot;
     }
 
     CPortsHome m_home;
