@@ -15,13 +15,13 @@
 
 #include "device/DeviceCheck.h"
 #include "platform/Clock.h"
+#include "tests/support/PauseClock.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPorts.h"
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-using Seconds = std::chrono::duration<double>;
 
 namespace {
 
@@ -178,12 +178,16 @@ TEST_F(DeviceCheckTest, SilentMachineAsksAfterThreeToFourSeconds) {
     CNormalMode& mode = m_ports.Machine(1, "", ENormalFault::Silent);
     m_state.m_strPort = "COM1:";
     m_state.m_strStatus = "old";
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
     EXPECT_FALSE(Check());
     ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{108});
     ASSERT_EQ(mode.GetQueryCount(), 1);
-    double dWait = Seconds(m_operator.m_messages[0].m_time - mode.GetLastQueryTime()).count();
-    EXPECT_GE(dWait, 2.9);
-    EXPECT_LT(dWait, 6.5);
+    // The wait starts on a whole second of this clock, so it ends at the fourth one.
+    const int64_t nWaitMs = m_operator.m_messages[0].m_nClockMs - nStart;
+    EXPECT_GT(nWaitMs, 3000);
+    EXPECT_LE(nWaitMs, 4100);
     EXPECT_EQ(m_state.m_strStatus, "");
     ExpectCursorBalanced();
 }
@@ -192,10 +196,12 @@ TEST_F(DeviceCheckTest, EndlessReplyIsCutAt255Bytes) {
     CNormalModeConfig config{"V250 TVK-50;", ENormalFault::Long};
     m_ports.Machine(1, config);
     m_state.m_strPort = "COM1:";
-    auto start = std::chrono::steady_clock::now();
+    CStepClock clock(1);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
     EXPECT_FALSE(Check());
     // The 255th byte ends the reply: no wait for a gap.
-    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 2.5);
+    EXPECT_LT(clock.Now() - nStart, 3000);
     std::vector<uint8_t> sent = CNormalMode::AnswerBytes(config);
     ASSERT_EQ(sent.size(), 300u);
     EXPECT_EQ(m_state.m_strStatus, std::string(sent.begin(), sent.begin() + 255));
@@ -268,12 +274,15 @@ TEST_F(DeviceCheckTest, DiscoveryPassesSilentPortsAndFindsTheMachine) {
     CNormalMode& silent1 = m_ports.Machine(1, "", ENormalFault::Silent);
     CNormalMode& silent2 = m_ports.Machine(2, "", ENormalFault::Silent);
     CNormalMode& machine = m_ports.Machine(3);
-    auto start = std::chrono::steady_clock::now();
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
     EXPECT_TRUE(DiscoverPort(m_state, m_operator));
-    double dSpent = Seconds(std::chrono::steady_clock::now() - start).count();
+    const int64_t nSpentMs = clock.Now() - nStart;
     EXPECT_EQ(m_state.m_strPort, "COM3:");
-    EXPECT_GE(dSpent, 2.0);
-    EXPECT_LT(dSpent, 8.0);
+    // More than a second for each silent port, and no wait longer than two.
+    EXPECT_GT(nSpentMs, 2000);
+    EXPECT_LT(nSpentMs, 4000 + 500 + 1000);
     EXPECT_EQ(silent1.GetQueryCount(), 1);
     EXPECT_EQ(silent2.GetQueryCount(), 1);
     EXPECT_EQ(machine.GetQueryCount(), 1);
@@ -290,19 +299,19 @@ TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
         ENormalFault m_eCom1Fault;
         ENormalFault m_eCom2Fault;
         const char* m_pszPort;
-        double m_dMaxSeconds;
+        int64_t m_nMaxMs; // on the test's clock: no probe may wait out its second
     } cases[] = {
         {"absent COM1 skipped at once", "absent", ENormalFault::None, ENormalFault::None,
-         "COM2:", 1.4},
+         "COM2:", 1400},
         {"unknown model on COM1", "V100 XYZ-9;", ENormalFault::None, ENormalFault::None,
-         "COM2:", 2.6},
-        {"garbage on COM1", "", ENormalFault::Garbage, ENormalFault::None, "COM2:", 2.6},
+         "COM2:", 2600},
+        {"garbage on COM1", "", ENormalFault::Garbage, ENormalFault::None, "COM2:", 2600},
         {"reply without a space on COM1", "V250TVK-50;", ENormalFault::None, ENormalFault::None,
-         "COM2:", 2.6},
+         "COM2:", 2600},
         {"split reply on COM1 still found", "V250 TVK-35;", ENormalFault::Split, ENormalFault::None,
-         "COM1:", 1.6},
+         "COM1:", 1600},
         {"no ';' within the bytes: the candidate runs to the end", "V250 NRP-7", ENormalFault::None,
-         ENormalFault::None, "COM1:", 1.6},
+         ENormalFault::None, "COM1:", 1600},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pszName);
@@ -313,9 +322,11 @@ TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
         CNormalMode& com2 = ports.Machine(2, "V250 TVK-50;", c.m_eCom2Fault);
         CScriptedOperator op;
         CWizardState state;
-        auto start = std::chrono::steady_clock::now();
+        CStepClock clock(1);
+        CClockOverride useClock(clock);
+        const int64_t nStart = clock.Now();
         EXPECT_TRUE(DiscoverPort(state, op));
-        EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), c.m_dMaxSeconds);
+        EXPECT_LT(clock.Now() - nStart, c.m_nMaxMs);
         EXPECT_EQ(state.m_strPort, c.m_pszPort);
         if (pCom1) {
             EXPECT_EQ(pCom1->GetQueryCount(), 1);

@@ -46,3 +46,12 @@ private:
     // On a whole second, so the calendar seconds of a wait are the same in every run.
     std::atomic<int64_t> m_nNowMs{1'000'000};
 };
+
+// Puts a clock in force for as long as this lives, then the system's again.
+class CClockOverride {
+public:
+    explicit CClockOverride(IClock& clock) { SetClock(&clock); }
+    ~CClockOverride() { SetClock(nullptr); }
+    CClockOverride(const CClockOverride&) = delete;
+    CClockOverride& operator=(const CClockOverride&) = delete;
+};
