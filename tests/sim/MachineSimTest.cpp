@@ -78,27 +78,6 @@ TEST(PtyLinkTest, LinksTheProgramSideAndRecordsWhatItSends) {
     EXPECT_FALSE(std::filesystem::is_symlink(strLink));
 }
 
-TEST(PtyLinkTest, PacedSendTakesTheWireTime) {
-    CPortsHome home;
-    CPtyLink link;
-    ASSERT_TRUE(link.Open(home.GetPortsDir(), 1));
-    CSerialPort port;
-    ASSERT_EQ(port.Open("COM1:", 9600, "N81"), 1);
-
-    const std::vector<uint8_t> reply(96, 'x');
-    link.SetPaced(true);
-    auto start = Clock::now();
-    ASSERT_TRUE(link.Send(reply.data(), reply.size()));
-    const int64_t nPacedMs = ElapsedMs(start);
-    EXPECT_GE(nPacedMs, 95); // 96 x 10 bits at 9600 = 100 ms
-    EXPECT_LT(nPacedMs, 2000);
-
-    link.SetPaced(false);
-    start = Clock::now();
-    ASSERT_TRUE(link.Send(reply.data(), reply.size()));
-    EXPECT_LT(ElapsedMs(start), 50);
-}
-
 TEST(MachineSimTest, NormalModeUntilTheFirstZeroThenBootModeForGood) {
     CPortsHome home;
     std::mutex mutex;
@@ -110,14 +89,20 @@ TEST(MachineSimTest, NormalModeUntilTheFirstZeroThenBootModeForGood) {
 
     CSerialPort port;
     ASSERT_EQ(port.Open("COM2:", 115200, "N81"), 1);
+    auto received = [&](const std::vector<uint8_t>& bytes, size_t nCount) {
+        return WaitUntil([&] {
+            std::lock_guard lock(mutex);
+            return bytes.size() >= nCount;
+        });
+    };
     port.WriteString("F;");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(received(normal, 2));
     EXPECT_FALSE(sim.IsInBootMode());
     const uint8_t block[] = {'F', 0x00, 0x55, 'F', ';'};
     port.WriteBlock(block, sizeof block);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(received(boot, 4));
     port.WriteString("F;");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(received(boot, 6));
     port.Close();
     sim.Stop();
 
