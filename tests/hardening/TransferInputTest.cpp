@@ -52,13 +52,13 @@ protected:
     ~TransferInput() override { SetClock(nullptr); }
 
     CRun Transfer(CPackageFile* pFile, CBootMode::CBehaviour behaviour = {},
-                  double dCancelAfter = 1e9) {
+                  int64_t nCancelAfterChecks = INT64_MAX) {
         CMachineSim sim;
         CBootMode* pBoot = StartBootMode(sim, TestPortsDir(), kCom, behaviour);
         EXPECT_TRUE(pBoot);
         CBootMode& boot = *pBoot;
         CCheckingOperator op;
-        op.m_dCancelAfter = dCancelAfter;
+        op.m_nCancelAfterChecks = nCancelAfterChecks;
         CRun run;
         run.m_nResult = TransferFirmware(kPort, pFile, op);
         run.m_loader = boot.GetLoader();
@@ -76,24 +76,17 @@ protected:
     CTempDir m_dir;
 };
 
-std::vector<uint8_t> Bytes(size_t nCount) {
-    std::vector<uint8_t> bytes(nCount);
-    for (size_t i = 0; i < nCount; ++i)
-        bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
-    return bytes;
-}
-
 TEST_F(TransferInput, ShortFilesArriveWhole) {
     for (size_t nSize : {size_t(0), size_t(10), size_t(255), size_t(256), size_t(257)}) {
         SCOPED_TRACE(std::to_string(nSize) + " bytes");
         const std::string strPath = m_dir / ("short" + std::to_string(nSize) + ".ufw");
-        WriteBytes(strPath, Bytes(nSize));
+        WriteBytes(strPath, MakeBytes(nSize, 5));
         CPackageFile file;
         ASSERT_EQ(file.Open(strPath), 1);
         const CRun run = Transfer(&file);
         EXPECT_EQ(run.m_nResult, 1);
         EXPECT_EQ(run.m_loader, BuiltinBytes(kIdLoader));
-        EXPECT_EQ(run.m_package, Bytes(nSize));
+        EXPECT_EQ(run.m_package, MakeBytes(nSize, 5));
         EXPECT_EQ(run.m_nBadProgress, 0);
     }
 }
@@ -103,7 +96,7 @@ TEST_F(TransferInput, FileDeletedOrReplacedAfterOpeningSendsWhatWasOpened) {
     const std::string strPath = m_dir / "package.ufw";
     for (const char* pszWhat : {"deleted", "replaced"}) {
         SCOPED_TRACE(pszWhat);
-        WriteBytes(strPath, Bytes(700));
+        WriteBytes(strPath, MakeBytes(700, 5));
         CPackageFile file;
         ASSERT_EQ(file.Open(strPath), 1);
         if (std::string(pszWhat) == "deleted") {
@@ -114,7 +107,7 @@ TEST_F(TransferInput, FileDeletedOrReplacedAfterOpeningSendsWhatWasOpened) {
         }
         const CRun run = Transfer(&file);
         EXPECT_EQ(run.m_nResult, 1);
-        EXPECT_EQ(run.m_package, Bytes(700));
+        EXPECT_EQ(run.m_package, MakeBytes(700, 5));
     }
 }
 
@@ -122,7 +115,7 @@ TEST_F(TransferInput, ThreeGiBFailsBeforeAnythingIsSent) {
     // Sparse: 3 GiB on the file system's word, no room on the disk. Its progress would pass 32
     // bits, and at 38400 baud it would take nine days.
     const std::string strPath = m_dir / "huge.ufw";
-    WriteBytes(strPath, Bytes(64));
+    WriteBytes(strPath, MakeBytes(64, 5));
     ASSERT_EQ(truncate(strPath.c_str(), kThreeGiB), 0);
     CPackageFile file;
     ASSERT_EQ(file.Open(strPath), 1);
@@ -138,7 +131,7 @@ TEST_F(TransferInput, ThreeGiBFailsBeforeAnythingIsSent) {
 TEST_F(TransferInput, WhatIsNoFileIsRefusedAtOnceWithItsCause) {
     ASSERT_EQ(mkfifo((m_dir / "fifo.ufw").c_str(), 0666), 0);
     ASSERT_EQ(mkdir((m_dir / "folder.ufw").c_str(), 0755), 0);
-    WriteBytes(m_dir / "locked.ufw", Bytes(100));
+    WriteBytes(m_dir / "locked.ufw", MakeBytes(100, 5));
     ASSERT_EQ(chmod((m_dir / "locked.ufw").c_str(), 0200), 0);
     ASSERT_EQ(symlink("/nonexistent/package.ufw", (m_dir / "dangling.ufw").c_str()), 0);
     ASSERT_EQ(symlink("/dev/zero", (m_dir / "zero.ufw").c_str()), 0);
@@ -173,7 +166,8 @@ TEST_F(TransferInput, WhatIsNoFileIsRefusedAtOnceWithItsCause) {
         // Opened: then the run must fail by itself, without sending a byte of it.
         CPackageFile file;
         ASSERT_EQ(file.Open(c.m_strPath), 1);
-        const CRun run = Transfer(&file, {}, 10.0);
+        // Far more polls than a run of these few bytes makes; one that never ends is cancelled.
+        const CRun run = Transfer(&file, {}, 20000);
         EXPECT_EQ(run.m_nResult, 0);
         EXPECT_FALSE(run.m_bCancelled) << "the run went on until the operator cancelled";
         EXPECT_TRUE(run.m_package.empty());
@@ -186,7 +180,7 @@ TEST_F(TransferInput, HangUpBeforeTheLastBytesLeftIsNoSuccess) {
     // then, the machine never got the end of its firmware and the run must say so.
     SetClock(nullptr); // the real closing pause, in which the hang-up is seen
     const std::string strPath = m_dir / "package.ufw";
-    WriteBytes(strPath, Bytes(1024));
+    WriteBytes(strPath, MakeBytes(1024, 5));
     for (int nByte : {1023, 768}) {
         SCOPED_TRACE("hang-up at package byte " + std::to_string(nByte));
         CPackageFile file;

@@ -1,6 +1,6 @@
 #pragma once
 // What the serial tests look at beside the port's own interface: its buffer's fill, its receive
-// thread, the process's processor time, and bytes to send and take.
+// thread, the process's processor time, and the bytes a port has taken.
 #include <time.h>
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "serial/SerialPort.h"
+#include "tests/support/Files.h"
 #include "tests/support/LinkFixture.h"
 
 class CSerialPortProbe {
@@ -26,13 +27,6 @@ inline int64_t ProcessCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-inline std::vector<uint8_t> Pattern(size_t nCount) {
-    std::vector<uint8_t> bytes(nCount);
-    for (size_t i = 0; i < nCount; ++i)
-        bytes[i] = static_cast<uint8_t>((i * 7 + i / 251) & 0xFF);
-    return bytes;
 }
 
 // Takes bytes until nCount have come or nothing more arrives for nQuietMs.

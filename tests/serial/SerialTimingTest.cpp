@@ -65,7 +65,7 @@ TEST_F(SerialTiming, CloseEndsTheThreadPromptly) {
         // The thread waits for room: the buffer is full and nobody reads.
         CSerialPort port;
         ASSERT_EQ(port.Open("COM1:", 921600, "N81"), 1);
-        const std::vector<uint8_t> bytes = Pattern(20000);
+        const std::vector<uint8_t> bytes = MakeBytes(20000, 1);
         ASSERT_TRUE(m_link.Send(bytes.data(), bytes.size()));
         ASSERT_TRUE(WaitUntil([&] { return CSerialPortProbe::CountStored(port) >= 16000; }));
         const auto start = Clock::now();
@@ -79,7 +79,7 @@ TEST_F(SerialTiming, CloseEndsTheThreadPromptly) {
 TEST_F(SerialTiming, FullBufferPausesUntilTakenThenRewinds) {
     CSerialPort port;
     ASSERT_EQ(port.Open("COM1:", 921600, "N81"), 1);
-    const std::vector<uint8_t> sent = Pattern(64 * 1024);
+    const std::vector<uint8_t> sent = MakeBytes(64 * 1024, 1);
     std::thread sender([&] { m_link.Send(sent.data(), sent.size()); });
 
     // Nearly the whole buffer is stored, and reception stays paused while any of it is unread.
@@ -133,7 +133,7 @@ TEST_F(SerialTiming, PeerHangUpKillsThePortWithoutSpinning) {
 TEST_F(SerialTiming, WriteWaitsOutAShortHoldAndGivesUpOnAStall) {
     CSerialPort port;
     ASSERT_EQ(port.Open("COM1:", 4000000, "N81H"), 1);
-    const std::vector<uint8_t> sent = Pattern(256 * 1024);
+    const std::vector<uint8_t> sent = MakeBytes(256 * 1024, 1);
 
     // The machine takes nothing for 1.5 s; the write waits and every byte arrives in order.
     std::vector<uint8_t> received;
@@ -163,7 +163,7 @@ TEST_F(SerialTiming, WriteReturnsWhenTheBytesAreOnTheLine) {
     const auto start = Clock::now();
     for (int i = 0; i < 50; ++i)
         ASSERT_EQ(port.WriteByte(0x55), 1);
-    ASSERT_EQ(port.WriteBlock(Pattern(50).data(), 50), 1);
+    ASSERT_EQ(port.WriteBlock(MakeBytes(50, 1).data(), 50), 1);
     EXPECT_GE(ElapsedMs(start), 100);
     EXPECT_LT(ElapsedMs(start), 20000);
     EXPECT_EQ(ReceiveAtLeast(100).size(), 100u);

@@ -18,7 +18,8 @@ int CCheckedProgress::SetPos(int32_t nPos) {
 int CCheckedProgress::CheckCancel() {
     using namespace std::chrono;
     const auto now = steady_clock::now();
-    if (duration<double>(now - m_start).count() < m_op.m_dCancelAfter)
+    if (++m_nChecks < m_op.m_nCancelAfterChecks &&
+        duration<double>(now - m_start).count() < m_op.m_dCancelAfter)
         return 0;
     int64_t nNone = 0;
     m_op.m_nCancelledAtUs.compare_exchange_strong(
