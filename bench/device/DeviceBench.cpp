@@ -7,8 +7,9 @@
 #include <cstdio>
 
 #include "device/DeviceCheck.h"
-#include "tests/device/ScriptedOperator.h"
-#include "tests/device/SimPorts.h"
+#include "frontend/WizardState.h"
+#include "tests/support/ScriptedOperator.h"
+#include "tests/support/SimPorts.h"
 
 namespace {
 

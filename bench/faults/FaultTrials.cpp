@@ -28,7 +28,11 @@
 #include "serial/SerialPort.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
+#include "tests/support/CheckedProgress.h"
+#include "tests/support/Files.h"
+#include "tests/support/PauseClock.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/TempDir.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
 
@@ -45,100 +49,6 @@ constexpr double kCancelEndSeconds = 5.0;
 
 double Since(Clock::time_point start) {
     return Seconds(Clock::now() - start).count();
-}
-
-// The progress dialog: checks every range and position, and stands in for an operator who
-// presses Cancel once a run has hung.
-class CTrialSink : public IProgressSink {
-public:
-    CTrialSink(std::atomic<bool>& bBadProgress, double dCancelAfter,
-               std::atomic<int64_t>& nCancelledAtUs)
-        : m_bBadProgress(bBadProgress), m_dCancelAfter(dCancelAfter),
-          m_nCancelledAtUs(nCancelledAtUs) {}
-    int Create() override { return 1; }
-    void SetMessage(const std::string&) override {}
-    void SetRange(int32_t nLower, int32_t nUpper) override {
-        if (nUpper < nLower - 1)
-            m_bBadProgress = true;
-        m_nLower = nLower;
-        m_nUpper = nUpper;
-    }
-    int SetPos(int32_t nPos) override {
-        // One past the top is where a complete run ends.
-        if (nPos < m_nLower || int64_t(nPos) > int64_t(m_nUpper) + 1 || nPos < m_nLastPos)
-            m_bBadProgress = true;
-        m_nLastPos = nPos;
-        return 0;
-    }
-    int CheckCancel() override {
-        if (Since(m_start) <= m_dCancelAfter)
-            return 0;
-        if (m_nCancelledAtUs == 0)
-            m_nCancelledAtUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                   Clock::now().time_since_epoch())
-                                   .count();
-        return 1;
-    }
-
-private:
-    std::atomic<bool>& m_bBadProgress;
-    double m_dCancelAfter;
-    std::atomic<int64_t>& m_nCancelledAtUs;
-    Clock::time_point m_start = Clock::now();
-    int32_t m_nLower = 0;
-    int32_t m_nUpper = -1;
-    int32_t m_nLastPos = 0;
-};
-
-class CTrialOperator : public IOperator {
-public:
-    int ShowMessage(const CMessage&) override { return kIdOk; }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool RunPortDialog(std::string&) override { return false; }
-    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
-        return false;
-    }
-    std::unique_ptr<IProgressSink> CreateProgress() override {
-        return std::make_unique<CTrialSink>(m_bBadProgress, m_dCancelAfter, m_nCancelledAtUs);
-    }
-    std::atomic<bool> m_bBadProgress{false};
-    double m_dCancelAfter = kHangSeconds;     // when the operator presses Cancel
-    std::atomic<int64_t> m_nCancelledAtUs{0}; // when a CheckCancel first reported it
-};
-
-// The protocol's pauses (500 and 1000 ms) cut short, so that hundreds of runs fit in minutes; the
-// simulated machine needs no time to start its loader.
-class CShortPauseClock : public IClock {
-public:
-    int64_t GetMilliseconds() override {
-        using namespace std::chrono;
-        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    }
-    int64_t GetCalendarSeconds() override {
-        using namespace std::chrono;
-        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    }
-    void Sleep(int nMilliseconds) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(nMilliseconds, 20)));
-    }
-};
-
-std::vector<uint8_t> Builtin(int nId) {
-    const CResource res = FindResource("BIN", nId);
-    return res ? std::vector<uint8_t>(res.m_pData, res.m_pData + res.m_nSize)
-               : std::vector<uint8_t>();
-}
-
-// Descriptors of this process open on strDevice.
-int CountFdsOn(const std::string& strDevice) {
-    int nCount = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
-        if (fs::read_symlink(entry.path(), ec) == strDevice)
-            ++nCount;
-    }
-    return nCount;
 }
 
 struct COutcome {
@@ -159,8 +69,8 @@ class CTrials {
 public:
     // strPackageFile empty: the built-in package; else that file is sent (opened for each run).
     CTrials(std::string strPortsDir, uint32_t nSeed, std::string strPackageFile)
-        : m_strPortsDir(std::move(strPortsDir)), m_rng(nSeed), m_loader(Builtin(kIdLoader)),
-          m_package(Builtin(kIdPackage)), m_strPackageFile(std::move(strPackageFile)) {
+        : m_strPortsDir(std::move(strPortsDir)), m_rng(nSeed), m_loader(BuiltinBytes(kIdLoader)),
+          m_package(BuiltinBytes(kIdPackage)), m_strPackageFile(std::move(strPackageFile)) {
         if (!m_strPackageFile.empty()) {
             std::FILE* pFile = std::fopen(m_strPackageFile.c_str(), "rb");
             m_package.clear();
@@ -192,7 +102,7 @@ public:
         if (fnDuring)
             beside = std::thread([&] { fnDuring(sim, boot, bEnded); });
 
-        CTrialOperator op;
+        CCheckingOperator op;
         op.m_dCancelAfter = dCancelAfter;
         CPackageFile file;
         if (!m_strPackageFile.empty() && !file.Open(m_strPackageFile)) {
@@ -216,7 +126,7 @@ public:
 
         outcome.m_bHung = outcome.m_dSeconds >= kHangSeconds ||
                           (outcome.m_bCancelled && outcome.m_dCancelToEnd > kCancelEndSeconds);
-        outcome.m_bBadProgress = op.m_bBadProgress;
+        outcome.m_bBadProgress = op.m_nBadProgress != 0;
         outcome.m_nPackageBytes = boot.GetPackage().size();
         outcome.m_bExact = boot.GetLoader() == m_loader && boot.GetPackage() == m_package;
         outcome.m_settingsFaults = boot.GetSettingsFaults();
@@ -226,7 +136,7 @@ public:
 
     // The same port name opens at once after a run, and nothing of the run holds the old line.
     bool PortIsFree(const std::string& strOldDevice, int nCom = 1) {
-        if (CountFdsOn(strOldDevice) != 0)
+        if (CountDeviceFds(strOldDevice) != 0)
             return false;
         CMachineSim sim;
         if (!sim.Start(m_strPortsDir, nCom))
@@ -605,17 +515,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     // A ports folder of our own: COM1..COM4 are the simulated machines and nothing else.
-    char szRoot[] = "/tmp/versionup-faults-XXXXXX";
-    if (!mkdtemp(szRoot)) {
-        std::perror("mkdtemp");
-        return 2;
-    }
-    setenv("XDG_CONFIG_HOME", szRoot, 1);
-    const std::string strPortsDir = std::string(szRoot) + "/versionup/ports";
-    fs::create_directories(strPortsDir);
+    const CPortsHome home;
+    const std::string strPortsDir = home.GetPortsDir();
     signal(SIGPIPE, SIG_IGN);
 
-    CShortPauseClock clock;
+    // The protocol's pauses (500 and 1000 ms) cut short, so that hundreds of runs fit in minutes;
+    // the simulated machine needs no time to start its loader.
+    CPauseClock clock(20);
     SetClock(&clock);
     std::mt19937 bytes(options.m_nSeed);
     auto random = [&](int nCount) {
@@ -629,7 +535,7 @@ int main(int argc, char** argv) {
         resources.Replace("BIN", kIdLoader, random(options.m_nLoaderBytes));
     std::string strPackageFile;
     if (options.m_nPackageBytes > 0) {
-        strPackageFile = std::string(szRoot) + "/package.ufw";
+        strPackageFile = home.GetRoot() + "/package.ufw";
         const std::vector<unsigned char> package = random(options.m_nPackageBytes);
         std::FILE* pFile = std::fopen(strPackageFile.c_str(), "wb");
         if (!pFile || std::fwrite(package.data(), 1, package.size(), pFile) != package.size()) {
@@ -640,8 +546,8 @@ int main(int argc, char** argv) {
     }
     std::printf("fault trials, seed %u (--seed %u repeats them); loader %zu bytes, package %zu "
                 "bytes%s\n",
-                options.m_nSeed, options.m_nSeed, Builtin(kIdLoader).size(),
-                strPackageFile.empty() ? Builtin(kIdPackage).size()
+                options.m_nSeed, options.m_nSeed, BuiltinBytes(kIdLoader).size(),
+                strPackageFile.empty() ? BuiltinBytes(kIdPackage).size()
                                        : size_t(options.m_nPackageBytes),
                 strPackageFile.empty() ? " (built in)" : " (from a file)");
     std::fflush(stdout);
@@ -660,8 +566,6 @@ int main(int argc, char** argv) {
         FourAtOnce(trials, options.m_nProcesses);
     SetClock(nullptr);
 
-    std::error_code ec;
-    fs::remove_all(szRoot, ec);
     std::printf("%s after %.1f s\n", g_nBroken == 0 ? "all trials held" : "TRIALS BROKEN",
                 Since(start));
     return g_nBroken == 0 ? 0 : 1;

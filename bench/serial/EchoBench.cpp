@@ -18,6 +18,7 @@
 
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
+#include "tests/support/TempDir.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -121,10 +122,8 @@ void Print(const char* pszName, const CResult& result) {
 } // namespace
 
 int main() {
-    char szTemplate[] = "/tmp/versionup-bench-XXXXXX";
-    const std::string strRoot = mkdtemp(szTemplate);
-    const std::string strPortsDir = strRoot + "/versionup/ports";
-    setenv("XDG_CONFIG_HOME", strRoot.c_str(), 1);
+    const CPortsHome home;
+    const std::string strPortsDir = home.GetPortsDir();
 
     std::printf("echo round trip over %d bytes, turnaround as the machine sees it\n", kBytes);
     std::fflush(stdout);
@@ -136,8 +135,5 @@ int main() {
     Print("unpaced, program at 9600", Run(strPortsDir, 9600, false));
     // Paced: the machine's bytes arrive one wire time (1.04 ms) after it starts sending them.
     Print("paced at 9600", Run(strPortsDir, 9600, true));
-
-    std::error_code ec;
-    std::filesystem::remove_all(strRoot, ec);
     return 0;
 }

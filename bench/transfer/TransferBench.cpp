@@ -8,14 +8,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "frontend/Operator.h"
 #include "resources/Resources.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
+#include "tests/support/QuietOperator.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
 #include "transfer/Transfer.h"
 
 namespace {
@@ -62,16 +63,9 @@ private:
     CPhaseTimes& m_times;
 };
 
-class CBenchOperator : public IOperator {
+class CBenchOperator : public CQuietOperator {
 public:
     explicit CBenchOperator(CPhaseTimes& times) : m_times(times) {}
-    int ShowMessage(const CMessage&) override { return kIdOk; }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool RunPortDialog(std::string&) override { return false; }
-    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
-        return false;
-    }
     std::unique_ptr<IProgressSink> CreateProgress() override {
         return std::make_unique<CTimingSink>(m_times);
     }
@@ -86,10 +80,8 @@ int RunMachine(const std::string& strPortsDir, int nReady, int nDone) {
     CMachineSim sim;
     CBootMode::CBehaviour behaviour;
     behaviour.m_bPaced = true;
-    auto pBoot = std::make_unique<CBootMode>(behaviour);
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    if (!sim.Start(strPortsDir, 1))
+    CBootMode* pMachine = StartBootMode(sim, strPortsDir, 1, behaviour);
+    if (!pMachine)
         return 2;
     char c = 'r';
     if (::write(nReady, &c, 1) != 1)
@@ -118,12 +110,8 @@ int RunMachine(const std::string& strPortsDir, int nReady, int nDone) {
 } // namespace
 
 int main() {
-    char szRoot[] = "/tmp/transfer-bench-XXXXXX";
-    if (!::mkdtemp(szRoot))
-        return 2;
-    const std::string strPortsDir = std::string(szRoot) + "/versionup/ports";
-    std::filesystem::create_directories(strPortsDir);
-    ::setenv("XDG_CONFIG_HOME", szRoot, 1);
+    const CPortsHome home;
+    const std::string strPortsDir = home.GetPortsDir();
 
     int toParent[2], toChild[2];
     if (::pipe(toParent) != 0 || ::pipe(toChild) != 0)
@@ -155,7 +143,6 @@ int main() {
         return 2;
     int nStatus = 0;
     ::waitpid(pid, &nStatus, 0);
-    std::filesystem::remove_all(szRoot);
 
     // What the line allows: at 10 bits a byte, the loader's exchange at 9600 (the sync byte and
     // its answer, 0x55 and 0xAA, two length bytes and every loader byte each with its echo, the

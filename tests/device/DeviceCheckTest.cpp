@@ -15,12 +15,13 @@
 
 #include "device/DeviceCheck.h"
 #include "platform/Clock.h"
-#include "tests/device/ScriptedOperator.h"
-#include "tests/device/SimPorts.h"
+#include "tests/support/PauseClock.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/support/ScriptedOperator.h"
+#include "tests/support/SimPorts.h"
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-using Seconds = std::chrono::duration<double>;
 
 namespace {
 
@@ -91,10 +92,10 @@ TEST_F(DeviceCheckTest, RepliesDecideByModelTableAndByteWiseVersion) {
         if (c.m_nMessage) {
             ASSERT_EQ(op.m_messages.size(), 1u);
             const CShownMessage& shown = op.m_messages[0];
-            EXPECT_EQ(shown.m_message.m_nId, c.m_nMessage);
-            EXPECT_EQ(shown.m_message.m_strText,
+            EXPECT_EQ(shown.m_nId, c.m_nMessage);
+            EXPECT_EQ(shown.m_strText,
                       c.m_nMessage == 105 ? "Upgrade unnecessary." : "Wrong Model");
-            EXPECT_EQ(shown.m_message.m_eButtons, EButtons::Ok);
+            EXPECT_EQ(shown.m_eButtons, EButtons::Ok);
             EXPECT_EQ(shown.m_nCursorDepth, 1) << "the box comes before the cursor goes down";
         } else {
             EXPECT_TRUE(op.m_messages.empty());
@@ -120,8 +121,8 @@ TEST_F(DeviceCheckTest, UnusableReplyAsksAndCancelEndsWithoutAnotherMessage) {
         EXPECT_FALSE(CheckFirmwareVersion(state, op, kPackageVersion));
         ASSERT_EQ(op.MessageIds(), std::vector<unsigned>{108});
         const CShownMessage& shown = op.m_messages[0];
-        EXPECT_EQ(shown.m_message.m_strText, "Transmission faild. Try again.");
-        EXPECT_EQ(shown.m_message.m_eButtons, EButtons::RetryCancel);
+        EXPECT_EQ(shown.m_strText, "Transmission faild. Try again.");
+        EXPECT_EQ(shown.m_eButtons, EButtons::RetryCancel);
         EXPECT_EQ(shown.m_nCursorDepth, 0) << "the question is asked without the wait cursor";
         EXPECT_EQ(state.m_strStatus, std::string(pszReply, std::strlen(pszReply) - 1));
         // The reply shows before the question is asked.
@@ -163,12 +164,12 @@ TEST_F(DeviceCheckTest, RetryOnAPortThatHasGoneShowsWrongPort) {
     EXPECT_FALSE(Check());
     ASSERT_EQ(m_operator.MessageIds(), (std::vector<unsigned>{108, 107}));
     const CShownMessage& shown = m_operator.m_messages[1];
-    EXPECT_EQ(shown.m_message.m_strText, "Wrong port.");
-    EXPECT_EQ(shown.m_message.m_eButtons, EButtons::Ok);
+    EXPECT_EQ(shown.m_strText, "Wrong port.");
+    EXPECT_EQ(shown.m_eButtons, EButtons::Ok);
     EXPECT_EQ(shown.m_nCursorDepth, 1);
-    EXPECT_NE(shown.m_message.m_strDetail.find("/nonexistent/ttyUSB2"), std::string::npos)
-        << shown.m_message.m_strDetail;
-    EXPECT_NE(shown.m_message.m_strDetail.find("not present"), std::string::npos);
+    EXPECT_NE(shown.m_strDetail.find("/nonexistent/ttyUSB2"), std::string::npos)
+        << shown.m_strDetail;
+    EXPECT_NE(shown.m_strDetail.find("not present"), std::string::npos);
     EXPECT_EQ(m_state.m_strPort, "COM3:") << "a named port stays after Wrong port.";
     ExpectCursorBalanced();
 }
@@ -177,12 +178,16 @@ TEST_F(DeviceCheckTest, SilentMachineAsksAfterThreeToFourSeconds) {
     CNormalMode& mode = m_ports.Machine(1, "", ENormalFault::Silent);
     m_state.m_strPort = "COM1:";
     m_state.m_strStatus = "old";
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
     EXPECT_FALSE(Check());
     ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{108});
     ASSERT_EQ(mode.GetQueryCount(), 1);
-    double dWait = Seconds(m_operator.m_messages[0].m_time - mode.GetLastQueryTime()).count();
-    EXPECT_GE(dWait, 2.9);
-    EXPECT_LT(dWait, 6.5);
+    // The wait starts on a whole second of this clock, so it ends at the fourth one.
+    const int64_t nWaitMs = m_operator.m_messages[0].m_nClockMs - nStart;
+    EXPECT_GT(nWaitMs, 3000);
+    EXPECT_LE(nWaitMs, 4100);
     EXPECT_EQ(m_state.m_strStatus, "");
     ExpectCursorBalanced();
 }
@@ -191,10 +196,12 @@ TEST_F(DeviceCheckTest, EndlessReplyIsCutAt255Bytes) {
     CNormalModeConfig config{"V250 TVK-50;", ENormalFault::Long};
     m_ports.Machine(1, config);
     m_state.m_strPort = "COM1:";
-    auto start = std::chrono::steady_clock::now();
+    CStepClock clock(1);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
     EXPECT_FALSE(Check());
     // The 255th byte ends the reply: no wait for a gap.
-    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 2.5);
+    EXPECT_LT(clock.Now() - nStart, 3000);
     std::vector<uint8_t> sent = CNormalMode::AnswerBytes(config);
     ASSERT_EQ(sent.size(), 300u);
     EXPECT_EQ(m_state.m_strStatus, std::string(sent.begin(), sent.begin() + 255));
@@ -247,7 +254,7 @@ TEST_F(DeviceCheckTest, EmptyPortNameDiscoversFirstAndShowsTheNameFromTheFirstRe
 TEST_F(DeviceCheckTest, CancelledDiscoveryShowsWrongPortAndRunsAgainNextTime) {
     EXPECT_FALSE(Check());
     ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
-    EXPECT_EQ(m_operator.m_messages[0].m_message.m_strText, "Wrong port.");
+    EXPECT_EQ(m_operator.m_messages[0].m_strText, "Wrong port.");
     EXPECT_EQ(m_operator.m_messages[0].m_nCursorDepth, 0);
     EXPECT_EQ(m_state.m_strPort, "");
     ASSERT_EQ(m_operator.m_dialogPresets, std::vector<std::string>{""});
@@ -267,12 +274,15 @@ TEST_F(DeviceCheckTest, DiscoveryPassesSilentPortsAndFindsTheMachine) {
     CNormalMode& silent1 = m_ports.Machine(1, "", ENormalFault::Silent);
     CNormalMode& silent2 = m_ports.Machine(2, "", ENormalFault::Silent);
     CNormalMode& machine = m_ports.Machine(3);
-    auto start = std::chrono::steady_clock::now();
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
     EXPECT_TRUE(DiscoverPort(m_state, m_operator));
-    double dSpent = Seconds(std::chrono::steady_clock::now() - start).count();
+    const int64_t nSpentMs = clock.Now() - nStart;
     EXPECT_EQ(m_state.m_strPort, "COM3:");
-    EXPECT_GE(dSpent, 2.0);
-    EXPECT_LT(dSpent, 8.0);
+    // More than a second for each silent port, and no wait longer than two.
+    EXPECT_GT(nSpentMs, 2000);
+    EXPECT_LT(nSpentMs, 4000 + 500 + 1000);
     EXPECT_EQ(silent1.GetQueryCount(), 1);
     EXPECT_EQ(silent2.GetQueryCount(), 1);
     EXPECT_EQ(machine.GetQueryCount(), 1);
@@ -289,19 +299,19 @@ TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
         ENormalFault m_eCom1Fault;
         ENormalFault m_eCom2Fault;
         const char* m_pszPort;
-        double m_dMaxSeconds;
+        int64_t m_nMaxMs; // on the test's clock: no probe may wait out its second
     } cases[] = {
         {"absent COM1 skipped at once", "absent", ENormalFault::None, ENormalFault::None,
-         "COM2:", 1.4},
+         "COM2:", 1400},
         {"unknown model on COM1", "V100 XYZ-9;", ENormalFault::None, ENormalFault::None,
-         "COM2:", 2.6},
-        {"garbage on COM1", "", ENormalFault::Garbage, ENormalFault::None, "COM2:", 2.6},
+         "COM2:", 2600},
+        {"garbage on COM1", "", ENormalFault::Garbage, ENormalFault::None, "COM2:", 2600},
         {"reply without a space on COM1", "V250TVK-50;", ENormalFault::None, ENormalFault::None,
-         "COM2:", 2.6},
+         "COM2:", 2600},
         {"split reply on COM1 still found", "V250 TVK-35;", ENormalFault::Split, ENormalFault::None,
-         "COM1:", 1.6},
+         "COM1:", 1600},
         {"no ';' within the bytes: the candidate runs to the end", "V250 NRP-7", ENormalFault::None,
-         ENormalFault::None, "COM1:", 1.6},
+         ENormalFault::None, "COM1:", 1600},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pszName);
@@ -312,9 +322,11 @@ TEST_F(DeviceCheckTest, DiscoveryTakesFirstPortWithAKnownModel) {
         CNormalMode& com2 = ports.Machine(2, "V250 TVK-50;", c.m_eCom2Fault);
         CScriptedOperator op;
         CWizardState state;
-        auto start = std::chrono::steady_clock::now();
+        CStepClock clock(1);
+        CClockOverride useClock(clock);
+        const int64_t nStart = clock.Now();
         EXPECT_TRUE(DiscoverPort(state, op));
-        EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), c.m_dMaxSeconds);
+        EXPECT_LT(clock.Now() - nStart, c.m_nMaxMs);
         EXPECT_EQ(state.m_strPort, c.m_pszPort);
         if (pCom1) {
             EXPECT_EQ(pCom1->GetQueryCount(), 1);
@@ -359,8 +371,8 @@ COpenFailure CheckCom1() {
     CheckFirmwareVersion(state, op, kPackageVersion);
     COpenFailure failure;
     if (!op.m_messages.empty()) {
-        failure.m_nId = op.m_messages[0].m_message.m_nId;
-        failure.m_strDetail = op.m_messages[0].m_message.m_strDetail;
+        failure.m_nId = op.m_messages[0].m_nId;
+        failure.m_strDetail = op.m_messages[0].m_strDetail;
     }
     return failure;
 }

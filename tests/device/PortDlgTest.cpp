@@ -1,16 +1,13 @@
 // The port dialog on the offscreen platform: what the preset selects, what OK yields, and that
 // the operator's typing never becomes the result.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include "device/PortDlg.h"
+#include "tests/support/SimPorts.h"
 #include "widgets/DialogUnits.h"
 
 class PortDlgTest : public QObject {
@@ -27,22 +24,15 @@ private slots:
     void layoutFollowsTemplate();
 
 private:
-    QTemporaryDir m_configDir;
+    CSimPorts m_ports;
 };
 
 void PortDlgTest::initTestCase() {
-    QVERIFY(m_configDir.isValid());
     // A ports folder of our own: COM1 missing, COM2 the null device, the rest unmapped links.
-    QString strPorts = m_configDir.path() + "/versionup/ports";
-    QVERIFY(QDir().mkpath(strPorts));
-    QVERIFY(::symlink("/nonexistent/ttyUSB9", (strPorts + "/com1").toLocal8Bit()) == 0);
-    QVERIFY(::symlink("/dev/null", (strPorts + "/com2").toLocal8Bit()) == 0);
-    QVERIFY(::symlink("/nonexistent/ttyUSB8", (strPorts + "/com3").toLocal8Bit()) == 0);
-    QVERIFY(::symlink("/nonexistent/ttyUSB7", (strPorts + "/com4").toLocal8Bit()) == 0);
-    ::setenv("XDG_CONFIG_HOME", m_configDir.path().toLocal8Bit(), 1);
-    ::setenv("LANG", "C", 1);
-    ::unsetenv("LC_ALL");
-    ::unsetenv("LC_MESSAGES");
+    m_ports.LinkTo(1, "/nonexistent/ttyUSB9");
+    m_ports.LinkTo(2, "/dev/null");
+    m_ports.LinkTo(3, "/nonexistent/ttyUSB8");
+    m_ports.LinkTo(4, "/nonexistent/ttyUSB7");
 }
 
 void PortDlgTest::presetSelectsFirstItemBeginningWithIt_data() {

@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/hardening/TempDir.h"
-#include "tests/hardening/Unprivileged.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
 #include "transfer/PackageText.h"
 
 namespace {

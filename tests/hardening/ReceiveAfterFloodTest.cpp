@@ -10,7 +10,8 @@
 
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
-#include "tests/hardening/TempDir.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -34,11 +35,10 @@ TEST(ReceiveAfterFlood, ReopenedPortReceivesAfterAFloodFilledTheBuffer) {
         ASSERT_EQ(port.Open(strDevice.c_str(), 9600, "N81H"), 1);
         ASSERT_TRUE(cable.Send('m'));
         int nByte = -1;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (nByte < 0 && std::chrono::steady_clock::now() < deadline) {
+        WaitUntil([&] {
             port.WaitForByte(50);
-            nByte = port.ReadByte();
-        }
+            return (nByte = port.ReadByte()) >= 0;
+        });
         if (nByte != 'm')
             ++nDeaf;
         port.Close();

@@ -1,11 +1,12 @@
 #include "platform/PortMap.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -15,15 +16,9 @@ namespace {
 class CFakeMachine {
 public:
     CFakeMachine() {
-        char szTemplate[] = "/tmp/versionup-ports-XXXXXX";
-        m_root = mkdtemp(szTemplate);
         fs::create_directories(m_root / "dev");
         fs::create_directories(m_root / "sys/class/tty");
         fs::create_directories(m_root / "ports");
-    }
-    ~CFakeMachine() {
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
     }
 
     // nType < 0: no type attribute; bDevice false: no device behind the name (a phantom).
@@ -49,7 +44,8 @@ public:
     const fs::path& Root() const { return m_root; }
 
 private:
-    fs::path m_root;
+    CTempDir m_dir{"versionup-ports"};
+    const fs::path& m_root = m_dir.Path();
 };
 
 } // namespace

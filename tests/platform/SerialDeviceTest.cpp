@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "tests/serial/LinkFixture.h"
+#include "tests/support/LinkFixture.h"
 
 class SerialDeviceTest : public LinkFixture {
 protected:
@@ -25,7 +25,7 @@ TEST_F(SerialDeviceTest, LineEventWaitEndsForBytesWakeAndHangUp) {
     auto waiting = std::async(std::launch::async, [&] { return m_device.WaitEvent(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     m_device.Wake();
-    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), CSerialDevice::EEvent::Woken);
     m_device.ClearWake();
 

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "serial/SerialPort.h"
-#include "tests/serial/LinkFixture.h"
+#include "tests/support/LinkFixture.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -45,10 +45,10 @@ public:
 } // namespace
 
 TEST(PtyLinkTest, LinksTheProgramSideAndRecordsWhatItSends) {
-    CTempConfig config;
+    CPortsHome home;
     CPtyLink link;
-    ASSERT_TRUE(link.Open(config.GetPortsDir() + "/deeper", 3));
-    const std::string strLink = config.GetPortsDir() + "/deeper/com3";
+    ASSERT_TRUE(link.Open(home.GetPortsDir() + "/deeper", 3));
+    const std::string strLink = home.GetPortsDir() + "/deeper/com3";
     EXPECT_EQ(std::filesystem::read_symlink(strLink).string(), link.GetDevicePath());
 
     CSerialPort port;
@@ -78,46 +78,31 @@ TEST(PtyLinkTest, LinksTheProgramSideAndRecordsWhatItSends) {
     EXPECT_FALSE(std::filesystem::is_symlink(strLink));
 }
 
-TEST(PtyLinkTest, PacedSendTakesTheWireTime) {
-    CTempConfig config;
-    CPtyLink link;
-    ASSERT_TRUE(link.Open(config.GetPortsDir(), 1));
-    CSerialPort port;
-    ASSERT_EQ(port.Open("COM1:", 9600, "N81"), 1);
-
-    const std::vector<uint8_t> reply(96, 'x');
-    link.SetPaced(true);
-    auto start = Clock::now();
-    ASSERT_TRUE(link.Send(reply.data(), reply.size()));
-    const int64_t nPacedMs = ElapsedMs(start);
-    EXPECT_GE(nPacedMs, 95); // 96 x 10 bits at 9600 = 100 ms
-    EXPECT_LT(nPacedMs, 2000);
-
-    link.SetPaced(false);
-    start = Clock::now();
-    ASSERT_TRUE(link.Send(reply.data(), reply.size()));
-    EXPECT_LT(ElapsedMs(start), 50);
-}
-
 TEST(MachineSimTest, NormalModeUntilTheFirstZeroThenBootModeForGood) {
-    CTempConfig config;
+    CPortsHome home;
     std::mutex mutex;
     std::vector<uint8_t> normal, boot;
     CMachineSim sim;
     sim.SetNormalMode(std::make_unique<CRecordingMode>(&normal, &mutex));
     sim.SetBootMode(std::make_unique<CRecordingMode>(&boot, &mutex));
-    ASSERT_TRUE(sim.Start(config.GetPortsDir(), 2));
+    ASSERT_TRUE(sim.Start(home.GetPortsDir(), 2));
 
     CSerialPort port;
     ASSERT_EQ(port.Open("COM2:", 115200, "N81"), 1);
+    auto received = [&](const std::vector<uint8_t>& bytes, size_t nCount) {
+        return WaitUntil([&] {
+            std::lock_guard lock(mutex);
+            return bytes.size() >= nCount;
+        });
+    };
     port.WriteString("F;");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(received(normal, 2));
     EXPECT_FALSE(sim.IsInBootMode());
     const uint8_t block[] = {'F', 0x00, 0x55, 'F', ';'};
     port.WriteBlock(block, sizeof block);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(received(boot, 4));
     port.WriteString("F;");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(received(boot, 6));
     port.Close();
     sim.Stop();
 
@@ -128,10 +113,10 @@ TEST(MachineSimTest, NormalModeUntilTheFirstZeroThenBootModeForGood) {
 }
 
 TEST(MachineSimTest, AnswersThroughTheLinkAndStallsOnRequest) {
-    CTempConfig config;
+    CPortsHome home;
     CMachineSim sim; // null boot mode: records only
     sim.SetNormalMode(std::make_unique<CComplementMode>());
-    ASSERT_TRUE(sim.Start(config.GetPortsDir(), 1));
+    ASSERT_TRUE(sim.Start(home.GetPortsDir(), 1));
     CSerialPort port;
     ASSERT_EQ(port.Open("COM1:", 9600, "N81H"), 1);
 
@@ -151,10 +136,10 @@ TEST(MachineSimTest, AnswersThroughTheLinkAndStallsOnRequest) {
 }
 
 TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {
-    CTempConfig config;
+    CPortsHome home;
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
-    const std::string strPorts = config.GetPortsDir();
+    const std::string strPorts = home.GetPortsDir();
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {

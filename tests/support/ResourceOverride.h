@@ -7,6 +7,7 @@
 //     resources.Replace("BIN", kIdPackage, {'P', 'U', 'F'});
 //
 // The string tables are not affected: they are always read from the built-in set.
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -50,3 +51,12 @@ public:
 private:
     std::map<std::pair<std::string, int>, std::optional<std::vector<unsigned char>>> m_entries;
 };
+
+// A "BIN" resource as the program finds it now (a test may have overridden it); empty when
+// missing.
+inline std::vector<uint8_t> BuiltinBytes(int nId) {
+    const CResource res = FindResource("BIN", nId);
+    if (!res)
+        return {};
+    return {res.m_pData, res.m_pData + res.m_nSize};
+}

@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <set>
 
-#include "CommandRun.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 const std::filesystem::path kResources = std::filesystem::path(VERSIONUP_SOURCE_DIR) / "resources";
 
 TEST(FirmwareStandins, RegeneratedFilesEqualTheCommittedOnes) {
-    CScratchDir dir;
-    CCommandResult result = dir.Run({MAKE_FIRMWARE_STANDINS, dir.Path().string()});
+    CTempDir dir("versionup-tools");
+    CCommandResult result = RunCommand(dir.Path(), {MAKE_FIRMWARE_STANDINS, dir.Path().string()});
     ASSERT_EQ(result.m_nExit, 0) << result.m_strErr;
     for (const char* pszName : {"loader.bin", "package.ufw"}) {
         SCOPED_TRACE(pszName);
@@ -26,12 +27,13 @@ TEST(FirmwareStandins, RegeneratedFilesEqualTheCommittedOnes) {
 }
 
 TEST(FirmwareStandins, GeneratorFailsOnAFolderItCannotWrite) {
-    CScratchDir dir;
-    CCommandResult result = dir.Run({MAKE_FIRMWARE_STANDINS, (dir / "missing").string()});
+    CTempDir dir("versionup-tools");
+    CCommandResult result =
+        RunCommand(dir.Path(), {MAKE_FIRMWARE_STANDINS, (dir / "missing").string()});
     EXPECT_NE(result.m_nExit, 0);
     EXPECT_NE(result.m_strErr.find("No such file or directory"), std::string::npos)
         << result.m_strErr;
-    EXPECT_EQ(dir.Run({MAKE_FIRMWARE_STANDINS}).m_nExit, 2);
+    EXPECT_EQ(RunCommand(dir.Path(), {MAKE_FIRMWARE_STANDINS}).m_nExit, 2);
 }
 
 // The loader is echoed byte by byte in boot mode; it must carry the values that a port left

@@ -7,9 +7,10 @@
 #include <functional>
 #include <regex>
 
-#include "CommandRun.h"
 #include "PackageInspector.h"
 #include "resources/Resources.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -75,9 +76,9 @@ TEST(UfwInspect, StandinPackageHasTheFiguresOfTheRelease) {
 TEST(UfwInspect, BuiltinPackageIsWellFormed) {
     CResource res = FindResource("BIN", kIdPackage);
     ASSERT_TRUE(res);
-    CScratchDir dir;
+    CTempDir dir("versionup-tools");
     WriteBytes(dir / "builtin.ufw", Bytes(res.m_pData, res.m_pData + res.m_nSize));
-    CCommandResult result = dir.Run({UFW_INSPECT, (dir / "builtin.ufw").string()});
+    CCommandResult result = RunCommand(dir.Path(), {UFW_INSPECT, (dir / "builtin.ufw").string()});
     EXPECT_EQ(result.m_nExit, 0) << result.m_strOut << result.m_strErr;
     EXPECT_NE(result.m_strOut.find("header text  \"TVK35/50 NRP7/70  V260\""), std::string::npos)
         << result.m_strOut;
@@ -134,7 +135,7 @@ TEST(UfwInspect, DamagedCopiesFailWithTheFirstFaultNamed) {
         {"file of 10 bytes", [](Bytes& b) { b.resize(10); }, 10,
          "expected header text (22 bytes), found end of file"},
     };
-    CScratchDir dir;
+    CTempDir dir("versionup-tools");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pszName);
         Bytes damaged = good;
@@ -147,7 +148,8 @@ TEST(UfwInspect, DamagedCopiesFailWithTheFirstFaultNamed) {
             << report.FirstFault()->m_strWhat;
 
         WriteBytes(dir / "damaged.ufw", damaged);
-        CCommandResult result = dir.Run({UFW_INSPECT, (dir / "damaged.ufw").string()});
+        CCommandResult result =
+            RunCommand(dir.Path(), {UFW_INSPECT, (dir / "damaged.ufw").string()});
         EXPECT_EQ(result.m_nExit, 1);
         EXPECT_NE(result.m_strErr.find("malformed at offset " + std::to_string(c.m_nOffset) +
                                        ": expected"),
@@ -182,18 +184,21 @@ TEST(UfwInspect, ListsEveryWrongChecksumAndReadsOn) {
 }
 
 TEST(UfwInspect, FileItCannotReadExitsWith2) {
-    CScratchDir dir;
-    CCommandResult missing = dir.Run({UFW_INSPECT, (dir / "none.ufw").string()});
+    CTempDir dir("versionup-tools");
+    CCommandResult missing = RunCommand(dir.Path(), {UFW_INSPECT, (dir / "none.ufw").string()});
     EXPECT_EQ(missing.m_nExit, 2);
     EXPECT_NE(missing.m_strErr.find("none.ufw: No such file or directory"), std::string::npos)
         << missing.m_strErr;
-    CCommandResult folder = dir.Run({UFW_INSPECT, dir.Path().string()});
+    CCommandResult folder = RunCommand(dir.Path(), {UFW_INSPECT, dir.Path().string()});
     EXPECT_EQ(folder.m_nExit, 2);
     EXPECT_NE(folder.m_strErr.find("Is a directory"), std::string::npos) << folder.m_strErr;
-    EXPECT_EQ(dir.Run({UFW_INSPECT}).m_nExit, 2);
-    EXPECT_EQ(dir.Run({UFW_INSPECT, "--bogus", kStandinPackage.string()}).m_nExit, 2);
-    EXPECT_EQ(
-        dir.Run({UFW_INSPECT, "-s", (dir / "none").string(), kStandinPackage.string()}).m_nExit, 2);
+    EXPECT_EQ(RunCommand(dir.Path(), {UFW_INSPECT}).m_nExit, 2);
+    EXPECT_EQ(RunCommand(dir.Path(), {UFW_INSPECT, "--bogus", kStandinPackage.string()}).m_nExit,
+              2);
+    EXPECT_EQ(RunCommand(dir.Path(),
+                         {UFW_INSPECT, "-s", (dir / "none").string(), kStandinPackage.string()})
+                  .m_nExit,
+              2);
 }
 
 std::string FindOnPath(const std::string& strName) {
@@ -211,9 +216,9 @@ std::string FindOnPath(const std::string& strName) {
 // (srecord's srec_info, which also checks every checksum) sees the same memory and start.
 TEST(UfwInspect, SectionsWrittenAsSRecordsReadBackWithSrecInfo) {
     const CPackageReport report = InspectPackage(ReadBytes(kStandinPackage));
-    CScratchDir dir;
-    CCommandResult result =
-        dir.Run({UFW_INSPECT, "--srec", dir.Path().string(), kStandinPackage.string()});
+    CTempDir dir("versionup-tools");
+    CCommandResult result = RunCommand(
+        dir.Path(), {UFW_INSPECT, "--srec", dir.Path().string(), kStandinPackage.string()});
     ASSERT_EQ(result.m_nExit, 0) << result.m_strErr;
     const char* const names[] = {"booter.mot", "Tvk35.mot"};
     for (size_t i = 0; i < 2; ++i) {
@@ -230,8 +235,8 @@ TEST(UfwInspect, SectionsWrittenAsSRecordsReadBackWithSrecInfo) {
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(names[i]);
         const CPackageSection& section = report.m_sections[i];
-        CCommandResult info =
-            dir.Run({strSrecInfo, "-disable-sequence-warnings", (dir / names[i]).string()});
+        CCommandResult info = RunCommand(
+            dir.Path(), {strSrecInfo, "-disable-sequence-warnings", (dir / names[i]).string()});
         ASSERT_EQ(info.m_nExit, 0) << info.m_strOut << info.m_strErr;
         EXPECT_NE(info.m_strOut.find("Header: \"" + section.m_strName + "\""), std::string::npos)
             << info.m_strOut;

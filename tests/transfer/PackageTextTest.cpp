@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "resources/Resources.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/TempDir.h"
 #include "transfer/PackageText.h"
 
 namespace {
@@ -21,31 +21,21 @@ constexpr const char* kBuiltinText = "TVK35/50 NRP7/70  V260";
 
 class PackageText : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string strTemplate =
-            (std::filesystem::temp_directory_path() / "package-text-XXXXXX").string();
-        ASSERT_NE(mkdtemp(strTemplate.data()), nullptr);
-        m_dir = strTemplate;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::permissions(m_dir / "locked.ufw", std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(m_dir, ec);
-    }
     std::string Write(const std::string& strName, const std::string& strBytes) {
-        std::filesystem::path path = m_dir / strName;
+        const std::filesystem::path path = m_dir / strName;
         std::ofstream(path, std::ios::binary) << strBytes;
         return path.string();
     }
 
-    std::filesystem::path m_dir;
+    CTempDir m_dir{"package-text"};
 };
 
 TEST_F(PackageText, BuiltinPackageGivesItsHeaderText) {
     EXPECT_EQ(ReadPackageText(""), kBuiltinText);
 }
 
-TEST_F(PackageText, FileGivesBytes10To31UpToTheFirstZero) {
+// The same bytes give the same text whether they come from a package file or are built in.
+TEST_F(PackageText, Bytes10To31UpToTheFirstZeroFromEitherSource) {
     const std::string strTag = "PUF14303  ";
     struct {
         const char* m_pszName;
@@ -65,15 +55,21 @@ TEST_F(PackageText, FileGivesBytes10To31UpToTheFirstZero) {
          "ABCDEFGHIJKLMNOPQRSTUV"},
         {"bytes of any value", strTag + "\xFF\x01\x80 x", "\xFF\x01\x80 x"},
     };
+    CResourceOverride resources;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pszName);
-        EXPECT_EQ(ReadPackageText(Write("package.ufw", c.m_strBytes)), c.m_strExpected);
+        EXPECT_EQ(ReadPackageText(Write("package.ufw", c.m_strBytes)), c.m_strExpected)
+            << "from a file";
+        resources.Replace("BIN", kIdPackage, {c.m_strBytes.begin(), c.m_strBytes.end()});
+        EXPECT_EQ(ReadPackageText(""), c.m_strExpected) << "built in";
     }
+    resources.Hide("BIN", kIdPackage);
+    EXPECT_EQ(ReadPackageText(""), "");
 }
 
 TEST_F(PackageText, FileThatCannotBeReadGivesEmptyText) {
     EXPECT_EQ(ReadPackageText((m_dir / "no such file.ufw").string()), "");
-    EXPECT_EQ(ReadPackageText(m_dir.string()), "");
+    EXPECT_EQ(ReadPackageText(m_dir.Path().string()), "");
     ASSERT_EQ(mkfifo((m_dir / "fifo.ufw").c_str(), 0600), 0);
     EXPECT_EQ(ReadPackageText((m_dir / "fifo.ufw").string()), "") << "must not wait for a writer";
     if (geteuid() != 0) {
@@ -81,28 +77,6 @@ TEST_F(PackageText, FileThatCannotBeReadGivesEmptyText) {
         ASSERT_EQ(chmod(strLocked.c_str(), 0), 0);
         EXPECT_EQ(ReadPackageText(strLocked), "");
     }
-}
-
-TEST_F(PackageText, BuiltinPackageReadsOnlyTheBytesItHas) {
-    CResourceOverride resources;
-    struct {
-        const char* m_pszName;
-        std::string m_strBytes;
-        std::string m_strExpected;
-    } const cases[] = {
-        {"15 bytes", "PUF14303  TVK35", "TVK35"},
-        {"11 bytes", "PUF14303  T", "T"},
-        {"10 bytes", "PUF14303  ", ""},
-        {"40 non-zero bytes", "PUF14303  ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "ABCDEFGHIJKLMNOPQRSTUV"},
-        {"zero inside", "PUF14303  TVK35\0NRP7/70  V260"s, "TVK35"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.m_pszName);
-        resources.Replace("BIN", kIdPackage, {c.m_strBytes.begin(), c.m_strBytes.end()});
-        EXPECT_EQ(ReadPackageText(""), c.m_strExpected);
-    }
-    resources.Hide("BIN", kIdPackage);
-    EXPECT_EQ(ReadPackageText(""), "");
 }
 
 } // namespace

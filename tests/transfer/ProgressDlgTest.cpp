@@ -10,26 +10,21 @@
 
 #include <memory>
 
-#include "TransferHarness.h"
 #include "resources/Strings.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "tests/support/QuietOperator.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
 #include "transfer/ProgressDlg.h"
 #include "transfer/Transfer.h"
-
-using namespace transfer_test;
 
 namespace {
 
 // The operator as the window gives it: a real progress dialog owned by the main window.
-class CWindowOperator : public IOperator {
+class CWindowOperator : public CQuietOperator {
 public:
     explicit CWindowOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
-    int ShowMessage(const CMessage&) override { return kIdOk; }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool RunPortDialog(std::string&) override { return false; }
-    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
-        return false;
-    }
     std::unique_ptr<IProgressSink> CreateProgress() override {
         auto pDlg = std::make_unique<CProgressDlg>(0, m_pMainWindow);
         m_pLast = pDlg.get();
@@ -235,10 +230,8 @@ void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
     CMachineSim sim;
     CBootMode::CBehaviour behaviour;
     behaviour.m_bSilent = true;
-    auto pBoot = std::make_unique<CBootMode>(behaviour);
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1, behaviour);
+    QVERIFY(pMachine);
 
     QWidget mainWindow;
     mainWindow.show();

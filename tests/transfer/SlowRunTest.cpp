@@ -7,14 +7,18 @@
 #include <memory>
 #include <vector>
 
-#include "TransferHarness.h"
 #include "resources/Resources.h"
 #include "serial/SerialPort.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "tests/support/Files.h"
+#include "tests/support/QuietOperator.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 #include "transfer/ProgressDlg.h"
 #include "transfer/Transfer.h"
-
-using namespace transfer_test;
 
 namespace {
 
@@ -43,18 +47,13 @@ private:
     std::vector<std::pair<int32_t, int32_t>>& m_ranges;
 };
 
-class CWindowOperator : public IOperator {
+// The operator as the window gives it, with the dialog watched.
+class CWatchingOperator : public CQuietOperator {
 public:
-    explicit CWindowOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
+    explicit CWatchingOperator(QWidget* pMainWindow) : m_pMainWindow(pMainWindow) {}
     int ShowMessage(const CMessage&) override {
         ++m_nMessages;
         return kIdOk;
-    }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    bool RunPortDialog(std::string&) override { return false; }
-    bool RunFileOpenDialog(const std::string&, const std::string&, std::string&) override {
-        return false;
     }
     std::unique_ptr<IProgressSink> CreateProgress() override {
         return std::make_unique<CWatchedDialog>(m_pMainWindow, m_positions, m_ranges);
@@ -67,10 +66,6 @@ public:
 private:
     QWidget* m_pMainWindow;
 };
-
-std::vector<uint8_t> Bytes(const CResource& res) {
-    return std::vector<uint8_t>(res.m_pData, res.m_pData + res.m_nSize);
-}
 
 } // namespace
 
@@ -90,21 +85,19 @@ void SlowRunTest::builtInLoaderAndPackageReachTheMachine() {
 
     CPortsHome home;
     CMachineSim sim;
-    auto pBoot = std::make_unique<CBootMode>();
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1);
+    QVERIFY(pMachine);
 
     QWidget mainWindow;
     mainWindow.show();
-    CWindowOperator op(&mainWindow);
+    CWatchingOperator op(&mainWindow);
     QCOMPARE(TransferFirmware("COM1:", nullptr, op), 1);
     QVERIFY(mainWindow.isEnabled());
     QCOMPARE(op.m_nMessages, 0);
 
-    QCOMPARE(pMachine->GetLoader(), Bytes(loader));
+    QCOMPARE(pMachine->GetLoader(), BuiltinBytes(kIdLoader));
     QVERIFY(WaitUntil([&] { return pMachine->GetPackage().size() >= size_t(nP); }));
-    QCOMPARE(pMachine->GetPackage(), Bytes(package));
+    QCOMPARE(pMachine->GetPackage(), BuiltinBytes(kIdPackage));
     QCOMPARE(pMachine->GetSettingsFaults(), std::vector<std::string>{});
     QVERIFY(pMachine->GetLoaderChecks() > 0 && pMachine->GetPackageChecks() > 0);
 
@@ -136,16 +129,14 @@ void SlowRunTest::aLineHeldLongerThanTheWriteLimitFailsTheRun() {
     CBootMode::CBehaviour behaviour;
     behaviour.m_nStallAtPackageByte = 0;
     behaviour.m_nStallMs = 11000;
-    auto pBoot = std::make_unique<CBootMode>(behaviour);
-    CBootMode* pMachine = pBoot.get();
-    sim.SetBootMode(std::move(pBoot));
-    QVERIFY(sim.Start(home.GetPortsDir(), 1));
+    CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1, behaviour);
+    QVERIFY(pMachine);
     const std::string strDevice = sim.GetLink().GetDevicePath();
     const int nSimFds = CountDeviceFds(strDevice);
 
     QWidget mainWindow;
     mainWindow.show();
-    CWindowOperator op(&mainWindow);
+    CWatchingOperator op(&mainWindow);
     const int nResult = TransferFirmware("COM1:", nullptr, op);
     if (!pMachine->HasHeldLine())
         QSKIP("the simulator cannot hold another user's exclusive port");

@@ -2,6 +2,7 @@
 // the protocol's pauses recorded instead of slept.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,14 +10,19 @@
 #include <cstdio>
 #include <fstream>
 
-#include "TransferHarness.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "tests/support/Files.h"
+#include "tests/support/PauseClock.h"
+#include "tests/support/ProgressLog.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
-
-using namespace transfer_test;
 
 namespace {
 
@@ -47,10 +53,8 @@ public:
     }
 
     void StartMachine() {
-        auto pBoot = std::make_unique<CBootMode>(m_behaviour);
-        m_pBoot = pBoot.get();
-        m_sim.SetBootMode(std::move(pBoot));
-        ASSERT_TRUE(m_sim.Start(m_home.GetPortsDir(), 1));
+        m_pBoot = StartBootMode(m_sim, m_home.GetPortsDir(), 1, m_behaviour);
+        ASSERT_TRUE(m_pBoot);
         m_strDevice = m_sim.GetLink().GetDevicePath();
         m_nSimFds = CountDeviceFds(m_strDevice);
     }
@@ -71,8 +75,7 @@ public:
     // Writes data to a package file and opens it for the run.
     void UseFile(const std::vector<uint8_t>& data) {
         m_strFile = m_home.GetPortsDir() + "/../package.ufw";
-        std::ofstream(m_strFile, std::ios::binary)
-            .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+        WriteBytes(m_strFile, data);
         OpenFile(m_strFile);
     }
     // A file of that length that takes no room on disk.
@@ -108,6 +111,15 @@ public:
     }
 
     size_t PackageReceived() const { return m_pBoot->GetPackage().size(); }
+
+    // Nothing the program wrote is left unread on the machine's side of the line; a machine
+    // that hung up reads nothing more.
+    bool LineRead() {
+        if (!m_sim.GetLink().IsOpen())
+            return true;
+        int nUnread = 0;
+        return ::ioctl(m_sim.GetLink().GetMasterFd(), FIONREAD, &nUnread) == 0 && nUnread == 0;
+    }
 
     // Waits until the machine has read what the program wrote: closing the port after a
     // failure discards whatever is still unread, as a purge does on a real port.
@@ -285,8 +297,12 @@ std::function<void(TransferTest&)> SilentThenCancel(Stage eSilentFrom, Stage eCa
 std::function<void(TransferTest&)> StoppedAt(Stage eStage, size_t nLoader = 0,
                                              size_t nPackage = 0) {
     return [=](TransferTest& t) {
-        // Give the line a moment: anything the program still sent would arrive now.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Once the machine has read all that reached it, it stands where the run left it.
+        WaitUntil([&] {
+            return t.LineRead() && t.m_pBoot->GetStage() == eStage &&
+                   t.m_pBoot->GetLoader().size() == nLoader &&
+                   t.m_pBoot->GetPackage().size() == nPackage;
+        });
         EXPECT_EQ(t.m_pBoot->GetStage(), eStage);
         EXPECT_EQ(t.m_pBoot->GetLoader().size(), nLoader);
         EXPECT_EQ(t.m_pBoot->GetPackage().size(), nPackage);
@@ -339,7 +355,7 @@ const CFaultCase kFaultCases[] = {
      [](TransferTest& t) {
          // The run failed on the answer to 0x55, before any length went out. The 0x55 itself
          // may not have reached the machine: closing the port discards what is still unread.
-         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+         EXPECT_TRUE(WaitUntil([&] { return t.LineRead(); }));
          const Stage eStage = t.m_pBoot->GetStage();
          EXPECT_TRUE(eStage == Stage::BitRate || eStage == Stage::LengthHigh) << int(eStage);
      }},

@@ -79,17 +79,17 @@ TEST(ContextMenu, PopupsEndWithAboutAfterASeparator) {
 
 TEST_F(ServiceCommands, SelectPortTakesTheChosenPortOnlyOnOk) {
     m_state.m_strPort = "COM1:";
-    m_op.m_bPortOk = false;
-    m_op.m_strPortAnswer = "COM3:";
+    m_op.m_bDialogOk = false;
+    m_op.m_strDialogChoice = "COM3:";
     m_commands.Run(kIdSelectPort);
     EXPECT_EQ(m_state.m_strPort, "COM1:");
 
-    m_op.m_bPortOk = true;
-    const size_t nRefreshes = m_window.m_shownStatus.size();
+    m_op.m_bDialogOk = true;
+    const size_t nRefreshes = m_window.m_refreshes.size();
     m_commands.Run(kIdSelectPort);
     EXPECT_EQ(m_state.m_strPort, "COM3:");
-    EXPECT_GT(m_window.m_shownStatus.size(), nRefreshes);
-    EXPECT_EQ(m_op.m_portPresets, (std::vector<std::string>{"COM1:", "COM1:"}));
+    EXPECT_GT(m_window.m_refreshes.size(), nRefreshes);
+    EXPECT_EQ(m_op.m_dialogPresets, (std::vector<std::string>{"COM1:", "COM1:"}));
     EXPECT_EQ(CurrentStep(), EStep::Start);
 }
 

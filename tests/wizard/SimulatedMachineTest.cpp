@@ -1,69 +1,44 @@
 // The steps against the simulated machine: the real device check and the real transfer over a
 // pseudo-terminal, with a small loader and package so that a whole upgrade takes seconds.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "resources/Strings.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "sim/NormalMode.h"
+#include "tests/support/Files.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
 #include "tests/wizard/WizardFixture.h"
 
 namespace {
-
-// A loader with the bytes the handshake itself uses, and a package of a few pieces.
-std::vector<unsigned char> MakeBytes(size_t nCount, unsigned nSeed) {
-    std::vector<unsigned char> bytes(nCount);
-    for (size_t n = 0; n < nCount; ++n)
-        bytes[n] = static_cast<unsigned char>((n * 37 + nSeed) ^ (n >> 3));
-    bytes[0] = 0x00;
-    bytes[1] = 0x55;
-    bytes[2] = 0xAA;
-    return bytes;
-}
 
 class SimulatedMachine : public ::testing::Test {
 protected:
     SimulatedMachine()
         : m_loader(MakeBytes(40, 7)), m_package(MakeBytes(700, 3)),
           m_steps(m_state, m_op, &m_picture, GetMachineLink()) {
-        char szRoot[] = "/tmp/versionup-wizard-XXXXXX";
-        m_strRoot = mkdtemp(szRoot);
-        setenv("XDG_CONFIG_HOME", m_strRoot.c_str(), 1);
-        m_strPorts = m_strRoot + "/versionup/ports";
-        std::filesystem::create_directories(m_strPorts);
         // COM2 to COM4 lead nowhere: no real port of this computer is ever opened.
         for (int n = 2; n <= 4; ++n)
-            std::filesystem::create_symlink("/dev/nonexistent-versionup-test",
-                                            m_strPorts + "/com" + std::to_string(n));
+            m_home.MakeAbsent(n);
         m_resources.Replace("BIN", kIdLoader, m_loader).Replace("BIN", kIdPackage, m_package);
         m_state.m_pWindow = &m_window;
         m_state.m_strPackageVersion = "V260";
         m_steps.Enter(EStep::Start);
     }
-    ~SimulatedMachine() override {
-        m_sim.Stop();
-        std::filesystem::remove_all(m_strRoot);
-        unsetenv("XDG_CONFIG_HOME");
-    }
+    ~SimulatedMachine() override { m_sim.Stop(); }
 
     CBootMode& StartMachine(const std::string& strReply) {
         m_sim.SetNormalMode(std::make_unique<CNormalMode>(strReply));
-        auto pBoot = std::make_unique<CBootMode>();
-        CBootMode& boot = *pBoot;
-        m_sim.SetBootMode(std::move(pBoot));
-        EXPECT_TRUE(m_sim.Start(m_strPorts, 1));
-        return boot;
+        CBootMode* pBoot = StartBootMode(m_sim, m_home.GetPortsDir(), 1);
+        EXPECT_TRUE(pBoot);
+        return *pBoot;
     }
 
-    std::string m_strRoot;
-    std::string m_strPorts;
-    std::vector<unsigned char> m_loader;
-    std::vector<unsigned char> m_package;
+    CPortsHome m_home;
+    std::vector<uint8_t> m_loader;
+    std::vector<uint8_t> m_package;
     CResourceOverride m_resources;
     CMachineSim m_sim;
     CWizardState m_state;
@@ -91,7 +66,7 @@ TEST_F(SimulatedMachine, WholeUpgradeFromStartToTransferDone) {
     EXPECT_EQ(boot.GetLoader(), std::vector<uint8_t>(m_loader.begin(), m_loader.end()));
     EXPECT_EQ(boot.GetPackage(), std::vector<uint8_t>(m_package.begin(), m_package.end()));
     EXPECT_TRUE(boot.GetSettingsFaults().empty());
-    EXPECT_EQ(m_op.m_nWaitCursors, 0);
+    EXPECT_EQ(m_op.m_nCursorDepth, 0);
 }
 
 TEST_F(SimulatedMachine, UpToDateMachineEndsOnStartWithItsPortKept) {

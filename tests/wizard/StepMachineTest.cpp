@@ -106,7 +106,7 @@ TEST_F(StepMachine, BackAndNextLeadWhereTheTableSays) {
 TEST_F(StepMachine, FailedCheckEndsOnStartWithEmptyStatusAfterShowingTheReply) {
     m_machine.m_checks.push_back({"V260 TVK-50", false});
     m_steps.NextPressed();
-    m_window.m_shownStatus.clear();
+    m_window.m_refreshes.clear();
     m_steps.NextPressed();
 
     EXPECT_EQ(CurrentStep(), EStep::Start);
@@ -114,11 +114,10 @@ TEST_F(StepMachine, FailedCheckEndsOnStartWithEmptyStatusAfterShowingTheReply) {
     EXPECT_FALSE(m_window.m_bBackEnabled);
     EXPECT_TRUE(m_window.m_bNextEnabled);
     EXPECT_EQ(Picture(), 130);
-    ASSERT_FALSE(m_window.m_shownStatus.empty());
-    EXPECT_NE(
-        std::find(m_window.m_shownStatus.begin(), m_window.m_shownStatus.end(), "V260 TVK-50"),
-        m_window.m_shownStatus.end());
-    EXPECT_EQ(m_window.m_shownStatus.back(), "");
+    const std::vector<std::string> shown = m_window.ShownStatus();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "V260 TVK-50"), shown.end());
+    EXPECT_EQ(shown.back(), "");
     EXPECT_TRUE(m_machine.m_transferCalls.empty());
 }
 

@@ -3,30 +3,6 @@
 #include "resources/Strings.h"
 #include "transfer/PackageFile.h"
 
-int CScriptedOperator::ShowMessage(const CMessage& message) {
-    m_messages.push_back(message);
-    return message.m_eButtons == EButtons::Ok ? kIdOk : kIdCancel;
-}
-
-bool CScriptedOperator::RunPortDialog(std::string& strPort) {
-    m_portPresets.push_back(strPort);
-    if (!m_bPortOk)
-        return false;
-    strPort = m_strPortAnswer;
-    return true;
-}
-
-bool CScriptedOperator::RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
-                                          std::string& strChosen) {
-    ++m_nFileDialogs;
-    m_strFileFolder = strFolder;
-    m_strFileName = strFile;
-    if (!m_bFileOk)
-        return false;
-    strChosen = m_strFileAnswer;
-    return true;
-}
-
 CMachineLink CScriptedMachine::MakeLink() {
     CMachineLink link;
     link.m_fnCheckFirmwareVersion = [this](CWizardState& state, IOperator&,

@@ -10,49 +10,9 @@
 
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/support/ScriptedOperator.h"
 #include "wizard/StepMachine.h"
-
-class CScriptedOperator : public IOperator {
-public:
-    int ShowMessage(const CMessage& message) override;
-    void BeginWaitCursor() override { ++m_nWaitCursors; }
-    void EndWaitCursor() override { --m_nWaitCursors; }
-    bool RunPortDialog(std::string& strPort) override;
-    bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
-                           std::string& strChosen) override;
-    std::unique_ptr<IProgressSink> CreateProgress() override { return nullptr; }
-
-    std::vector<CMessage> m_messages;
-    int m_nWaitCursors = 0;
-
-    // The port dialog: the preset it saw; OK with m_strPortAnswer unless m_bPortOk is false.
-    std::vector<std::string> m_portPresets;
-    bool m_bPortOk = true;
-    std::string m_strPortAnswer;
-
-    // The file-open dialog: where it started; OK with m_strFileAnswer unless m_bFileOk is false.
-    std::string m_strFileFolder;
-    std::string m_strFileName;
-    int m_nFileDialogs = 0;
-    bool m_bFileOk = true;
-    std::string m_strFileAnswer;
-};
-
-class CRecordingWindow : public IWizardWindow {
-public:
-    explicit CRecordingWindow(const CWizardState& state) : m_state(state) {}
-    void RefreshControls() override { m_shownStatus.push_back(m_state.m_strStatus); }
-    void Repaint() override { ++m_nRepaints; }
-    void EnableButton(int nControlId, bool bEnable) override {
-        (nControlId == kIdBack ? m_bBackEnabled : m_bNextEnabled) = bEnable;
-    }
-
-    const CWizardState& m_state;
-    std::vector<std::string> m_shownStatus; // the status line at every refresh
-    int m_nRepaints = 0;
-    bool m_bBackEnabled = true;
-    bool m_bNextEnabled = true;
-};
 
 class CRecordingPicture : public IStepPicture {
 public:

@@ -2,8 +2,6 @@
 // A port for the tests: a pseudo-terminal linked as COM1 in a ports folder of its own, which
 // CSerialPort finds through XDG_CONFIG_HOME like the operator's own link.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -15,28 +13,12 @@
 #include <vector>
 
 #include "sim/PtyLink.h"
-
-class CTempConfig {
-public:
-    CTempConfig() {
-        char szTemplate[] = "/tmp/versionup-test-XXXXXX";
-        m_strRoot = mkdtemp(szTemplate);
-        setenv("XDG_CONFIG_HOME", m_strRoot.c_str(), 1);
-    }
-    ~CTempConfig() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_strRoot, ec);
-    }
-    std::string GetPortsDir() const { return m_strRoot + "/versionup/ports"; }
-    const std::string& GetRoot() const { return m_strRoot; }
-
-private:
-    std::string m_strRoot;
-};
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 class LinkFixture : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_link.Open(m_config.GetPortsDir(), 1)); }
+    void SetUp() override { ASSERT_TRUE(m_link.Open(m_home.GetPortsDir(), 1)); }
 
     // Bytes from the program until nCount have come or nMilliseconds have passed.
     std::vector<uint8_t> ReceiveAtLeast(size_t nCount, int nMilliseconds = 5000) {
@@ -50,7 +32,7 @@ protected:
         return bytes;
     }
 
-    CTempConfig m_config;
+    CPortsHome m_home;
     CPtyLink m_link;
 };
 
@@ -64,10 +46,4 @@ inline std::set<std::string> ReceiveThreads() {
             ids.insert(entry.path().filename().string());
     }
     return ids;
-}
-
-inline int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
 }

@@ -1,0 +1,57 @@
+#pragma once
+// Clocks a test puts in place of the system's (SetClock).
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "platform/Clock.h"
+
+class CTransferLog;
+
+// The system's time, with each of the program's pauses cut to at most m_nRealMs of real sleep
+// (0: none) and, given a log, written down. For the protocol's pauses, which a simulated machine
+// does not need.
+class CPauseClock : public IClock {
+public:
+    explicit CPauseClock(int nRealMs = 0) : m_nRealMs(nRealMs) {}
+    explicit CPauseClock(CTransferLog& log, int nRealMs = 0) : m_nRealMs(nRealMs), m_pLog(&log) {}
+    int64_t GetMilliseconds() override;
+    int64_t GetCalendarSeconds() override;
+    void Sleep(int nMilliseconds) override;
+
+    int m_nRealMs = 0;
+    std::function<void(int)> m_fnOnSleep; // called with each pause, before it is slept
+
+private:
+    CTransferLog* m_pLog = nullptr;
+};
+
+// A clock of the test's own that moves only when the program looks at it or waits on it: each
+// reading advances it by the step, each Sleep by the whole pause (slept for real, so that the
+// machine's bytes can arrive meanwhile). A time-out judged on it counts the program's own polls,
+// so a busy computer makes it neither shorter nor longer, and a wait for a byte that never comes
+// ends after a bounded number of polls.
+class CStepClock : public IClock {
+public:
+    explicit CStepClock(int nStepMs = 10) : m_nStepMs(nStepMs) {}
+    int64_t GetMilliseconds() override { return m_nNowMs.fetch_add(m_nStepMs) + m_nStepMs; }
+    int64_t GetCalendarSeconds() override { return GetMilliseconds() / 1000; }
+    void Sleep(int nMilliseconds) override;
+
+    // The time now, without moving it.
+    int64_t Now() const { return m_nNowMs; }
+
+private:
+    const int m_nStepMs;
+    // On a whole second, so the calendar seconds of a wait are the same in every run.
+    std::atomic<int64_t> m_nNowMs{1'000'000};
+};
+
+// Puts a clock in force for as long as this lives, then the system's again.
+class CClockOverride {
+public:
+    explicit CClockOverride(IClock& clock) { SetClock(&clock); }
+    ~CClockOverride() { SetClock(nullptr); }
+    CClockOverride(const CClockOverride&) = delete;
+    CClockOverride& operator=(const CClockOverride&) = delete;
+};
