@@ -1,8 +1,6 @@
 #include "sim/BootMode.h"
 
-#include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -72,20 +70,12 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     }
 }
 
-// A pseudo-terminal has no CTS line: stopping the output of the program's side is what holds its
-// writes off. That needs a descriptor of our own on that side. Without one (another user's
-// exclusive port), not reading still holds the writer off once the kernel's buffers are full.
-// The simulator's thread sleeps meanwhile, so nothing is read either way.
+// The simulator's thread sleeps meanwhile, so nothing is read either.
 void CBootMode::HoldLine(CPtyLink& link, int nMilliseconds) {
-    const int nFd =
-        ::open(link.GetDevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (nFd >= 0 && ::tcflow(nFd, TCOOFF) == 0)
+    if (link.HoldOutput(true))
         m_bHeldLine = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
-    if (nFd >= 0) {
-        ::tcflow(nFd, TCOON);
-        ::close(nFd);
-    }
+    link.HoldOutput(false);
 }
 
 bool CBootMode::IsSilent() const {

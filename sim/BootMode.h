@@ -71,8 +71,7 @@ public:
     // How many times the settings were checked in the loader phase and in the package phase.
     int GetLoaderChecks() const;
     int GetPackageChecks() const;
-    // True once a stall held the program's output off; without a descriptor of its own on the
-    // program's side (another user's exclusive port) the machine can only stop reading.
+    // True once a stall held the program's output off, so a test knows its hold was real.
     bool HasHeldLine() const { return m_bHeldLine; }
 
 private:
