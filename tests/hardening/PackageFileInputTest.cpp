@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/hardening/TempDir.h"
-#include "tests/hardening/Unprivileged.h"
+#include "tests/support/Unprivileged.h"
 #include "transfer/PackageText.h"
 
 namespace {

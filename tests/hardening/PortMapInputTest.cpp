@@ -20,7 +20,7 @@
 #include "sim/PtyLink.h"
 #include "tests/device/SimPorts.h"
 #include "tests/hardening/TempDir.h"
-#include "tests/hardening/Unprivileged.h"
+#include "tests/support/Unprivileged.h"
 
 namespace fs = std::filesystem;
 using Seconds = std::chrono::duration<double>;

@@ -26,8 +26,8 @@
 #include "sim/MachineSim.h"
 #include "tests/device/SimPorts.h"
 #include "tests/hardening/TempDir.h"
-#include "tests/hardening/Unprivileged.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/Unprivileged.h"
 #include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
 
