@@ -107,7 +107,11 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
     case EStage::Sync:
         if (nByte != kSyncByte)
             return;
-        if (++m_nSyncZeros < m_behaviour.m_nSyncZeros)
+        if (++m_nSyncZeros == m_behaviour.m_nHangUpAtSyncZero) {
+            HangUp(link, bStop);
+            return;
+        }
+        if (m_nSyncZeros < m_behaviour.m_nSyncZeros)
             return;
         if (!IsSilent()) {
             const std::vector<uint8_t> answers(std::max(1, m_behaviour.m_nSyncAnswers),
@@ -141,9 +145,7 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
     case EStage::Loader: {
         const int nIndex = static_cast<int>(m_loader.size());
         if (nIndex == m_behaviour.m_nHangUpAtLoaderByte) {
-            link.Close();
-            m_eStage = EStage::HungUp;
-            bStop = true;
+            HangUp(link, bStop);
             return;
         }
         m_loader.push_back(nByte);
@@ -156,9 +158,7 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
     }
     case EStage::Package:
         if (static_cast<int>(m_package.size()) == m_behaviour.m_nHangUpAtPackageByte) {
-            link.Close();
-            m_eStage = EStage::HungUp;
-            bStop = true;
+            HangUp(link, bStop);
             return;
         }
         m_package.push_back(nByte);
@@ -167,6 +167,14 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
         bStop = true;
         return;
     }
+}
+
+// The time is taken first: a program that ends once it sees the hang-up ends after it.
+void CBootMode::HangUp(CPtyLink& link, bool& bStop) {
+    m_hangUp = std::chrono::steady_clock::now();
+    link.Close();
+    m_eStage = EStage::HungUp;
+    bStop = true;
 }
 
 void CBootMode::CheckSettings(CPtyLink& link, bool bPackage) {
@@ -214,4 +222,9 @@ int CBootMode::GetLoaderChecks() const {
 int CBootMode::GetPackageChecks() const {
     std::lock_guard lock(m_mutex);
     return m_nPackageChecks;
+}
+
+std::chrono::steady_clock::time_point CBootMode::GetHangUpTime() const {
+    std::lock_guard lock(m_mutex);
+    return m_hangUp;
 }
