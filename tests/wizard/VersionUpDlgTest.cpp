@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -428,21 +429,30 @@ private slots:
         file.write("PUF14303  TVK35/50 NRP7/70  V270....");
         file.close();
         dlg.GetState().m_strPackagePath = strOld.toStdString();
-        QStringList filters;
-        QString strFilter, strDir;
+        QStringList filters, chosen;
+        QString strFilter, strDir, strPreset;
         CWhenUp when([&](QWidget* pUp) {
             auto* pFile = qobject_cast<QFileDialog*>(pUp);
             QVERIFY(pFile);
             filters = pFile->nameFilters();
             strFilter = pFile->selectedNameFilter();
             strDir = pFile->directory().absolutePath();
-            pFile->selectFile(strNew);
+            auto* pName = pFile->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(pName);
+            strPreset = pName->text();
+            // The name typed into the name field, as the operator does. selectFile() would leave
+            // the field alone once it has the focus, and when it gets the focus is up to the
+            // window system; the field's text is what the dialog then accepts.
+            pName->setText(QFileInfo(strNew).fileName());
+            chosen = pFile->selectedFiles();
             QMetaObject::invokeMethod(pFile, "accept");
         });
         dlg.RunCommand(kIdOpenPackage);
         QCOMPARE(filters, QStringList({"ufw (*.ufw)", "All files (*)"}));
         QCOMPARE(strFilter, QString("ufw (*.ufw)"));
         QCOMPARE(strDir, QDir(dir.path()).absolutePath());
+        QCOMPARE(strPreset, QString("old.ufw"));
+        QCOMPARE(chosen, QStringList({strNew}));
         QCOMPARE(QString::fromStdString(dlg.GetState().m_strPackagePath), strNew);
         QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V270"));
         QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
