@@ -1,8 +1,6 @@
 #include "sim/BootMode.h"
 
-#include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -71,20 +69,12 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     }
 }
 
-// A pseudo-terminal has no CTS line: stopping the output of the program's side is what holds its
-// writes off. That needs a descriptor of our own on that side. Without one (another user's
-// exclusive port), not reading still holds the writer off once the kernel's buffers are full.
-// The simulator's thread sleeps meanwhile, so nothing is read either way.
+// The simulator's thread sleeps meanwhile, so nothing is read either.
 void CBootMode::HoldLine(CPtyLink& link, int nMilliseconds) {
-    const int nFd =
-        ::open(link.GetDevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (nFd >= 0 && ::tcflow(nFd, TCOOFF) == 0)
+    if (link.HoldOutput(true))
         m_bHeldLine = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
-    if (nFd >= 0) {
-        ::tcflow(nFd, TCOON);
-        ::close(nFd);
-    }
+    link.HoldOutput(false);
 }
 
 bool CBootMode::IsSilent() const {
@@ -116,7 +106,11 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
     case EStage::Sync:
         if (nByte != kSyncByte)
             return;
-        if (++m_nSyncZeros < m_behaviour.m_nSyncZeros)
+        if (++m_nSyncZeros == m_behaviour.m_nHangUpAtSyncZero) {
+            HangUp(link, bStop);
+            return;
+        }
+        if (m_nSyncZeros < m_behaviour.m_nSyncZeros)
             return;
         if (!IsSilent()) {
             const std::vector<uint8_t> answers(std::max(1, m_behaviour.m_nSyncAnswers),
@@ -150,9 +144,7 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
     case EStage::Loader: {
         const int nIndex = static_cast<int>(m_loader.size());
         if (nIndex == m_behaviour.m_nHangUpAtLoaderByte) {
-            link.Close();
-            m_eStage = EStage::HungUp;
-            bStop = true;
+            HangUp(link, bStop);
             return;
         }
         m_loader.push_back(nByte);
@@ -165,9 +157,7 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
     }
     case EStage::Package:
         if (static_cast<int>(m_package.size()) == m_behaviour.m_nHangUpAtPackageByte) {
-            link.Close();
-            m_eStage = EStage::HungUp;
-            bStop = true;
+            HangUp(link, bStop);
             return;
         }
         m_package.push_back(nByte);
@@ -176,6 +166,14 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
         bStop = true;
         return;
     }
+}
+
+// The time is taken first: a program that ends once it sees the hang-up ends after it.
+void CBootMode::HangUp(CPtyLink& link, bool& bStop) {
+    m_hangUp = std::chrono::steady_clock::now();
+    link.Close();
+    m_eStage = EStage::HungUp;
+    bStop = true;
 }
 
 void CBootMode::CheckSettings(CPtyLink& link, bool bPackage) {
@@ -223,4 +221,9 @@ int CBootMode::GetLoaderChecks() const {
 int CBootMode::GetPackageChecks() const {
     std::lock_guard lock(m_mutex);
     return m_nPackageChecks;
+}
+
+std::chrono::steady_clock::time_point CBootMode::GetHangUpTime() const {
+    std::lock_guard lock(m_mutex);
+    return m_hangUp;
 }

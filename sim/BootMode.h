@@ -41,7 +41,9 @@ public:
         // From this stage on the machine answers nothing (Sync: silent from the start).
         bool m_bSilent = false;
         EStage m_eSilentFrom = EStage::Sync;
-        // The machine hangs up when this loader or package byte arrives (it is not taken).
+        // The machine hangs up when this loader or package byte arrives (it is not taken), or
+        // when the synchronisation's 0x00 with this number (from 1) arrives.
+        int m_nHangUpAtSyncZero = -1;
         int m_nHangUpAtLoaderByte = -1;
         int m_nHangUpAtPackageByte = -1;
         // Once this package byte has been taken the machine holds the line for m_nStallMs: it
@@ -71,8 +73,9 @@ public:
     // How many times the settings were checked in the loader phase and in the package phase.
     int GetLoaderChecks() const;
     int GetPackageChecks() const;
-    // True once a stall held the program's output off; without a descriptor of its own on the
-    // program's side (another user's exclusive port) the machine can only stop reading.
+    // When the machine began to hang up; the clock's epoch while it has not.
+    std::chrono::steady_clock::time_point GetHangUpTime() const;
+    // True once a stall held the program's output off, so a test knows its hold was real.
     bool HasHeldLine() const { return m_bHeldLine; }
 
 private:
@@ -82,6 +85,7 @@ private:
     bool IsSilent() const;
     void TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop);
     void HoldLine(CPtyLink& link, int nMilliseconds);
+    void HangUp(CPtyLink& link, bool& bStop);
 
     CBehaviour m_behaviour;
 
@@ -98,5 +102,6 @@ private:
     std::chrono::steady_clock::time_point m_arrival; // when the bytes in hand arrived
     std::chrono::steady_clock::time_point m_lastDue; // when the last answer reached the program
     std::chrono::nanoseconds m_byteTime{0};
+    std::chrono::steady_clock::time_point m_hangUp{};
     std::atomic<bool> m_bHeldLine{false};
 };

@@ -159,6 +159,10 @@ void CPtyLink::SetPaced(bool bPaced) {
     m_bPaced = bPaced;
 }
 
+bool CPtyLink::HoldOutput(bool bHold) {
+    return m_nSlaveFd >= 0 && tcflow(m_nSlaveFd, bHold ? TCOOFF : TCOON) == 0;
+}
+
 std::vector<uint8_t> CPtyLink::GetRecord() const {
     std::lock_guard lock(m_mutex);
     return m_record;

@@ -41,6 +41,10 @@ public:
     bool Send(const void* pData, size_t nCount);
     bool Send(uint8_t nByte) { return Send(&nByte, 1); }
     void SetPaced(bool bPaced);
+    // Stops or restarts the output of the program's side, as a low or raised CTS would: a
+    // pseudo-terminal has no CTS line. Works through the simulator's own descriptor on that side,
+    // so it holds even when the program has opened the port exclusively as another user.
+    bool HoldOutput(bool bHold);
 
     // Everything received from the program since Open (or since ClearRecord).
     std::vector<uint8_t> GetRecord() const;

@@ -150,6 +150,17 @@ TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {
         _exit(127);
     }
     close(pipeFds[1]);
+    // However the test leaves, the simulator goes with it: left running it would keep the
+    // output CTest reads open, and the failure would wait for the time-out.
+    struct CChild {
+        pid_t m_pid;
+        ~CChild() {
+            if (m_pid > 0) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, nullptr, 0);
+            }
+        }
+    } child{pid};
     FILE* pOut = fdopen(pipeFds[0], "r");
     char szLine[512] = {};
     ASSERT_NE(fgets(szLine, sizeof szLine, pOut), nullptr); // linked and running
@@ -167,6 +178,7 @@ TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {
     fclose(pOut);
     int nStatus = 0;
     waitpid(pid, &nStatus, 0);
+    child.m_pid = 0;
     EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
     EXPECT_NE(strOutput.find("received 6 bytes"), std::string::npos) << strOutput;
     EXPECT_FALSE(std::filesystem::is_symlink(strPorts + "/com4"));

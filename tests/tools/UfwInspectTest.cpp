@@ -230,8 +230,8 @@ TEST(UfwInspect, SectionsWrittenAsSRecordsReadBackWithSrecInfo) {
     EXPECT_EQ(ReadAll(dir / "booter.mot").substr(0, 33), "S00E0000626F6F74657220206D6F74D6\n");
 
     const std::string strSrecInfo = FindOnPath("srec_info");
-    if (strSrecInfo.empty())
-        GTEST_SKIP() << "srec_info (Debian package srecord) is not installed";
+    ASSERT_FALSE(strSrecInfo.empty())
+        << "srec_info (Debian package srecord, which tools/deps.sh installs) is missing";
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(names[i]);
         const CPackageSection& section = report.m_sections[i];

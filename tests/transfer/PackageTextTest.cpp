@@ -11,6 +11,7 @@
 #include "resources/Resources.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Unprivileged.h"
 #include "transfer/PackageText.h"
 
 namespace {
@@ -72,11 +73,20 @@ TEST_F(PackageText, FileThatCannotBeReadGivesEmptyText) {
     EXPECT_EQ(ReadPackageText(m_dir.Path().string()), "");
     ASSERT_EQ(mkfifo((m_dir / "fifo.ufw").c_str(), 0600), 0);
     EXPECT_EQ(ReadPackageText((m_dir / "fifo.ufw").string()), "") << "must not wait for a writer";
-    if (geteuid() != 0) {
-        std::string strLocked = Write("locked.ufw", "PUF14303  "s + kBuiltinText);
-        ASSERT_EQ(chmod(strLocked.c_str(), 0), 0);
-        EXPECT_EQ(ReadPackageText(strLocked), "");
-    }
+    // Root reads any file, so the reads run as a user the file's mode locks out; the same bytes
+    // left readable show that nothing else keeps that user from them.
+    const std::string strLocked = Write("locked.ufw", "PUF14303  "s + kBuiltinText);
+    const std::string strOpen = Write("open.ufw", "PUF14303  "s + kBuiltinText);
+    ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(strLocked.c_str(), 0), 0);
+    ASSERT_EQ(chmod(strOpen.c_str(), 0644), 0);
+    EXPECT_EQ(RunAsNobody([&] {
+                  return ReadPackageText(strOpen) == kBuiltinText &&
+                                 ReadPackageText(strLocked).empty()
+                             ? 0
+                             : 1;
+              }),
+              0);
 }
 
 } // namespace

@@ -236,13 +236,22 @@ void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
     QWidget mainWindow;
     mainWindow.show();
     CWindowOperator op(&mainWindow);
-    // The operator presses Cancel once the 0x00 bytes have been going for a while.
+    // The operator presses Cancel once the 0x00 bytes have been going for a while. The handler
+    // only notes what it sees: a check failing in it would return before the click, and the run
+    // would wait for the silent machine until the time-out. A run that goes on after the click
+    // is ended by hanging the machine up.
     QTimer timer;
-    bool bClicked = false;
+    bool bClicked = false, bOwnerDisabled = false;
+    int nTicksAfterClick = 0;
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (bClicked || !op.m_pLast || pMachine->GetSyncZeros() < 20)
+        if (bClicked) {
+            if (++nTicksAfterClick == 2)
+                sim.Stop();
             return;
-        QVERIFY(!mainWindow.isEnabled());
+        }
+        if (!op.m_pLast || pMachine->GetSyncZeros() < 20)
+            return;
+        bOwnerDisabled = !mainWindow.isEnabled();
         bClicked = true;
         QTest::mouseClick(op.m_pLast->GetCancelButton(), Qt::LeftButton);
     });
@@ -250,6 +259,8 @@ void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
 
     QCOMPARE(TransferFirmware("COM1:", nullptr, op), 0);
     QVERIFY(bClicked);
+    QVERIFY(bOwnerDisabled);
+    QVERIFY2(nTicksAfterClick < 2, "the run went on after Cancel");
     QVERIFY(op.m_pLast.isNull());
     QVERIFY(mainWindow.isEnabled());
     sim.Stop();

@@ -4,9 +4,11 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -56,7 +58,8 @@ struct CScriptedMachine {
 };
 
 // Runs fnCheck on the next modal dialog or popup as soon as it is up (the caller then blocks in
-// that dialog's own loop until fnCheck closes it). Stops looking when it goes out of scope.
+// that dialog's own loop until fnCheck closes it; a window fnCheck leaves open is closed after
+// it). Stops looking when it goes out of scope.
 class CWhenUp {
 public:
     // pszClass: only a window of that class (a popup or dialog of another class is left alone).
@@ -71,7 +74,16 @@ public:
                 return;
             m_timer.stop();
             m_bSeen = true;
+            QPointer<QWidget> pWindow = pUp;
             m_fnCheck(pUp);
+            // A check that failed returned before it closed the window: close it here, or the
+            // caller would wait in the window's loop until the test run's time-out.
+            if (pWindow && pWindow->isVisible()) {
+                if (auto* pDialog = qobject_cast<QDialog*>(pWindow.data()))
+                    pDialog->done(QDialog::Rejected);
+                else
+                    pWindow->close();
+            }
         });
         m_timer.start(10);
     }
@@ -321,6 +333,12 @@ private slots:
                 for (int n = 0; n < nNexts; ++n)
                     static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
                 QTest::keyClick(&dlg, Qt::Key_Escape);
+                // Should Escape not end the window, end it with another result than Cancel so
+                // the comparison below fails at once instead of exec() waiting for ever.
+                QTimer::singleShot(0, &dlg, [&] {
+                    if (dlg.isVisible())
+                        dlg.done(-1);
+                });
             });
             QCOMPARE(dlg.exec(), kIdCancel);
             QCOMPARE(machine.m_nChecks, nNexts >= 2 ? 1 : 0);
@@ -411,21 +429,30 @@ private slots:
         file.write("PUF14303  TVK35/50 NRP7/70  V270....");
         file.close();
         dlg.GetState().m_strPackagePath = strOld.toStdString();
-        QStringList filters;
-        QString strFilter, strDir;
+        QStringList filters, chosen;
+        QString strFilter, strDir, strPreset;
         CWhenUp when([&](QWidget* pUp) {
             auto* pFile = qobject_cast<QFileDialog*>(pUp);
             QVERIFY(pFile);
             filters = pFile->nameFilters();
             strFilter = pFile->selectedNameFilter();
             strDir = pFile->directory().absolutePath();
-            pFile->selectFile(strNew);
+            auto* pName = pFile->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(pName);
+            strPreset = pName->text();
+            // The name typed into the name field, as the operator does. selectFile() would leave
+            // the field alone once it has the focus, and when it gets the focus is up to the
+            // window system; the field's text is what the dialog then accepts.
+            pName->setText(QFileInfo(strNew).fileName());
+            chosen = pFile->selectedFiles();
             QMetaObject::invokeMethod(pFile, "accept");
         });
         dlg.RunCommand(kIdOpenPackage);
         QCOMPARE(filters, QStringList({"ufw (*.ufw)", "All files (*)"}));
         QCOMPARE(strFilter, QString("ufw (*.ufw)"));
         QCOMPARE(strDir, QDir(dir.path()).absolutePath());
+        QCOMPARE(strPreset, QString("old.ufw"));
+        QCOMPARE(chosen, QStringList({strNew}));
         QCOMPARE(QString::fromStdString(dlg.GetState().m_strPackagePath), strNew);
         QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V270"));
         QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
