@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +50,7 @@ bool CPtyLink::Open(const std::string& strPortsDir, int nCom) {
         close(nMaster);
         return false;
     }
+    std::lock_guard lock(m_fdMutex);
     m_nMasterFd = nMaster;
     m_nSlaveFd = nSlave;
     m_strDevicePath = szName;
@@ -58,18 +60,29 @@ bool CPtyLink::Open(const std::string& strPortsDir, int nCom) {
 }
 
 void CPtyLink::Close() {
+    std::unique_lock lock(m_fdMutex);
     if (m_nMasterFd >= 0)
         close(m_nMasterFd);
     if (m_nSlaveFd >= 0)
         close(m_nSlaveFd);
     m_nMasterFd = m_nSlaveFd = -1;
+    lock.unlock();
     if (!m_strLinkPath.empty())
         unlink(m_strLinkPath.c_str());
     m_strLinkPath.clear();
 }
 
 bool CPtyLink::IsOpen() const {
+    std::lock_guard lock(m_fdMutex);
     return m_nMasterFd >= 0;
+}
+
+int CPtyLink::CountUnread() const {
+    std::lock_guard lock(m_fdMutex);
+    int nUnread = 0;
+    if (m_nMasterFd < 0 || ::ioctl(m_nMasterFd, FIONREAD, &nUnread) != 0)
+        return 0;
+    return nUnread;
 }
 
 const std::string& CPtyLink::GetDevicePath() const {

@@ -25,6 +25,9 @@ public:
     // Hangs up: closes the master side and removes the link.
     void Close();
     bool IsOpen() const;
+    // Bytes the program wrote that the machine has not read yet; 0 once the machine has hung up.
+    // Safe from any thread, while the machine may be closing the line.
+    int CountUnread() const;
     const std::string& GetDevicePath() const; // the program's side, e.g. /dev/pts/7
 
     // The line settings the program set on its side, read back through the master.
@@ -53,6 +56,9 @@ public:
     int GetMasterFd() const;
 
 private:
+    // Written only under m_fdMutex, so another thread can look at the line while the machine's
+    // thread hangs it up.
+    mutable std::mutex m_fdMutex;
     int m_nMasterFd = -1;
     // The simulator keeps the program's side open too, so the line settings survive the
     // program's Close (the kernel resets them when the last user of the device closes it) and
