@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QPushButton>
 #include <QShowEvent>
 

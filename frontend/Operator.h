@@ -16,8 +16,8 @@ enum class EButtons { Ok, RetryCancel };
 struct CMessage {
     unsigned m_nId = 0;    // string id, or 0 for a text made elsewhere (file errors)
     std::string m_strText; // the text shown, exactly
-    std::string
-        m_strDetail; // secondary text for the Linux operator (device, OS cause); may be empty
+    // Secondary text for the Linux operator (device, OS cause); may be empty.
+    std::string m_strDetail;
     EButtons m_eButtons = EButtons::Ok;
 };
 

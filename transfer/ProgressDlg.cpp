@@ -19,13 +19,10 @@ namespace {
 // The window as its template lays it out, in dialog units.
 constexpr int kDialogWidth = 186;
 constexpr int kDialogHeight = 79;
-struct CDluRect {
-    int x, y, cx, cy;
-};
-constexpr CDluRect kMessageRect{13, 7, 158, 8};
-constexpr CDluRect kPercentRect{85, 23, 18, 8};
-constexpr CDluRect kBarRect{15, 34, 154, 13};
-constexpr CDluRect kCancelRect{67, 58, 50, 14};
+constexpr QRect kMessageRect{13, 7, 158, 8};
+constexpr QRect kPercentRect{85, 23, 18, 8};
+constexpr QRect kBarRect{15, 34, 154, 13};
+constexpr QRect kCancelRect{67, 58, 50, 14};
 
 } // namespace
 
@@ -59,17 +56,15 @@ CProgressDlg::~CProgressDlg() {
 
 void CProgressDlg::LayOut() {
     const CDialogUnits units(font());
-    m_pMessage->setGeometry(
-        units.Rect(kMessageRect.x, kMessageRect.y, kMessageRect.cx, kMessageRect.cy));
+    m_pMessage->setGeometry(units.Rect(kMessageRect));
     // The template's label is just wide enough for "100%" in the font it was drawn for; in
     // fonts with wider digits it grows to the right rather than clip the figure.
-    QRect percent = units.Rect(kPercentRect.x, kPercentRect.y, kPercentRect.cx, kPercentRect.cy);
+    QRect percent = units.Rect(kPercentRect);
     percent.setWidth(std::max(percent.width(),
                               m_pPercent->fontMetrics().horizontalAdvance(QStringLiteral("100%"))));
     m_pPercent->setGeometry(percent);
-    m_pProgress->setGeometry(units.Rect(kBarRect.x, kBarRect.y, kBarRect.cx, kBarRect.cy));
-    m_pCancel->setGeometry(
-        units.Rect(kCancelRect.x, kCancelRect.y, kCancelRect.cx, kCancelRect.cy));
+    m_pProgress->setGeometry(units.Rect(kBarRect));
+    m_pCancel->setGeometry(units.Rect(kCancelRect));
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
 }
 

@@ -15,6 +15,10 @@ public:
     int Y(int nUnits) const;
     // Corners are mapped one by one, so neighbouring controls keep their shared edges.
     QRect Rect(int x, int y, int cx, int cy) const;
+    // A template's rectangle kept as a QRect in dialog units.
+    QRect Rect(const QRect& rcUnits) const {
+        return Rect(rcUnits.x(), rcUnits.y(), rcUnits.width(), rcUnits.height());
+    }
     QSize Size(int cx, int cy) const { return {X(cx), Y(cy)}; }
 
     int GetBaseX() const { return m_nBaseX; }

@@ -77,7 +77,6 @@ TEST_F(PackageText, FileThatCannotBeReadGivesEmptyText) {
     // left readable show that nothing else keeps that user from them.
     const std::string strLocked = Write("locked.ufw", "PUF14303  "s + kBuiltinText);
     const std::string strOpen = Write("open.ufw", "PUF14303  "s + kBuiltinText);
-    ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(strLocked.c_str(), 0), 0);
     ASSERT_EQ(chmod(strOpen.c_str(), 0644), 0);
     EXPECT_EQ(RunAsNobody([&] {
