@@ -5,6 +5,7 @@
 
 #include "app/AboutDlg.h"
 #include "frontend/AppTitle.h"
+#include "frontend/AppVersion.h"
 #include "wizard/VersionUpDlg.h"
 
 CVersionUpApp theApp;
@@ -22,6 +23,7 @@ bool CVersionUpApp::InitInstance(const char* pszProgram) {
     char* argv[] = {const_cast<char*>(pszProgram), nullptr};
     QApplication app(nArgc, argv);
     QApplication::setApplicationName(QString::fromStdString(GetApplicationTitle()));
+    QApplication::setApplicationVersion(GetAppVersion());
     QApplication::setDesktopFileName("versionup");
     KeepNoSettings();
 

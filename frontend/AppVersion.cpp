@@ -1,0 +1,3 @@
+#include "frontend/AppVersion.h"
+
+const char* GetAppVersion() { return VERSIONUP_VERSION; }
