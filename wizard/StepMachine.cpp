@@ -112,7 +112,7 @@ int CStepMachine::SendPackage() {
     if (!m_state.m_strPackagePath.empty()) {
         if (!file.Open(m_state.m_strPackagePath)) {
             ReportFileError(m_op, file.GetError(), m_state.m_strPackagePath);
-            return -1;
+            return kNotSent;
         }
         pFile = &file;
     }
@@ -126,10 +126,19 @@ int CStepMachine::SendPackage() {
 int CStepMachine::EnterUpgrade(const CStepInfo& info) {
     ShowRow(info);
     const int nResult = SendPackage();
-    if (nResult < 0)
-        return 0;
+    if (nResult == kNotSent)
+        return StayUnsent();
     Enter(nResult ? EStep::TransferDone : EStep::Retry);
     return 1;
+}
+
+int CStepMachine::StayUnsent() {
+    // The row's Next would be Transfer-done: "Transit completed." for a machine that got nothing,
+    // and the operator would put the jumpers back. Next enters this step again instead, so the
+    // file is opened and sent anew (after Open... chose another one, say).
+    m_state.m_eBack = EStep::PlugAdapter;
+    m_state.m_eNext = EStep::Upgrade;
+    return 0;
 }
 
 int CStepMachine::EnterTransferDone(const CStepInfo& info) {

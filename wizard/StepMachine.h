@@ -56,8 +56,10 @@ public:
     void ShowStep(unsigned nTextId, int nMillingBitmap, int nScannerBitmap);
 
     // Opens the chosen package file (if any), reports a failed open, runs the transfer.
-    // Returns the transfer's result, or -1 when the file could not be opened (already reported).
+    // Returns the transfer's result, or kNotSent when nothing went out and the operator has
+    // already been told why (the file could not be opened).
     int SendPackage();
+    static constexpr int kNotSent = -1;
 
 private:
     // The row's targets, text and picture; the steps that do more call it for those too.
@@ -65,6 +67,9 @@ private:
     int EnterStart(const CStepInfo& info);
     int EnterVersionCheck(const CStepInfo& info);
     int EnterUpgrade(const CStepInfo& info);
+    // The Upgrade step sent nothing: it stays on screen, Next tries it again and Back goes to
+    // Plug-adapter. Every cause that stops it before the first byte ends here.
+    int StayUnsent();
     int EnterTransferDone(const CStepInfo& info);
     void EnableButtons();
 

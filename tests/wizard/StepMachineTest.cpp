@@ -1,9 +1,12 @@
 // The steps walked with Back and Next against a scripted machine, no window.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "resources/Strings.h"
 #include "tests/wizard/WizardFixture.h"
@@ -196,6 +199,7 @@ protected:
 
     std::string m_strDir;
     std::string m_strPath;
+    int m_nHeldFd = -1;
 };
 
 TEST_F(StepMachineWithFile, UpgradeSendsTheChosenFile) {
@@ -208,20 +212,59 @@ TEST_F(StepMachineWithFile, UpgradeSendsTheChosenFile) {
     EXPECT_EQ(m_machine.m_transferCalls[0].m_nFileLength, 41);
 }
 
-TEST_F(StepMachineWithFile, DeletedPackageFileIsReportedAndNothingIsSent) {
-    m_state.m_strPackagePath = m_strPath;
-    std::filesystem::remove(m_strPath);
-    m_steps.Enter(EStep::PlugAdapter);
-    m_steps.NextPressed();
+// A chosen file that does not open is reported and nothing is sent. The Upgrade step stays on
+// screen, and its Next tries the file again: it must never lead to "Transit completed." for a
+// machine that got nothing. Back still goes to Plug-adapter.
+TEST_F(StepMachineWithFile, FailedOpenIsReportedAndNextTriesTheFileAgain) {
+    struct CCase {
+        const char* m_pszName;
+        std::function<void()> m_fnSpoil;
+        std::function<void()> m_fnMend;
+        std::string m_strText;
+    };
+    const CCase cases[] = {
+        {"deleted", [this] { std::filesystem::remove(m_strPath); },
+         [this] { std::ofstream(m_strPath) << "PUF14303  again"; }, m_strPath + " was not found."},
+        {"locked by another program",
+         [this] {
+             m_nHeldFd = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_GE(m_nHeldFd, 0);
+             ASSERT_EQ(::flock(m_nHeldFd, LOCK_EX | LOCK_NB), 0);
+         },
+         [this] { ::close(m_nHeldFd); },
+         "A sharing violation occurred while accessing " + m_strPath + "."},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        m_steps.Enter(EStep::Start);
+        m_op.m_messages.clear();
+        m_machine.m_transferCalls.clear();
+        m_state.m_strPackagePath = m_strPath;
+        c.m_fnSpoil();
+        m_steps.Enter(EStep::PlugAdapter);
+        for (int nTry = 1; nTry <= 2; ++nTry) {
+            m_steps.NextPressed();
+            ASSERT_EQ(m_op.m_messages.size(), size_t(nTry));
+            EXPECT_EQ(m_op.m_messages.back().m_strText, c.m_strText);
+            EXPECT_EQ(m_op.m_messages.back().m_eButtons, EButtons::Ok);
+            EXPECT_TRUE(m_machine.m_transferCalls.empty());
+            EXPECT_EQ(CurrentStep(), EStep::Upgrade);
+            EXPECT_NE(m_state.m_strStatus, "V260");
+            EXPECT_TRUE(m_window.m_bBackEnabled);
+            EXPECT_TRUE(m_window.m_bNextEnabled);
+        }
+        m_steps.BackPressed();
+        EXPECT_EQ(CurrentStep(), EStep::PlugAdapter);
+        m_steps.NextPressed();
+        EXPECT_EQ(CurrentStep(), EStep::Upgrade);
 
-    ASSERT_EQ(m_op.m_messages.size(), 1u);
-    EXPECT_EQ(m_op.m_messages[0].m_strText, m_strPath + " was not found.");
-    EXPECT_EQ(m_op.m_messages[0].m_eButtons, EButtons::Ok);
-    EXPECT_TRUE(m_machine.m_transferCalls.empty());
-    EXPECT_EQ(CurrentStep(), EStep::Upgrade);
-    EXPECT_EQ(m_state.m_strStep, LoadString(116));
-    EXPECT_TRUE(m_window.m_bBackEnabled);
-    EXPECT_TRUE(m_window.m_bNextEnabled);
+        c.m_fnMend();
+        m_steps.NextPressed();
+        EXPECT_EQ(CurrentStep(), EStep::TransferDone);
+        ASSERT_EQ(m_machine.m_transferCalls.size(), 1u);
+        EXPECT_TRUE(m_machine.m_transferCalls[0].m_bFile);
+        EXPECT_EQ(m_op.m_messages.size(), 3u);
+    }
 }
 
 TEST_F(StepMachineWithFile, ReportNamesTheFullPathOfARelativeName) {
