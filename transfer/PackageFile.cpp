@@ -43,8 +43,9 @@ int CPackageFile::Open(const std::string& strPath) {
         return 0;
     }
     // Nobody else may hold the file while it is sent; another program that has it locked makes
-    // the open fail with EWOULDBLOCK rather than wait.
-    if (::flock(nFd, LOCK_EX | LOCK_NB) != 0) {
+    // the open fail with EWOULDBLOCK rather than wait. The lock is advisory, so a file system
+    // that cannot lock at all (ENOLCK on a network share) does not cost a readable package.
+    if (::flock(nFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         m_nError = errno;
         ::close(nFd);
         return 0;

@@ -25,13 +25,14 @@ EFileError ClassifyFileError(int nErrno) {
         return EFileError::AccessDenied;
     case EIO:
         return EFileError::HardIo;
-    // The file is in use by another program in a way that excludes us (executing, or a device
-    // it keeps busy): what another platform reports as a sharing violation.
+    // The file is in use by another program in a way that excludes us: executing, a device it
+    // keeps busy, or (EWOULDBLOCK from the open's flock) holding a lock on it. The other
+    // platform opens the package unshared and calls all of these a sharing violation.
     case ETXTBSY:
     case EBUSY:
-        return EFileError::SharingViolation;
-    // Another program holds a lock on the file (the package is opened with an exclusive lock).
     case EWOULDBLOCK:
+        return EFileError::SharingViolation;
+    // A lock that went wrong rather than one someone else holds.
     case ENOLCK:
     case EDEADLK:
         return EFileError::LockViolation;

@@ -557,6 +557,8 @@ TEST_F(PackageFileTest, RefusesWhatCannotBeSentWithItsCause) {
         EXPECT_EQ(file.GetError(), c.m_nErrno) << c.m_strPath;
         EXPECT_FALSE(file.IsOpen());
     }
+    // A descriptor fstat cannot look at gives fstat's own cause, not that of a wrong file type.
+    EXPECT_EQ(CheckRegularFile(-1), EBADF);
     // Once the first holder lets go, the file opens again.
     first.Close();
     CPackageFile again;

@@ -24,7 +24,8 @@ TEST(FileError, EachCauseHasItsText) {
         {EISDIR, "Access to /w/a.ufw was denied."},
         {EIO, "A hardware I/O error was reported while accessing /w/a.ufw."},
         {ETXTBSY, "A sharing violation occurred while accessing /w/a.ufw."},
-        {EWOULDBLOCK, "A locking violation occurred while accessing /w/a.ufw."},
+        {EWOULDBLOCK, "A sharing violation occurred while accessing /w/a.ufw."},
+        {ENOLCK, "A locking violation occurred while accessing /w/a.ufw."},
         {ENOSPC, "An unknown error occurred while accessing /w/a.ufw."},
         {0, "An unknown error occurred while accessing /w/a.ufw."},
     };
