@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +28,9 @@ long DeviceNumber(const std::string& strName, const std::string& strPrefix) {
     return nNumber;
 }
 
+// The highest N of a "COMN:" name.
+constexpr int kMaxComNumber = 255;
+
 } // namespace
 
 int ParseComNumber(const std::string& strPort) {
@@ -41,7 +44,7 @@ int ParseComNumber(const std::string& strPort) {
     if (!strRest.empty() && strRest.back() == ':')
         strRest.pop_back();
     long nNumber = DeviceNumber("x" + strRest, "x");
-    return nNumber >= 1 && nNumber <= 255 ? static_cast<int>(nNumber) : 0;
+    return nNumber >= 1 && nNumber <= kMaxComNumber ? static_cast<int>(nNumber) : 0;
 }
 
 CPortMap::CPortMap(std::string strDevRoot, std::string strSysRoot, std::string strPortsDir)
@@ -122,9 +125,36 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
     if (errno != ENOENT)
         return strLink;
 
-    const std::vector<std::string> present = ListPresent();
-    if (static_cast<size_t>(nCom) <= present.size())
-        return present[nCom - 1];
+    // The unlinked COM numbers take, in order, the present devices that no link names: a device
+    // must not answer to two names, nor one present device go without a name.
+    std::vector<struct stat> linked;
+    int nUnlinkedBefore = 0;
+    for (int n = 1; n <= kMaxComNumber; ++n) {
+        if (n == nCom)
+            continue;
+        const std::string strOther = m_strPortsDir + "/com" + std::to_string(n);
+        struct stat stLink {};
+        if (lstat(strOther.c_str(), &stLink) != 0 && errno == ENOENT) {
+            if (n < nCom)
+                ++nUnlinkedBefore;
+            continue;
+        }
+        // A link to a missing device names nothing present; one that cannot be read still
+        // keeps its number.
+        struct stat stDevice {};
+        if (stat(strOther.c_str(), &stDevice) == 0)
+            linked.push_back(stDevice);
+    }
+    for (const std::string& strDevice : ListPresent()) {
+        struct stat stDevice {};
+        if (stat(strDevice.c_str(), &stDevice) == 0 &&
+            std::any_of(linked.begin(), linked.end(), [&](const struct stat& stLinked) {
+                return stLinked.st_dev == stDevice.st_dev && stLinked.st_ino == stDevice.st_ino;
+            }))
+            continue;
+        if (nUnlinkedBefore-- == 0)
+            return strDevice;
+    }
     return "";
 }
 

@@ -4,8 +4,10 @@
 // 1. A link comN (lower case) in the ports folder names the device for COMN. A link to a device
 //    that is not there means the port is absent; the link's target is still the answer, so the
 //    operator is told which device is missing.
-// 2. Otherwise the serial devices present are numbered ttyS*, ttyUSB*, ttyACM* (each group by
-//    number), leaving out the on-board ports a PC reports but does not have. COMN is the N-th.
+// 2. Otherwise the serial devices present are listed ttyS*, ttyUSB*, ttyACM* (each group by
+//    number), leaving out the on-board ports a PC reports but does not have and the devices a
+//    link already names. The unlinked COM numbers, in order, take these devices in order: with
+//    com1 -> ttyUSB0 and ttyS0, ttyUSB0, ttyUSB1 present, COM2 is ttyS0 and COM3 ttyUSB1.
 // 3. A name that starts with "/" is a device path already.
 #include <string>
 #include <vector>

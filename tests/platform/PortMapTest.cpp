@@ -78,9 +78,11 @@ TEST(PortMapTest, NamesMapThroughLinksThenPresentDevicesThenPaths) {
         {"COM1:", machine.Dev("ttyS0")},
         {"COM2:", "/dev/serial/by-id/usb-adapter-gone"}, // a link wins even when its device is gone
         {"COM3:", machine.Dev("ttyACM0")},               // relative to the ports folder
-        {"COM4:", machine.Dev("ttyUSB1")},
-        {"COM5:", machine.Dev("ttyACM0")},
-        {"COM6:", ""},
+        // The unlinked numbers take the present devices that no link names: ttyACM0 is COM3's.
+        {"COM4:", machine.Dev("ttyS10")},
+        {"COM5:", machine.Dev("ttyUSB0")},
+        {"COM6:", machine.Dev("ttyUSB1")},
+        {"COM7:", ""},
         {"com1", machine.Dev("ttyS0")},
         {"/dev/ttyS7", "/dev/ttyS7"},
         {"COM0:", ""},
@@ -91,6 +93,47 @@ TEST(PortMapTest, NamesMapThroughLinksThenPresentDevicesThenPaths) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(map.Resolve(c.m_pszPort), c.m_strDevice) << c.m_pszPort;
+}
+
+// A device a link names answers to that name only; the COM numbers without a link share out the
+// others in order, whichever numbers the links took and however they name their devices.
+TEST(PortMapTest, UnlinkedNumbersTakeThePresentDevicesNoLinkNames) {
+    struct CCase {
+        const char* m_pszName;
+        std::vector<std::pair<const char*, const char*>> m_links; // comN, device under dev/
+        std::vector<const char*> m_expected;                      // COM1 .. COM4, "" for none
+    };
+    const CCase cases[] = {
+        {"com1 names the second device",
+         {{"com1", "ttyUSB0"}},
+         {"ttyUSB0", "ttyS0", "ttyUSB1", ""}},
+        {"com2 names the first device", {{"com2", "ttyS0"}}, {"ttyUSB0", "ttyS0", "ttyUSB1", ""}},
+        {"com3 names the last device", {{"com3", "ttyUSB1"}}, {"ttyS0", "ttyUSB0", "ttyUSB1", ""}},
+        {"two links, reversed",
+         {{"com1", "ttyUSB1"}, {"com2", "ttyUSB0"}},
+         {"ttyUSB1", "ttyUSB0", "ttyS0", ""}},
+        {"through another path",
+         {{"com1", "by-id/usb-adapter"}},
+         {"by-id/usb-adapter", "ttyS0", "ttyUSB1", ""}},
+        {"to a missing device", {{"com2", "ttyUSB7"}}, {"ttyS0", "ttyUSB7", "ttyUSB0", "ttyUSB1"}},
+        {"a number beyond COM4", {{"com9", "ttyS0"}}, {"ttyUSB0", "ttyUSB1", "", ""}},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CFakeMachine machine;
+        for (const char* pszName : {"ttyS0", "ttyUSB0", "ttyUSB1"})
+            machine.AddTty(pszName, true, 4);
+        fs::create_directories(machine.Root() / "dev/by-id");
+        fs::create_symlink("../ttyUSB0", machine.Root() / "dev/by-id/usb-adapter");
+        for (const auto& [pszLink, pszDevice] : c.m_links)
+            machine.Link(pszLink, machine.Dev(pszDevice));
+        const CPortMap map = machine.Map();
+        for (int n = 1; n <= 4; ++n) {
+            const std::string strExpected =
+                *c.m_expected[n - 1] ? machine.Dev(c.m_expected[n - 1]) : "";
+            EXPECT_EQ(map.Resolve("COM" + std::to_string(n) + ":"), strExpected) << "COM" << n;
+        }
+    }
 }
 
 TEST(PortMapTest, UsbAdapterIsCom1OnAPcWithoutUart) {
