@@ -2,6 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+
+#include "platform/PortMap.h"
+#include "resources/StringIds.h"
 
 namespace {
 
@@ -33,6 +37,32 @@ std::string OsText(int nErrno) {
     if (nErrno == 0)
         return "the port settings were not accepted";
     return std::strerror(nErrno);
+}
+
+// Whether strPath names something inside strDir, compared as written: the map builds the path
+// of a link it cannot look at from the folder's own name.
+bool IsInside(const std::string& strPath, const std::string& strDir) {
+    if (strDir.empty())
+        return false;
+    const std::filesystem::path dir = std::filesystem::path(strDir).lexically_normal();
+    const std::filesystem::path rel =
+        std::filesystem::path(strPath).lexically_normal().lexically_relative(dir);
+    return !rel.empty() && *rel.begin() != ".." && *rel.begin() != ".";
+}
+
+// %1 and %2 of a table text, each put in as it stands (a path may itself hold "%2").
+std::string Fill(std::string strText, const std::string& str1, const std::string& str2) {
+    for (size_t nAt = 0; (nAt = strText.find('%', nAt)) != std::string::npos;) {
+        const char cWhich = nAt + 1 < strText.size() ? strText[nAt + 1] : 0;
+        if (cWhich != '1' && cWhich != '2') {
+            ++nAt;
+            continue;
+        }
+        const std::string& strWith = cWhich == '1' ? str1 : str2;
+        strText.replace(nAt, 2, strWith);
+        nAt += strWith.size();
+    }
+    return strText;
 }
 
 std::string English(const std::string& strPort, const CPortError& error) {
@@ -83,5 +113,19 @@ std::string Japanese(const std::string& strPort, const CPortError& error) {
 
 std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
                                 ELanguage eLanguage) {
+    return DescribeOpenFailure(strPort, error, eLanguage, CPortMap::DefaultPortsDir());
+}
+
+std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
+                                ELanguage eLanguage, const std::string& strPortsDir) {
+    // The map names a link inside the ports folder only when it could not look at it; joining
+    // the dialout group would not help with that.
+    if (CauseOf(error.m_nErrno) == ECause::Denied && IsInside(error.m_strDevice, strPortsDir)) {
+        const char* pszIs = eLanguage == ELanguage::Japanese ? " は " : " is ";
+        const char* pszEnd = eLanguage == ELanguage::Japanese ? " です。\n" : ".\n";
+        return strPort + pszIs + error.m_strDevice + pszEnd +
+               Fill(LoadString(kIdsPortsFolderUnreadable, eLanguage), strPortsDir,
+                    OsText(error.m_nErrno));
+    }
     return eLanguage == ELanguage::Japanese ? Japanese(strPort, error) : English(strPort, error);
 }

@@ -8,3 +8,7 @@
 
 std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
                                 ELanguage eLanguage);
+// strPortsDir is the folder of the COM links (the operator's own in the form above): a device
+// inside it that cannot be opened means the folder itself cannot be read.
+std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
+                                ELanguage eLanguage, const std::string& strPortsDir);

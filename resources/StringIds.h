@@ -10,6 +10,10 @@ constexpr unsigned kIdsWrongModel = 106;
 constexpr unsigned kIdsWrongPort = 107;
 constexpr unsigned kIdsTransmissionFailed = 108;
 
+// The detail of "Wrong port." when the port's link cannot be looked at: %1 the ports folder,
+// %2 the OS's words.
+constexpr unsigned kIdsPortsFolderUnreadable = 201;
+
 // The instruction line of each step.
 constexpr unsigned kIdsPutScanUnit = 111;
 constexpr unsigned kIdsConnectMachine = 112;

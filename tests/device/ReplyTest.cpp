@@ -9,6 +9,7 @@
 #include "device/OpenFailure.h"
 #include "device/Reply.h"
 #include "platform/Clock.h"
+#include "platform/PortMap.h"
 
 using namespace std::string_literals;
 
@@ -169,10 +170,12 @@ TEST_F(ReplyTimerTest, RestartCountsFromTheNewReading) {
 }
 
 TEST(OpenFailureText, NamesDeviceAndCause) {
+    const std::string strPortsDir = "/home/op/.config/versionup/ports";
     const struct {
         int m_nErrno;
         const char* m_pszDevice;
         const char* m_pszExpected;
+        const char* m_pszNot = nullptr;
     } cases[] = {
         {ENOENT, "/dev/ttyUSB0", "not present"},
         {ENXIO, "/dev/ttyS1", "not present"},
@@ -183,18 +186,38 @@ TEST(OpenFailureText, NamesDeviceAndCause) {
         {ENOTTY, "/dev/null", "not a serial port"},
         {EIO, "/dev/ttyUSB0", "Input/output error"},
         {0, "", "not present"},
+        // The map names the link itself when it cannot look into the folder: the folder is the
+        // fault, and the group would not help.
+        {EACCES, "/home/op/.config/versionup/ports/com2",
+         "The ports folder /home/op/.config/versionup/ports cannot be read: Permission denied.",
+         "dialout"},
+        {EACCES, "/home/op/.config/versionup/ports-old/com2", "\"dialout\" group",
+         "cannot be read"},
+        {ENOENT, "/home/op/.config/versionup/ports/ttyUSB0", "not present", "cannot be read"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pszExpected);
         CPortError error{c.m_nErrno, c.m_pszDevice};
-        std::string str = DescribeOpenFailure("COM2:", error, ELanguage::English);
+        std::string str = DescribeOpenFailure("COM2:", error, ELanguage::English, strPortsDir);
         EXPECT_NE(str.find("COM2:"), std::string::npos) << str;
         EXPECT_NE(str.find(c.m_pszDevice), std::string::npos) << str;
         EXPECT_NE(str.find(c.m_pszExpected), std::string::npos) << str;
-        std::string strJa = DescribeOpenFailure("COM2:", error, ELanguage::Japanese);
+        if (c.m_pszNot) {
+            EXPECT_EQ(str.find(c.m_pszNot), std::string::npos) << str;
+        }
+        std::string strJa = DescribeOpenFailure("COM2:", error, ELanguage::Japanese, strPortsDir);
         EXPECT_NE(strJa, str);
         EXPECT_NE(strJa.find(c.m_pszDevice), std::string::npos) << strJa;
+        if (c.m_pszNot && std::string(c.m_pszNot) == "dialout") {
+            EXPECT_EQ(strJa.find("dialout"), std::string::npos) << strJa;
+            EXPECT_NE(strJa.find(strPortsDir + " を"), std::string::npos) << strJa;
+        }
     }
+    // Without a folder of its own the text speaks of the operator's ports folder.
+    const CPortError inside{EACCES, CPortMap::DefaultPortsDir() + "/com1"};
+    EXPECT_NE(DescribeOpenFailure("COM1:", inside, ELanguage::English)
+                  .find("The ports folder " + CPortMap::DefaultPortsDir() + " cannot be read"),
+              std::string::npos);
 }
 
 } // namespace
