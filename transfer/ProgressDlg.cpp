@@ -158,9 +158,13 @@ void CProgressDlg::UpdatePercent(int32_t nPos) {
         nPercent %= 100;
     const QString strText =
         nPercent < 0 ? QString() : QString::asprintf("%d%%", static_cast<int>(nPercent));
-    // Only a change of the whole percentage redraws the label.
-    if (m_pPercent->text() != strText)
+    // Only a change of the whole percentage redraws the label, and it redraws at once, as a
+    // native static control does: after the last position no event is handled before the
+    // dialog goes, and a label left to the event loop would end the run at "99%".
+    if (m_pPercent->text() != strText) {
         m_pPercent->setText(strText);
+        m_pPercent->repaint();
+    }
 }
 
 void CProgressDlg::accept() {}

@@ -9,11 +9,16 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
+#include "resources/Resources.h"
 #include "resources/Strings.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
+#include "tests/support/Files.h"
+#include "tests/support/PauseClock.h"
 #include "tests/support/QuietOperator.h"
+#include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "transfer/ProgressDlg.h"
@@ -34,6 +39,42 @@ public:
 
 private:
     QWidget* m_pMainWindow;
+};
+
+// What the percent label showed each time it was painted, with the bar's position then.
+class CPaintLog : public QObject {
+public:
+    struct CPaint {
+        QString m_strText;
+        int m_nBar;
+        int m_nBarMaximum;
+    };
+    CPaintLog(QLabel* pLabel, QProgressBar* pBar) : m_pLabel(pLabel), m_pBar(pBar) {
+        pLabel->installEventFilter(this);
+    }
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+        if (pWatched == m_pLabel && pEvent->type() == QEvent::Paint)
+            m_paints.push_back({m_pLabel->text(), m_pBar->value(), m_pBar->maximum()});
+        return false;
+    }
+    std::vector<CPaint> m_paints;
+
+private:
+    QLabel* m_pLabel;
+    QProgressBar* m_pBar;
+};
+
+// The window's operator, which also watches every paint of the progress dialog's percent label.
+class CPaintWatchingOperator : public CWindowOperator {
+public:
+    using CWindowOperator::CWindowOperator;
+    std::unique_ptr<IProgressSink> CreateProgress() override {
+        std::unique_ptr<IProgressSink> pSink = CWindowOperator::CreateProgress();
+        m_pLog = std::make_unique<CPaintLog>(m_pLast->findChild<QLabel*>("percent"),
+                                             m_pLast->findChild<QProgressBar*>());
+        return pSink;
+    }
+    std::unique_ptr<CPaintLog> m_pLog;
 };
 
 QPoint CentreInWindow(QWidget* pWidget) {
@@ -58,6 +99,7 @@ private slots:
     void cancelWorksWhileTheOwnerIsDisabledAndModal();
     void controlsKeepTheTemplateOrderInsideTheWindow();
     void cancelEndsATransferThatWaitsForASilentMachine();
+    void percentIsDrawnAtOnceUpToTheLastPosition();
 };
 
 void ProgressDlgTest::percentLabel_data() {
@@ -264,6 +306,33 @@ void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
     QVERIFY(op.m_pLast.isNull());
     QVERIFY(mainWindow.isEnabled());
     sim.Stop();
+}
+
+void ProgressDlgTest::percentIsDrawnAtOnceUpToTheLastPosition() {
+    // A built-in loader and package of a few pieces, so that the run is short; the pauses of the
+    // protocol are not slept.
+    CResourceOverride resources;
+    resources.Replace("BIN", kIdLoader, MakeBytes(40, 1));
+    resources.Replace("BIN", kIdPackage, MakeBytes(1000, 2));
+    CPauseClock clock;
+    CClockOverride useClock(clock);
+    CPortsHome home;
+    CMachineSim sim;
+    QVERIFY(StartBootMode(sim, home.GetPortsDir(), 1));
+
+    QWidget mainWindow;
+    mainWindow.show();
+    CPaintWatchingOperator op(&mainWindow);
+    QCOMPARE(TransferFirmware("COM1:", nullptr, op), 1);
+    sim.Stop();
+
+    // Nothing handles the window's events between the last position of the built-in package
+    // and the end of the dialog: the label must have been drawn with "100%" by then.
+    QVERIFY(op.m_pLog);
+    const std::vector<CPaintLog::CPaint>& paints = op.m_pLog->m_paints;
+    QVERIFY(!paints.empty());
+    QCOMPARE(paints.back().m_strText, QString("100%"));
+    QCOMPARE(paints.back().m_nBar, paints.back().m_nBarMaximum);
 }
 
 QTEST_MAIN(ProgressDlgTest)
