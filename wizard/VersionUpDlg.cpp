@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -46,6 +47,25 @@ QString ToDisplayText(const std::string& str) {
     strText.replace("\r\n", "\n");
     return strText;
 }
+
+// Return and Enter belong to the step text while it has the focus, as they do to any box that
+// takes line breaks. Read-only, the box would pass them on, and the dialog would press its
+// default button: "Next >>", which on the Connect step starts the check and on Plug-adapter the
+// transfer.
+class CKeepEnter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::KeyPress) {
+            const int nKey = static_cast<QKeyEvent*>(pEvent)->key();
+            if (nKey == Qt::Key_Return || nKey == Qt::Key_Enter)
+                return true;
+        }
+        return QObject::eventFilter(pWatched, pEvent);
+    }
+};
 
 unsigned GetKeyState(const QMouseEvent& event) {
     unsigned nKeys = 0;
@@ -106,6 +126,7 @@ CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
     // Wrapped rather than scrolled sideways: an instruction must be read whole.
     m_pText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_pText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_pText->installEventFilter(new CKeepEnter(m_pText));
 
     m_pStatus = new QLabel(this);
     m_pStatus->setGeometry(units.Rect(6, 100, 80, 14));
@@ -200,7 +221,9 @@ void CVersionUpDlg::Layout(int nPictureWidth, int nPictureHeight) {
 
 void CVersionUpDlg::RefreshControls() {
     m_pText->setPlainText(ToDisplayText(m_state.m_strStep));
-    m_pStatus->setText(ToQt(m_state.m_strStatus));
+    // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte from
+    // 0x80 on must not turn into a replacement mark.
+    m_pStatus->setText(QString::fromLatin1(m_state.m_strStatus));
     m_pPort->setText(ToQt(m_state.m_strPort));
     m_pPackage->setText(ToQt(m_state.m_strPackage));
 }

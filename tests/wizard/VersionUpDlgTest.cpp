@@ -29,6 +29,7 @@ namespace {
 // The machine: every check passes on "COM1:" with a TVK-50, every transfer returns the next
 // scripted result (1 when none is left).
 struct CScriptedMachine {
+    std::string m_strReply = "V250 TVK-50";
     std::vector<int> m_transfers;
     int m_nChecks = 0;
     int m_nTransferCalls = 0;
@@ -39,7 +40,7 @@ struct CScriptedMachine {
         link.m_fnCheckFirmwareVersion = [this](CWizardState& state, IOperator&, const char*) {
             ++m_nChecks;
             state.m_strPort = "COM1:";
-            state.m_strStatus = "V250 TVK-50";
+            state.m_strStatus = m_strReply;
             state.RefreshControls();
             return true;
         };
@@ -323,6 +324,31 @@ private slots:
         // Back disabled on Start: Enter goes to "Next >>" again.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
         QCOMPARE(Text(dlg, kIdStepText), QString::fromStdString(LoadString(112)));
+
+        // The step text takes line breaks: there Return and Enter press no button, so the check
+        // of the Connect step does not start.
+        dlg.GetControl(kIdStepText)->setFocus();
+        QCOMPARE(QApplication::focusWidget(), dlg.GetControl(kIdStepText));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(Text(dlg, kIdStepText), QString::fromStdString(LoadString(112)));
+        QCOMPARE(machine.m_nChecks, 0);
+    }
+
+    // The status line shows the machine's reply byte for byte, whatever the bytes.
+    void statusShowsTheReplyOneCharacterPerByte() {
+        CScriptedMachine machine;
+        machine.m_strReply = "V250 TVK-50\x80\xB5\xE9\xFF";
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        dlg.GetSteps().Enter(EStep::Connect);
+        static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        QCOMPARE(machine.m_nChecks, 1);
+        const QString strShown = Text(dlg, kIdStatus);
+        QCOMPARE(strShown.size(), 15);
+        QCOMPARE(strShown,
+                 QString("V250 TVK-50") + QChar(0x80) + QChar(0xB5) + QChar(0xE9) + QChar(0xFF));
     }
 
     void escapeEndsTheWindowOnAnyStep() {
