@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device/OpenFailure.h"
 #include "platform/PortMap.h"
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
@@ -128,10 +129,20 @@ TEST(PortMapInput, UnreadablePortsFolderNeverFallsBackToAnotherDevice) {
                 return 2;
             if (port.GetOpenError().m_nErrno != EACCES)
                 return 3;
-            return port.GetOpenError().m_strDevice == machine.PortsDir() + "/com1" ? 0 : 4;
+            if (port.GetOpenError().m_strDevice != machine.PortsDir() + "/com1")
+                return 4;
+            // "Wrong port." says what to mend: the folder, not the dialout group.
+            const std::string strDetail =
+                DescribeOpenFailure("COM1:", port.GetOpenError(), ELanguage::English);
+            if (strDetail.find("The ports folder " + machine.PortsDir() + " cannot be read") ==
+                    std::string::npos ||
+                strDetail.find("dialout") != std::string::npos)
+                return 5;
+            return 0;
         });
         EXPECT_EQ(nResult, 0) << "1: fell back to the first adapter; 2: opened; 3: wrong cause; "
-                                 "4: cause names the wrong path";
+                                 "4: cause names the wrong path; 5: the detail does not name the "
+                                 "unreadable folder";
     }
 }
 
