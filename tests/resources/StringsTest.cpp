@@ -39,6 +39,12 @@ const CText kTexts[] = {
     {121, "Pull out the Jumper Blocks from J9&J10", "J9&J10からｼﾞｬﾝﾊﾟｰを取り外します"},
     {122, "Put the Jumper Blocks on J1&J2", "ｼﾞｬﾝﾊﾟｰを J1&J2 に取り付けます。"},
     {123, "Connect the AC Adapter.", "AC ｱﾀﾞﾌﾟﾀを取り付けます。"},
+    {201,
+     "The ports folder %1 cannot be read: %2. Give your user read and search permission on it "
+     "(chmod u+rx %1).",
+     "ポート設定フォルダー %1 を読み取れません: "
+     "%2。このユーザーに読み取りと検索の権限を与えてください "
+     "(chmod u+rx %1)。"},
     {32774, "260", "260"},
 };
 
