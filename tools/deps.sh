@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb xauth xdotool openbox fonts-ipafont-gothic fonts-dejavu-core
     srecord
+    dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()
