@@ -24,6 +24,9 @@ const CText kTexts[] = {
     {106, "Wrong Model", "対象機種が違います。"},
     {107, "Wrong port.", "このﾎﾟｰﾄは使えません。"},
     {108, "Transmission faild. Try again.", "転送に失敗しました。最初からやり直してください。"},
+    {109, "%1 is not a valid firmware package. It was not sent.",
+     "%1 は正しいﾌｧｰﾑｳｪｱ ﾊﾟｯｹｰｼﾞではありません。転送しませんでした。"},
+    {110, "First fault at offset %1: %2", "最初の誤り (ｵﾌｾｯﾄ %1): %2"},
     {111, "Put the Scan Unit on the machine.", "本体にｽｷｬﾝﾕﾆｯﾄを取り付けます。"},
     {112, "Connect the machine with the PC and turn on the power switch.",
      "本体とコンピュータを接続し、電源を入れてください。"},
@@ -39,6 +42,8 @@ const CText kTexts[] = {
     {121, "Pull out the Jumper Blocks from J9&J10", "J9&J10からｼﾞｬﾝﾊﾟｰを取り外します"},
     {122, "Put the Jumper Blocks on J1&J2", "ｼﾞｬﾝﾊﾟｰを J1&J2 に取り付けます。"},
     {123, "Connect the AC Adapter.", "AC ｱﾀﾞﾌﾟﾀを取り付けます。"},
+    {125, "The file is larger than 16 MiB; no firmware package is that large.",
+     "ﾌｧｲﾙが 16 MiB を超えています。ﾌｧｰﾑｳｪｱ ﾊﾟｯｹｰｼﾞではありません。"},
     {201,
      "The ports folder %1 cannot be read: %2. Give your user read and search permission on it "
      "(chmod u+rx %1).",

@@ -2,12 +2,14 @@
 // the protocol's pauses recorded instead of slept.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
@@ -34,6 +36,30 @@ const char* const kPort = "COM1:";
 // long and the test fails.
 constexpr auto kRunLimit = std::chrono::seconds(30);
 
+// A built-in package of nSize bytes that only the address space holds, none of it readable: a run
+// that touched a byte of it would crash. The other resources come from the set beneath.
+class CUnreadableBuiltin : public IResourceSet {
+public:
+    CUnreadableBuiltin(const IResourceSet& beneath, size_t nSize)
+        : m_beneath(beneath), m_nSize(nSize),
+          m_pData(::mmap(nullptr, nSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1,
+                         0)) {}
+    ~CUnreadableBuiltin() override {
+        if (m_pData != MAP_FAILED)
+            ::munmap(m_pData, m_nSize);
+    }
+    CResource Find(const char* pszType, int nId) const override {
+        if (std::string(pszType) == "BIN" && nId == kIdPackage && m_pData != MAP_FAILED)
+            return {static_cast<const unsigned char*>(m_pData), m_nSize};
+        return m_beneath.Find(pszType, nId);
+    }
+
+private:
+    const IResourceSet& m_beneath;
+    size_t m_nSize;
+    void* m_pData;
+};
+
 class TransferTest : public ::testing::Test {
 public:
     TransferTest() : m_clock(m_log), m_op(m_log) {}
@@ -47,6 +73,8 @@ public:
     }
 
     void TearDown() override {
+        if (m_pHugeBuiltin)
+            SetResourceSet(&m_resources);
         m_sim.Stop();
         SetClock(nullptr);
     }
@@ -68,27 +96,16 @@ public:
             }
             return rule && rule();
         };
-        return TransferFirmware(kPort, m_pFile.get(), m_op);
+        return TransferFirmware(kPort, m_chosen ? &*m_chosen : nullptr, m_op);
     }
 
-    // Writes data to a package file and opens it for the run.
-    void UseFile(const std::vector<uint8_t>& data) {
-        m_strFile = m_home.GetPortsDir() + "/../package.ufw";
-        WriteBytes(m_strFile, data);
-        OpenFile(m_strFile);
-    }
-    // A file of that length that takes no room on disk.
-    void UseSparseFile(int64_t nLength) {
-        m_strFile = m_home.GetPortsDir() + "/../huge.ufw";
-        const int nFd = ::open(m_strFile.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-        ASSERT_GE(nFd, 0);
-        ASSERT_EQ(::ftruncate(nFd, nLength), 0);
-        ::close(nFd);
-        OpenFile(m_strFile);
-    }
-    void OpenFile(const std::string& strPath) {
-        m_pFile = std::make_unique<CPackageFile>();
-        ASSERT_EQ(m_pFile->Open(strPath), 1) << strPath;
+    // The run sends these bytes as a chosen package file's, in place of the built-in package.
+    void UseFile(const std::vector<uint8_t>& data) { m_chosen = data; }
+    // A built-in package of that size which the run may not read.
+    void UseHugeBuiltin(int64_t nSize) {
+        m_pHugeBuiltin = std::make_unique<CUnreadableBuiltin>(m_resources, size_t(nSize));
+        SetResourceSet(m_pHugeBuiltin.get());
+        ASSERT_EQ(FindResource("BIN", kIdPackage).m_nSize, size_t(nSize));
     }
 
     // Whatever way the run was left: the dialog is gone, the port closed and free for the next
@@ -134,8 +151,8 @@ public:
     CMachineSim m_sim;
     CBootMode* m_pBoot = nullptr;
     std::string m_strDevice;
-    std::string m_strFile;
-    std::unique_ptr<CPackageFile> m_pFile;
+    std::optional<std::vector<uint8_t>> m_chosen;
+    std::unique_ptr<CUnreadableBuiltin> m_pHugeBuiltin;
     bool m_bTimedOut = false;
     int m_nHeldFd = -1;
     int m_nSimFds = 0;
@@ -330,11 +347,12 @@ const CFaultCase kFaultCases[] = {
          NothingSent(t);
          ::close(t.m_nHeldFd);
      }},
-    {"PackageBeyond32Bits", [](TransferTest& t) { t.UseSparseFile(int64_t(1) << 31); },
+    {"PackageBeyond32Bits", [](TransferTest& t) { t.UseHugeBuiltin(int64_t(1) << 31); },
      NothingSent},
     {"PackageAndLoaderBeyond32Bits",
      // Alone the package fits; with the loader's weight the last position would not.
-     [](TransferTest& t) { t.UseSparseFile(int64_t(INT32_MAX) - LoaderUnits() + 1); }, NothingSent},
+     [](TransferTest& t) { t.UseHugeBuiltin(int64_t(INT32_MAX) - LoaderUnits() + 1); },
+     NothingSent},
     {"LoaderMissing", [](TransferTest& t) { t.m_resources.Hide("BIN", kIdLoader); }, NothingSent},
     {"LoaderEmpty", [](TransferTest& t) { t.m_resources.Replace("BIN", kIdLoader, {}); },
      NothingSent},
@@ -436,9 +454,6 @@ const CFaultCase kFaultCases[] = {
          };
      },
      StoppedAt(Stage::Package, kLoaderSize, 256)},
-    {"FileFailsToRead",
-     // Reading this file at its start fails with EIO: nothing is mapped at address 0.
-     [](TransferTest& t) { t.OpenFile("/proc/self/mem"); }, StoppedAt(Stage::Package, kLoaderSize)},
     {"HangUpDuringLoader", Machine([](Behaviour& b) { b.m_nHangUpAtLoaderByte = 3; }),
      StoppedAt(Stage::HungUp, 3), false},
     {"HangUpDuringPackage", Machine([](Behaviour& b) { b.m_nHangUpAtPackageByte = 300; }),

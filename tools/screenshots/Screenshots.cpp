@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
@@ -17,6 +19,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/VersionUpApp.h"
+#include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "wizard/VersionUpDlg.h"
@@ -98,7 +101,8 @@ int main(int argc, char** argv) {
         state.RefreshControls();
         return true;
     };
-    link.m_fnTransferFirmware = [&](const std::string&, CPackageFile*, IOperator& op) {
+    link.m_fnTransferFirmware = [&](const std::string&, const std::vector<uint8_t>*,
+                                    IOperator& op) {
         std::unique_ptr<IProgressSink> pProgress = op.CreateProgress();
         pProgress->Create();
         pProgress->SetMessage(LoadString(kIdsUpgrading));
@@ -164,6 +168,22 @@ int main(int argc, char** argv) {
     dlg.RunCommand(kIdAbout);
     nTransferResult = 0;
     shooter.ShootWhenUp("17-message", [](QWidget* pUp) { static_cast<QDialog*>(pUp)->accept(); });
+    dlg.RunCommand(kIdSendFirmware);
+
+    // A picture chosen where a package should be: refused before the port is opened.
+    QTemporaryDir chosen;
+    const QString strPicture = chosen.filePath("photo.ufw");
+    QFile picture(strPicture);
+    const CResource bitmap = FindResource("BITMAP", kIdbScanUnit);
+    if (!picture.open(QIODevice::WriteOnly) ||
+        picture.write(reinterpret_cast<const char*>(bitmap.m_pData), qint64(bitmap.m_nSize)) < 0) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(strPicture));
+        return 1;
+    }
+    picture.close();
+    dlg.GetState().m_strPackagePath = strPicture.toStdString();
+    shooter.ShootWhenUp("18-not-a-package",
+                        [](QWidget* pUp) { static_cast<QDialog*>(pUp)->accept(); });
     dlg.RunCommand(kIdSendFirmware);
     return 0;
 }
