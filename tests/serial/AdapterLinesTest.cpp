@@ -109,6 +109,8 @@ TEST_F(AdapterLinesTest, WriteWaitingForDsrNoticesAnUnpluggedDeviceAtOnce) {
         const int64_t nHangUpMs = adapter.GetHangUpMs();
         ASSERT_GE(nHangUpMs, 0) << "the write never reached the hang-up";
         EXPECT_LE(clock.Now() - nHangUpMs, 50);
+        RecordProperty(bLinesStillAnswer ? "receive_thread_first_ms" : "eio_ms",
+                       std::to_string(clock.Now() - nHangUpMs));
         EXPECT_TRUE(port.IsDead());
         EXPECT_TRUE(adapter.GetSent().empty());
         port.Close();
