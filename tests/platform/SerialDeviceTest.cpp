@@ -43,10 +43,14 @@ TEST_F(SerialDeviceTest, LineEventWaitEndsForBytesWakeAndHangUp) {
     EXPECT_EQ(m_device.WriteSome("x", 1, 100), -1);
 }
 
-TEST_F(SerialDeviceTest, PseudoTerminalHasItsModemLinesAsserted) {
+TEST_F(SerialDeviceTest, PseudoTerminalHasItsModemLinesAssertedAndNoSerialFlags) {
     m_device.SetDtr(true);
     EXPECT_EQ(m_device.GetDsr(), ISerialDevice::ELine::On);
     EXPECT_EQ(m_device.OutputQueued(), 0);
+    // The serial link asks for low latency on every open; a pseudo-terminal refuses.
+    int nFlags = 0;
+    EXPECT_NE(m_device.GetSerialFlags(nFlags), 0);
+    EXPECT_NE(m_device.SetSerialFlags(0), 0);
 }
 
 TEST_F(SerialDeviceTest, HeldExclusivelyUntilClosed) {
