@@ -144,7 +144,7 @@ public:
              a.m_queue.size() >= static_cast<size_t>(a.m_script.m_nQueueSize) && nWaited < nWaitMs;
              ++nWaited) {
             lock.unlock();
-            GetClock().Sleep(1);
+            GetClock().SleepMicroseconds(1000);
             lock.lock();
             if (a.m_bHungUp)
                 return -1;

@@ -16,6 +16,16 @@ int64_t CPauseClock::GetCalendarSeconds() {
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+int64_t CPauseClock::GetMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void CPauseClock::SleepMicroseconds(int64_t nMicroseconds) {
+    if (nMicroseconds > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
+}
+
 void CPauseClock::Sleep(int nMilliseconds) {
     if (m_pLog)
         m_pLog->Add({CEvent::Sleep, nMilliseconds});

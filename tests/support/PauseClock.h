@@ -19,6 +19,9 @@ public:
     int64_t GetMilliseconds() override;
     int64_t GetCalendarSeconds() override;
     void Sleep(int nMilliseconds) override;
+    // The serial line's own pacing is the line's, not a pause of the protocol: real, not logged.
+    int64_t GetMicroseconds() override;
+    void SleepMicroseconds(int64_t nMicroseconds) override;
 
     int m_nRealMs = 0;
     std::function<void(int)> m_fnOnSleep; // called with each pause, before it is slept
