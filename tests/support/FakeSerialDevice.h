@@ -50,9 +50,9 @@ class CFakeAdapter {
 public:
     explicit CFakeAdapter(CFakeAdapterScript script) : m_script(std::move(script)) {}
 
-    // Unplugged when the nNth call of this kind comes (from 1); that call already fails. With
-    // bLinesStillAnswer the line status call goes on reading DSR low, as some drivers do until
-    // they have taken the unplugging in, so only the receive side tells.
+    // Unplugged at the nNth call of this kind from now on (1: the next one), which already
+    // fails. With bLinesStillAnswer the line status call goes on reading DSR low, as some drivers
+    // do until they have taken the unplugging in, so only the receive side tells.
     void HangUpAt(EFakeCall eCall, int nNth, bool bLinesStillAnswer = false);
     void HangUp();
 
