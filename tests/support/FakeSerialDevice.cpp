@@ -57,7 +57,6 @@ public:
         CFakeAdapter::Lock lock(a.m_mutex);
         if (!a.Count(lock, EFakeCall::Apply))
             return EIO;
-        a.m_applied.push_back(settings);
         a.m_line = settings;
         applied = settings;
         if (a.m_script.m_fnAlter)
@@ -198,11 +197,6 @@ void CFakeAdapter::HangUpAt(EFakeCall eCall, int nNth, bool bLinesStillAnswer) {
     m_bLinesStillAnswer = bLinesStillAnswer;
 }
 
-void CFakeAdapter::HangUp() {
-    Lock lock(m_mutex);
-    DoHangUp(lock);
-}
-
 void CFakeAdapter::DoHangUp(Lock&) {
     if (!m_bHungUp)
         m_nHangUpMs = GetClock().GetMilliseconds();
@@ -220,11 +214,6 @@ bool CFakeAdapter::Count(Lock& lock, EFakeCall eCall) {
 std::vector<uint8_t> CFakeAdapter::GetSent() const {
     Lock lock(m_mutex);
     return m_sent;
-}
-
-std::vector<CLineSettings> CFakeAdapter::GetApplied() const {
-    Lock lock(m_mutex);
-    return m_applied;
 }
 
 std::vector<int> CFakeAdapter::GetFlagChanges() const {

@@ -54,13 +54,11 @@ public:
     // fails. With bLinesStillAnswer the line status call goes on reading DSR low, as some drivers
     // do until they have taken the unplugging in, so only the receive side tells.
     void HangUpAt(EFakeCall eCall, int nNth, bool bLinesStillAnswer = false);
-    void HangUp();
 
     // What the program did, for the test to look at.
-    std::vector<uint8_t> GetSent() const;          // bytes that left the wire
-    std::vector<CLineSettings> GetApplied() const; // every Apply, as asked
-    std::vector<int> GetFlagChanges() const;       // every SetSerialFlags
-    int GetSerialFlags() const;                    // as the driver holds them now
+    std::vector<uint8_t> GetSent() const;    // bytes that left the wire
+    std::vector<int> GetFlagChanges() const; // every SetSerialFlags
+    int GetSerialFlags() const;              // as the driver holds them now
     int GetOpens() const;
     bool IsOpen() const;
     int64_t GetHangUpMs() const; // when the hang-up came; -1 before
@@ -100,7 +98,6 @@ private:
     std::vector<uint8_t> m_readable;
 
     std::vector<uint8_t> m_sent;
-    std::vector<CLineSettings> m_applied;
     std::vector<int> m_flagChanges;
 };
 
