@@ -37,6 +37,15 @@ void AwaitByte(CSerialPort& port) {
         GetClock().Sleep(kPollWaitMs);
 }
 
+// The query's writes give up after the time-out settings' limit for two bytes (1,004 ms): a
+// machine that is off or a loose cable holds DSR or CTS low for good, and the operator should
+// hear of it after seconds, not after the transfer's no-progress limit on every port.
+std::unique_ptr<CSerialPort> MakeQueryPort() {
+    auto pPort = std::make_unique<CSerialPort>();
+    pPort->LimitWritesToTimeouts(true);
+    return pPort;
+}
+
 CMessage OkMessage(unsigned nId, std::string strDetail = {}) {
     return {nId, LoadString(nId), std::move(strDetail), EButtons::Ok};
 }
@@ -102,7 +111,7 @@ bool ProbeOpenPort(CSerialPort& port) {
 
 bool DiscoverPort(CWizardState& state, IOperator& op) {
     op.BeginWaitCursor();
-    auto pPort = std::make_unique<CSerialPort>();
+    auto pPort = MakeQueryPort();
     for (int n = 1; n <= 4; ++n) {
         // The window is not refreshed: the name shows only once the check refreshes it.
         state.m_strPort = "COM" + std::to_string(n) + ":";
@@ -132,7 +141,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
         return false;
     }
 
-    auto pPort = std::make_unique<CSerialPort>();
+    auto pPort = MakeQueryPort();
     op.BeginWaitCursor();
     // The box is shown while the cursor is still up; it goes down once the box is closed.
     auto fail = [&](const CMessage& message) {

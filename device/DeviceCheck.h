@@ -16,7 +16,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
 // True when it has set the port name, false when it has emptied it.
 bool DiscoverPort(CWizardState& state, IOperator& op);
 
-// A reply timer on the whole-second calendar clock.
+// A reply timer in whole seconds of the monotonic clock.
 class CReplyTimer {
 public:
     CReplyTimer() { Restart(); }

@@ -2,9 +2,9 @@
 #include "platform/Clock.h"
 
 void CReplyTimer::Restart() {
-    m_nStart = GetClock().GetCalendarSeconds();
+    m_nStart = GetMonotonicSeconds();
 }
 
 bool CReplyTimer::HasElapsed(int nSeconds) const {
-    return GetClock().GetCalendarSeconds() - m_nStart > nSeconds;
+    return GetMonotonicSeconds() - m_nStart > nSeconds;
 }

@@ -17,6 +17,14 @@ public:
         if (nMilliseconds > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
     }
+    int64_t GetMicroseconds() override {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+    void SleepMicroseconds(int64_t nMicroseconds) override {
+        if (nMicroseconds > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
+    }
 };
 
 CSystemClock g_systemClock;

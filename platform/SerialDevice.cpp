@@ -1,6 +1,7 @@
 #include "platform/SerialDevice.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -126,12 +127,20 @@ CLineSettings LineSettingsOf(const struct termios& tio) {
     return settings;
 }
 
+bool CLineSettings::IsSameLine(const CLineSettings& other) const {
+    if (m_nBaud != other.m_nBaud || m_nDataBits != other.m_nDataBits ||
+        m_nParity != other.m_nParity || m_nStopBits != other.m_nStopBits ||
+        m_bCtsFlow != other.m_bCtsFlow || m_bXonXoff != other.m_bXonXoff)
+        return false;
+    return !m_bXonXoff || (m_cXon == other.m_cXon && m_cXoff == other.m_cXoff);
+}
+
 bool CSerialDevice::IsSupportedBaud(uint32_t nBaud) {
     speed_t speed;
     return SpeedFor(nBaud, &speed);
 }
 
-int CSerialDevice::Apply(const CLineSettings& settings) {
+int CSerialDevice::Apply(const CLineSettings& settings, CLineSettings& applied) {
     speed_t speed;
     if (!SpeedFor(settings.m_nBaud, &speed))
         return EINVAL;
@@ -177,15 +186,16 @@ int CSerialDevice::Apply(const CLineSettings& settings) {
     struct termios back {};
     if (tcgetattr(m_nFd, &back) != 0)
         return errno;
-    tcflag_t cflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-    // A pseudo-terminal has no wire to put parity on: the kernel keeps it at 8 bits, no parity.
-    if (IsPseudoTerminal(m_nFd))
-        cflagMask &= ~(CSIZE | PARENB | PARODD | CMSPAR);
-    const tcflag_t iflagMask = IXON | IXOFF;
-    if ((back.c_cflag & cflagMask) != (tio.c_cflag & cflagMask) ||
-        (back.c_iflag & iflagMask) != (tio.c_iflag & iflagMask) ||
-        (back.c_lflag & (ICANON | ECHO | ISIG)) != 0 || cfgetospeed(&back) != speed)
+    // A line that still cooks or echoes is no raw line, whatever its frame.
+    if ((back.c_lflag & (ICANON | ECHO | ISIG)) != 0 ||
+        (back.c_cflag & (CLOCAL | CREAD)) != (CLOCAL | CREAD))
         return EINVAL;
+    applied = LineSettingsOf(back);
+    // A pseudo-terminal has no wire to put parity on: the kernel keeps it at 8 bits, no parity.
+    if (IsPseudoTerminal(m_nFd)) {
+        applied.m_nDataBits = settings.m_nDataBits;
+        applied.m_nParity = settings.m_nParity;
+    }
     return 0;
 }
 
@@ -194,11 +204,11 @@ void CSerialDevice::SetDtr(bool bOn) {
     ioctl(m_nFd, bOn ? TIOCMBIS : TIOCMBIC, &nBits);
 }
 
-bool CSerialDevice::IsDsrOn() {
+ISerialDevice::ELine CSerialDevice::GetDsr() {
     int nLines = 0;
     if (ioctl(m_nFd, TIOCMGET, &nLines) != 0)
-        return NoModemLines(errno) || !IsGone(errno);
-    return (nLines & TIOCM_DSR) != 0;
+        return !NoModemLines(errno) && IsGone(errno) ? ELine::Gone : ELine::On;
+    return (nLines & TIOCM_DSR) ? ELine::On : ELine::Off;
 }
 
 void CSerialDevice::Purge() {
@@ -284,4 +294,39 @@ int CSerialDevice::OutputQueued() {
     if (ioctl(m_nFd, TIOCOUTQ, &nQueued) != 0)
         return IsGone(errno) ? -1 : 0;
     return nQueued;
+}
+
+int CSerialDevice::GetSerialFlags(int& nFlags) {
+    struct serial_struct serial {};
+    if (ioctl(m_nFd, TIOCGSERIAL, &serial) != 0)
+        return errno;
+    nFlags = serial.flags;
+    return 0;
+}
+
+int CSerialDevice::SetSerialFlags(int nFlags) {
+    // The driver takes the whole record back: only the flags change.
+    struct serial_struct serial {};
+    if (ioctl(m_nFd, TIOCGSERIAL, &serial) != 0)
+        return errno;
+    serial.flags = nFlags;
+    if (ioctl(m_nFd, TIOCSSERIAL, &serial) != 0)
+        return errno;
+    return 0;
+}
+
+namespace {
+
+SerialDeviceFactory g_fnDeviceFactory;
+
+} // namespace
+
+std::unique_ptr<ISerialDevice> MakeSerialDevice() {
+    if (g_fnDeviceFactory)
+        return g_fnDeviceFactory();
+    return std::make_unique<CSerialDevice>();
+}
+
+void SetSerialDeviceFactory(SerialDeviceFactory fnFactory) {
+    g_fnDeviceFactory = std::move(fnFactory);
 }

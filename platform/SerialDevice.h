@@ -6,9 +6,10 @@
 // count as asserted.
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 struct termios;
@@ -25,6 +26,8 @@ struct CLineSettings {
 
     // Bits one byte takes on the wire: start, data, parity, stop.
     int BitsPerByte() const { return 1 + m_nDataBits + (m_nParity ? 1 : 0) + m_nStopBits; }
+    // The same line: XON and XOFF characters count only while XON/XOFF is on.
+    bool IsSameLine(const CLineSettings& other) const;
 };
 
 // What a termios record sets, read the other way round from CSerialDevice::Apply; the simulator
@@ -32,46 +35,90 @@ struct CLineSettings {
 // not one of the rates Apply can set reads as baud 0.
 CLineSettings LineSettingsOf(const struct termios& tio);
 
-class CSerialDevice {
+// What the serial link asks of a device. The termios device below is the one the program uses;
+// tests put a scripted one in its place (SetSerialDeviceFactory) to play what a pseudo-terminal
+// cannot: modem lines, an output queue that sticks, a USB adapter's latency timer, an unplugging.
+class ISerialDevice {
 public:
-    CSerialDevice();
-    ~CSerialDevice();
-    CSerialDevice(const CSerialDevice&) = delete;
-    CSerialDevice& operator=(const CSerialDevice&) = delete;
+    virtual ~ISerialDevice() = default;
 
     // 0, or the errno why the device cannot be had (ENOENT absent, EBUSY in use, EACCES ...).
-    int Open(const std::string& strPath);
-    void Close();
-    bool IsOpen() const { return m_nFd >= 0; }
-    int GetFd() const { return m_nFd; }
+    virtual int Open(const std::string& strPath) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
 
-    // 0, or the errno; the settings are read back, since tcsetattr succeeds when any of them took.
-    int Apply(const CLineSettings& settings);
-    static bool IsSupportedBaud(uint32_t nBaud);
+    // Sets the line; 0, or the errno. applied gets what the driver holds afterwards, since
+    // tcsetattr succeeds when any one of the settings took.
+    virtual int Apply(const CLineSettings& settings, CLineSettings& applied) = 0;
 
-    void SetDtr(bool bOn);
-    // DSR as the device reports it; a device without modem lines counts as asserted.
-    bool IsDsrOn();
+    virtual void SetDtr(bool bOn) = 0;
+    enum class ELine { On, Off, Gone };
+    // DSR as the device reports it; a device without modem lines counts as asserted, one that
+    // went away (the line status call fails with EIO) as Gone.
+    virtual ELine GetDsr() = 0;
     // Both driver queues emptied.
-    void Purge();
+    virtual void Purge() = 0;
 
     enum class EEvent { Data, Woken, Dead };
     // Waits without limit until bytes arrive, Wake() is called or the device goes away.
-    EEvent WaitEvent();
+    virtual EEvent WaitEvent() = 0;
     // Ends a WaitEvent in progress, or the next one if none is in progress.
-    void Wake();
-    void ClearWake();
+    virtual void Wake() = 0;
+    virtual void ClearWake() = 0;
 
     // Bytes that are already waiting, at most nMax: the count, 0 when none, -1 when the device
     // has gone away.
-    ssize_t ReadAvailable(void* pDest, size_t nMax);
-    // Hands as many bytes to the driver as it takes within nWaitMs: the count, -1 when the device
-    // has gone away.
-    ssize_t WriteSome(const void* pData, size_t nCount, int nWaitMs);
+    virtual ssize_t ReadAvailable(void* pDest, size_t nMax) = 0;
+    // Hands as many bytes to the driver as it takes within nWaitMs: the count, -1 when the
+    // device has gone away.
+    virtual ssize_t WriteSome(const void* pData, size_t nCount, int nWaitMs) = 0;
     // Bytes still in the driver's output queue, -1 when the device has gone away.
-    int OutputQueued();
+    virtual int OutputQueued() = 0;
+
+    // The driver's serial flags (ASYNC_* of linux/serial.h): 0, or the errno of a driver that
+    // has none or will not change them.
+    virtual int GetSerialFlags(int& nFlags) = 0;
+    virtual int SetSerialFlags(int nFlags) = 0;
+};
+
+// The termios device.
+class CSerialDevice : public ISerialDevice {
+public:
+    CSerialDevice();
+    ~CSerialDevice() override;
+    CSerialDevice(const CSerialDevice&) = delete;
+    CSerialDevice& operator=(const CSerialDevice&) = delete;
+
+    int Open(const std::string& strPath) override;
+    void Close() override;
+    bool IsOpen() const override { return m_nFd >= 0; }
+    int GetFd() const { return m_nFd; }
+
+    int Apply(const CLineSettings& settings, CLineSettings& applied) override;
+    static bool IsSupportedBaud(uint32_t nBaud);
+
+    void SetDtr(bool bOn) override;
+    ELine GetDsr() override;
+    void Purge() override;
+
+    EEvent WaitEvent() override;
+    void Wake() override;
+    void ClearWake() override;
+
+    ssize_t ReadAvailable(void* pDest, size_t nMax) override;
+    ssize_t WriteSome(const void* pData, size_t nCount, int nWaitMs) override;
+    int OutputQueued() override;
+
+    int GetSerialFlags(int& nFlags) override;
+    int SetSerialFlags(int nFlags) override;
 
 private:
     int m_nFd = -1;
     int m_nWakeFd = -1;
 };
+
+// Makes the device every new serial port uses.
+using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
+std::unique_ptr<ISerialDevice> MakeSerialDevice();
+// An empty factory puts the termios device back. Set it before any port is constructed.
+void SetSerialDeviceFactory(SerialDeviceFactory fnFactory);

@@ -1,17 +1,18 @@
 #include "serial/SerialPort.h"
 
+#include <linux/serial.h>
 #include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "platform/Clock.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 
@@ -20,16 +21,15 @@ namespace {
 constexpr int kBufferSize = 16384;
 constexpr int kPiece = 256;
 
-using Clock = std::chrono::steady_clock;
+// How often a write held off by a low DSR looks at the line again.
+constexpr int kDsrPollMs = 10;
 
 int64_t NowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
-        .count();
+    return GetClock().GetMicroseconds();
 }
 
 void SleepUs(int64_t nMicroseconds) {
-    if (nMicroseconds > 0)
-        std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
+    GetClock().SleepMicroseconds(nMicroseconds);
 }
 
 } // namespace
@@ -38,9 +38,12 @@ void SleepUs(int64_t nMicroseconds) {
 // mutex covers the buffer positions, so a take, a store, a rewind and the reset in Open never
 // overlap.
 struct CSerialPort::CLinkState {
-    CSerialDevice device;
+    std::unique_ptr<ISerialDevice> pDevice = MakeSerialDevice();
     CLineSettings settings;
     bool bDsrFlow = false;
+    // The driver's serial flags before Open asked for low latency; put back at Close.
+    bool bRestoreFlags = false;
+    int nOldFlags = 0;
 
     std::atomic<bool> bRunning{false};
     std::atomic<bool> bDead{false};
@@ -142,7 +145,12 @@ int CSerialPort::ApplySettings() {
     settings.m_bXonXoff = m_dcb.fOutX || m_dcb.fInX;
     settings.m_cXon = m_dcb.XonChar;
     settings.m_cXoff = m_dcb.XoffChar;
-    const int nErrno = m_pLink->device.Apply(settings);
+    CLineSettings applied;
+    int nErrno = m_pLink->pDevice->Apply(settings, applied);
+    // A driver that took some settings and not others would send a frame the machine cannot
+    // read, or hold no handshake where one is needed.
+    if (nErrno == 0 && !settings.IsSameLine(applied))
+        nErrno = EINVAL;
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
         return 0;
@@ -168,16 +176,17 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         m_error.m_nErrno = ENODEV;
         return 0;
     }
-    if (const int nErrno = link.device.Open(m_error.m_strDevice)) {
+    if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
         m_error.m_nErrno = nErrno;
         return 0;
     }
-    link.device.Purge();
+    AskLowLatency(link);
+    link.pDevice->Purge();
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
         link.bRunning = false;
-        link.device.Close();
+        ReleaseDevice(link);
         std::lock_guard lock(link.mutex);
         link.nReadPos = link.nWritePos = 0;
         return 0;
@@ -191,7 +200,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         std::lock_guard lock(link.mutex);
         link.bStop = false;
     }
-    link.device.ClearWake();
+    link.pDevice->ClearWake();
     try {
         link.thread = std::thread(ReceiveThreadProc, &link);
         pthread_setname_np(link.thread.native_handle(), "serial-receive");
@@ -199,33 +208,55 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         m_error.m_nErrno = e.code().value();
         return fail();
     }
-    link.device.SetDtr(true);
+    link.pDevice->SetDtr(true);
     {
         std::lock_guard lock(link.mutex);
         link.nReadPos = link.nWritePos = 0;
     }
     // The new thread may already wait for room left by the last opening's unread bytes.
     link.cvRoom.notify_all();
-    link.device.Purge();
+    link.pDevice->Purge();
     return 1;
 }
 
 void CSerialPort::Close() {
     CLinkState& link = *m_pLink;
-    if (!link.thread.joinable() && !link.device.IsOpen())
+    if (!link.thread.joinable() && !link.pDevice->IsOpen())
         return;
     {
         std::lock_guard lock(link.mutex);
         link.bStop = true;
     }
     link.cvRoom.notify_all();
-    link.device.Wake();
+    link.pDevice->Wake();
     link.bRunning = false;
     if (link.thread.joinable())
         link.thread.join();
-    link.device.SetDtr(false);
-    link.device.Purge();
-    link.device.Close();
+    link.pDevice->SetDtr(false);
+    link.pDevice->Purge();
+    ReleaseDevice(link);
+}
+
+// A USB adapter holds received bytes until its latency timer runs out (16 ms on the common
+// ones), which makes every echo of the loader upload wait for it. Drivers without the flag, and
+// pseudo-terminals, refuse; the port works all the same, only slower on such an adapter.
+void CSerialPort::AskLowLatency(CLinkState& link) {
+    link.bRestoreFlags = false;
+    int nFlags = 0;
+    if (link.pDevice->GetSerialFlags(nFlags) != 0 || (nFlags & ASYNC_LOW_LATENCY))
+        return;
+    if (link.pDevice->SetSerialFlags(nFlags | ASYNC_LOW_LATENCY) == 0) {
+        link.bRestoreFlags = true;
+        link.nOldFlags = nFlags;
+    }
+}
+
+// The next program to open the device finds the driver as it was before.
+void CSerialPort::ReleaseDevice(CLinkState& link) {
+    if (link.bRestoreFlags)
+        link.pDevice->SetSerialFlags(link.nOldFlags);
+    link.bRestoreFlags = false;
+    link.pDevice->Close();
 }
 
 void CSerialPort::MarkDead(CLinkState* pLink) {
@@ -256,16 +287,16 @@ void CSerialPort::ReceiveThreadProc(CLinkState* pLink) {
     while (pLink->bRunning) {
         if (!WaitForRoom(pLink))
             return;
-        const CSerialDevice::EEvent event = pLink->device.WaitEvent();
-        if (event == CSerialDevice::EEvent::Dead) {
+        const ISerialDevice::EEvent event = pLink->pDevice->WaitEvent();
+        if (event == ISerialDevice::EEvent::Dead) {
             MarkDead(pLink);
             return;
         }
-        if (event == CSerialDevice::EEvent::Woken) {
+        if (event == ISerialDevice::EEvent::Woken) {
             std::lock_guard lock(pLink->mutex);
             if (pLink->bStop)
                 return;
-            pLink->device.ClearWake();
+            pLink->pDevice->ClearWake();
             continue;
         }
         for (;;) {
@@ -273,7 +304,7 @@ void CSerialPort::ReceiveThreadProc(CLinkState* pLink) {
                 return;
             // Room only grows while the thread is outside the lock (only the thread stores), so
             // the driver read runs unlocked and the reader never waits for a system call.
-            const ssize_t nRead = pLink->device.ReadAvailable(scratch, kPiece);
+            const ssize_t nRead = pLink->pDevice->ReadAvailable(scratch, kPiece);
             if (nRead < 0) {
                 MarkDead(pLink);
                 return;
@@ -321,7 +352,7 @@ int CSerialPort::ReadBytes(void* pDest, int nMax) {
 int CSerialPort::WaitForByte(int nMilliseconds) {
     CLinkState& link = *m_pLink;
     std::unique_lock lock(link.mutex);
-    link.cvByte.wait_for(lock, std::chrono::milliseconds(std::max(nMilliseconds, 0)), [&] {
+    GetClock().WaitFor(link.cvByte, lock, std::max(nMilliseconds, 0), [&] {
         return link.nReadPos < link.nWritePos || !link.bRunning || link.bDead;
     });
     return link.nReadPos < link.nWritePos ? 1 : 0;
@@ -344,6 +375,10 @@ void CSerialPort::SetStallLimit(int nMilliseconds) {
     m_nStallLimitMs = nMilliseconds;
 }
 
+void CSerialPort::LimitWritesToTimeouts(bool bLimit) {
+    m_bPassLimit = bLimit;
+}
+
 int CSerialPort::Write(const void* pData, uint32_t nCount) {
     CLinkState& link = *m_pLink;
     const int64_t nStartUs = NowUs();
@@ -357,28 +392,40 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         return 0;
     }
 
+    CWriteLimits limits;
+    limits.m_nStallUs = int64_t(m_nStallLimitMs) * 1000;
+    if (m_bPassLimit)
+        limits.m_nDeadlineUs = nStartUs + int64_t(PassLimitMs(nCount)) * 1000;
     const auto* pBytes = static_cast<const uint8_t*>(pData);
     uint32_t nRemaining = nCount;
-    const int64_t nStallUs = int64_t(m_nStallLimitMs) * 1000;
     int64_t nProgressUs = nStartUs;
     int nResult = 1;
     while (nRemaining > 0 && link.bRunning) {
         const int64_t nNowUs = NowUs();
-        if (nNowUs - nProgressUs >= nStallUs) {
+        if (link.bDead || limits.IsOver(nNowUs, nProgressUs)) {
             nResult = 0;
             break;
         }
-        const int nLeftMs = static_cast<int>((nStallUs - (nNowUs - nProgressUs) + 999) / 1000);
-        // Linux has no DSR output flow control: the peer's DSR is waited for here.
-        if (link.bDsrFlow && !link.device.IsDsrOn()) {
-            SleepUs(std::min<int64_t>(10000, nLeftMs * 1000LL));
-            continue;
+        const int nLeftMs = limits.LeftMs(nNowUs, nProgressUs);
+        // Linux has no DSR output flow control: the peer's DSR is waited for here. A device that
+        // went away meanwhile ends the wait at once, whether the receive thread saw it first or
+        // the line status call says so.
+        if (link.bDsrFlow) {
+            const ISerialDevice::ELine dsr = link.pDevice->GetDsr();
+            if (dsr == ISerialDevice::ELine::Gone) {
+                MarkDead(&link);
+                nResult = 0;
+                break;
+            }
+            if (dsr == ISerialDevice::ELine::Off) {
+                std::unique_lock lock(link.mutex);
+                GetClock().WaitFor(link.cvByte, lock, std::min(kDsrPollMs, nLeftMs),
+                                   [&] { return link.bDead || !link.bRunning; });
+                continue;
+            }
         }
-        const int nPassMs = static_cast<int>(m_timeouts.WriteTotalTimeoutConstant +
-                                             m_timeouts.WriteTotalTimeoutMultiplier *
-                                                 std::min<uint32_t>(nRemaining, 4096));
-        const ssize_t nWritten =
-            link.device.WriteSome(pBytes, nRemaining, std::min(std::max(nPassMs, 1), nLeftMs));
+        const int nWaitMs = std::min(std::max(PassLimitMs(nRemaining), 1), nLeftMs);
+        const ssize_t nWritten = link.pDevice->WriteSome(pBytes, nRemaining, nWaitMs);
         if (nWritten < 0) {
             MarkDead(&link);
             nResult = 0;
@@ -393,34 +440,54 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
     if (nRemaining > 0)
         nResult = 0;
     if (nResult)
-        nResult = Drain(nStartUs, nCount);
+        nResult = Drain(nStartUs, nCount, limits);
     m_bWriting = false;
     return nResult;
+}
+
+// The time-out settings' limit for one pass of nCount bytes: 1004 ms for "F;" at 9600.
+int CSerialPort::PassLimitMs(uint32_t nCount) const {
+    return static_cast<int>(m_timeouts.WriteTotalTimeoutConstant +
+                            m_timeouts.WriteTotalTimeoutMultiplier *
+                                std::min<uint32_t>(nCount, 4096));
+}
+
+bool CSerialPort::CWriteLimits::IsOver(int64_t nNowUs, int64_t nProgressUs) const {
+    return nNowUs - nProgressUs >= m_nStallUs || nNowUs >= m_nDeadlineUs;
+}
+
+int CSerialPort::CWriteLimits::LeftMs(int64_t nNowUs, int64_t nProgressUs) const {
+    const int64_t nLeftUs = std::min(m_nStallUs - (nNowUs - nProgressUs), m_nDeadlineUs - nNowUs);
+    return static_cast<int>(std::clamp<int64_t>((nLeftUs + 999) / 1000, 1, INT32_MAX));
 }
 
 // The bytes handed to the driver are on the line once its output queue is empty and their wire
 // time has passed since the write began. A pseudo-terminal has no queue to speak of, yet the
 // wire time still paces the caller like a real cable. Never a plain tcdrain: it waits forever
-// when CTS stays low.
-int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount) {
+// when CTS stays low. A queue that shrinks, however slowly, is waited out; one that stays put
+// for the stall limit, or past the write's deadline, fails the write.
+int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits) {
     CLinkState& link = *m_pLink;
     const int64_t nWireUs = int64_t(nCount) * link.settings.BitsPerByte() * 1000000 /
                             std::max<uint32_t>(link.settings.m_nBaud, 1);
-    const int64_t nStallUs = int64_t(m_nStallLimitMs) * 1000;
     int64_t nProgressUs = NowUs();
     int nLastQueued = -1;
     for (;;) {
-        const int nQueued = link.device.OutputQueued();
+        const int nQueued = link.pDevice->OutputQueued();
         if (nQueued < 0) {
             MarkDead(&link);
             return 0;
         }
         if (nQueued == 0)
             break;
+        if (link.bDead)
+            return 0;
         const int64_t nNowUs = NowUs();
         if (nLastQueued < 0 || nQueued < nLastQueued)
             nProgressUs = nNowUs;
-        else if (nNowUs - nProgressUs >= nStallUs)
+        else if (limits.IsOver(nNowUs, nProgressUs))
+            return 0;
+        if (nNowUs >= limits.m_nDeadlineUs)
             return 0;
         nLastQueued = nQueued;
         const int64_t nQueueUs = int64_t(nQueued) * link.settings.BitsPerByte() * 1000000 /

@@ -73,6 +73,11 @@ public:
 
     // How long a write may go without any byte leaving before it gives up (10 s unless changed).
     void SetStallLimit(int nMilliseconds);
+    // With bLimit, a write also gives up once the time-out settings' limit for its byte count
+    // has passed (1,004 ms for "F;" at 9600), held-off lines or not: for a short query, where a
+    // line held low means a machine switched off or a cable loose, not a pause in a transfer.
+    // Kept across Open and Close.
+    void LimitWritesToTimeouts(bool bLimit);
 
     CDcb m_dcb;
     CCommTimeouts m_timeouts;
@@ -87,7 +92,18 @@ private:
     int ParseMode(const char* pszMode);
     void SetTimeoutsForBaud(uint32_t nBaud);
     int ApplySettings();
-    int Drain(int64_t nStartUs, uint32_t nCount);
+    int PassLimitMs(uint32_t nCount) const;
+
+    // What ends a write: no byte leaving for the stall limit, or the deadline passed.
+    struct CWriteLimits {
+        int64_t m_nStallUs = 0;
+        int64_t m_nDeadlineUs = INT64_MAX;
+        bool IsOver(int64_t nNowUs, int64_t nProgressUs) const;
+        int LeftMs(int64_t nNowUs, int64_t nProgressUs) const;
+    };
+    int Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
+    static void AskLowLatency(CLinkState& link);
+    static void ReleaseDevice(CLinkState& link);
     static void ReceiveThreadProc(CLinkState* pLink);
     static bool WaitForRoom(CLinkState* pLink);
     static void MarkDead(CLinkState* pLink);
@@ -97,4 +113,5 @@ private:
     // Set while a Write runs: a second writer waits for it (and gives up after a second).
     std::atomic<bool> m_bWriting{false};
     int m_nStallLimitMs = 10000;
+    bool m_bPassLimit = false;
 };

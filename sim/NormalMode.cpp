@@ -77,11 +77,48 @@ void CNormalMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     }
 }
 
+std::vector<CLineSettings> CNormalMode::GetQuerySettings() const {
+    std::lock_guard lock(m_mutex);
+    return m_querySettings;
+}
+
+// The query goes at 9600 "N81H": a machine that answers on any other line would hide a port
+// opened wrongly until the transfer.
+std::vector<std::string> CNormalMode::GetSettingsFaults() const {
+    std::vector<std::string> faults;
+    int nQuery = 0;
+    for (const CLineSettings& line : GetQuerySettings()) {
+        ++nQuery;
+        std::string strFault;
+        auto add = [&](const char* pszWhat) {
+            strFault += strFault.empty() ? "" : ", ";
+            strFault += pszWhat;
+        };
+        if (line.m_nBaud != 9600)
+            add("baud is not 9600");
+        if (line.m_nDataBits != 8)
+            add("not 8 data bits");
+        if (line.m_nParity != 0)
+            add("parity on");
+        if (line.m_nStopBits != 1)
+            add("2 stop bits");
+        if (!line.m_bCtsFlow)
+            add("no RTS/CTS handshake");
+        if (line.m_bXonXoff)
+            add("XON/XOFF on");
+        if (!strFault.empty())
+            faults.push_back("query " + std::to_string(nQuery) + ": " + strFault);
+    }
+    return faults;
+}
+
 void CNormalMode::Answer(CPtyLink& link) {
     CNormalModeConfig config;
+    const CLineSettings line = LineSettingsOf(link.GetSettings());
     {
         std::lock_guard lock(m_mutex);
         m_lastQuery = std::chrono::steady_clock::now();
+        m_querySettings.push_back(line);
         config = m_config;
     }
     ++m_nQueries;
@@ -110,9 +147,10 @@ bool ParsePortSpec(const std::string& strSpec, CPortSpec& spec) {
         const char* m_pszName;
         ENormalFault m_eFault;
     } faults[] = {
-        {"machine", ENormalFault::None}, {"silent", ENormalFault::Silent},
-        {"split", ENormalFault::Split},  {"noterm", ENormalFault::NoTerminator},
-        {"long", ENormalFault::Long},    {"garbage", ENormalFault::Garbage},
+        {"machine", ENormalFault::None},    {"silent", ENormalFault::Silent},
+        {"split", ENormalFault::Split},     {"noterm", ENormalFault::NoTerminator},
+        {"long", ENormalFault::Long},       {"garbage", ENormalFault::Garbage},
+        {"trickle", ENormalFault::Trickle},
     };
     if (strSpec == "absent") {
         spec.m_bAbsent = true;

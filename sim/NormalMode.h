@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SerialDevice.h"
 #include "sim/MachineMode.h"
 
 enum class ENormalFault {
@@ -43,6 +44,11 @@ public:
     // Queries ("F;") seen since construction, and when the last one arrived.
     int GetQueryCount() const { return m_nQueries.load(); }
     std::chrono::steady_clock::time_point GetLastQueryTime() const;
+    // The line as the program had set it when each query was answered, in order.
+    std::vector<CLineSettings> GetQuerySettings() const;
+    // Queries whose line was not the query's (9600 baud, 8N1, RTS/CTS on, XON/XOFF off), each
+    // with what was wrong; empty when all were right.
+    std::vector<std::string> GetSettingsFaults() const;
 
     void OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) override;
 
@@ -52,6 +58,7 @@ private:
     mutable std::mutex m_mutex;
     CNormalModeConfig m_config;
     std::chrono::steady_clock::time_point m_lastQuery;
+    std::vector<CLineSettings> m_querySettings;
     bool m_bSawF =
         false; // an 'F' ended the last chunk: a ';' at the start of the next completes it
     std::atomic<int> m_nQueries{0};

@@ -125,7 +125,9 @@ int main(int argc, char** argv) {
 
     CMachineSim sim;
     sim.GetLink().SetPaced(bPaced);
-    sim.SetNormalMode(std::make_unique<CNormalMode>(normal));
+    auto pNormal = std::make_unique<CNormalMode>(normal);
+    const CNormalMode& normalMode = *pNormal;
+    sim.SetNormalMode(std::move(pNormal));
     boot.m_bPaced = bPaced;
     auto pBoot = std::make_unique<CBootMode>(boot);
     const CBootMode& bootMode = *pBoot;
@@ -160,6 +162,8 @@ int main(int argc, char** argv) {
     const size_t nReceived = sim.GetLink().GetRecord().size();
     sim.Stop();
     std::printf("machine-sim: received %zu bytes\n", nReceived);
+    for (const std::string& strFault : normalMode.GetSettingsFaults())
+        std::printf("line settings: %s\n", strFault.c_str());
     if (!sim.IsInBootMode()) {
         std::printf("boot mode: never entered, nothing was sent to the machine\n");
         return 0;

@@ -249,6 +249,16 @@ TEST_F(DeviceCheckTest, EmptyPortNameDiscoversFirstAndShowsTheNameFromTheFirstRe
     EXPECT_EQ(m_window.m_refreshes[1].m_strStatus, "V250 TVK-50");
     EXPECT_EQ(m_window.m_nRepaints, 0);
     ExpectCursorBalanced();
+    // The probe and the query each went at 9600 baud, one stop bit, RTS/CTS on, XON/XOFF off.
+    const std::vector<CLineSettings> lines = mode.GetQuerySettings();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const CLineSettings& line : lines) {
+        EXPECT_EQ(line.m_nBaud, 9600u);
+        EXPECT_EQ(line.m_nStopBits, 1);
+        EXPECT_TRUE(line.m_bCtsFlow);
+        EXPECT_FALSE(line.m_bXonXoff);
+    }
+    EXPECT_TRUE(mode.GetSettingsFaults().empty());
 }
 
 TEST_F(DeviceCheckTest, CancelledDiscoveryShowsWrongPortAndRunsAgainNextTime) {
@@ -447,6 +457,7 @@ TEST(MachineSimOptions, PortSpecsNameModesAndFaults) {
         {"noterm", true, false, ENormalFault::NoTerminator, "V250 TVK-50;"},
         {"long", true, false, ENormalFault::Long, "V250 TVK-50;"},
         {"garbage", true, false, ENormalFault::Garbage, "V250 TVK-50;"},
+        {"trickle", true, false, ENormalFault::Trickle, "V250 TVK-50;"},
         {"reply:V250 XYZ-1;", true, false, ENormalFault::None, "V250 XYZ-1;"},
         {"reply:", true, false, ENormalFault::None, ""},
         {"Silent", false, false, ENormalFault::None, ""},

@@ -118,12 +118,14 @@ TEST(ZeroTerminatedText, CutAtFirstZeroByte) {
     EXPECT_EQ(CutAtZero("\0V250"s), "");
 }
 
-// A calendar clock turned by hand.
+// A clock turned by hand; its calendar can be set apart from the monotonic time, as an operator
+// or a time service sets a wall clock.
 class CHandClock : public IClock {
 public:
     int64_t m_nSeconds = 0;
+    int64_t m_nWallShift = 0;
     int64_t GetMilliseconds() override { return m_nSeconds * 1000; }
-    int64_t GetCalendarSeconds() override { return m_nSeconds; }
+    int64_t GetCalendarSeconds() override { return m_nSeconds + m_nWallShift; }
     void Sleep(int nMilliseconds) override { m_nSeconds += nMilliseconds / 1000; }
 };
 
@@ -154,6 +156,23 @@ TEST_F(ReplyTimerTest, EndsAfterMoreThanNWholeSecondsAcrossMinuteHourAndDay) {
             EXPECT_TRUE(timer.HasElapsed(n));
             EXPECT_TRUE(timer.HasElapsed(n)) << "asking must not restart the timer";
         }
+    }
+}
+
+TEST_F(ReplyTimerTest, WallClockSetBackOrForwardDuringAWaitChangesNothing) {
+    for (int64_t nShift : {-3600, 3600, -86400}) {
+        SCOPED_TRACE(nShift);
+        m_clock.m_nSeconds = 5000;
+        m_clock.m_nWallShift = 0;
+        CReplyTimer timer;
+        m_clock.m_nSeconds = 5001;
+        m_clock.m_nWallShift = nShift;
+        for (int i = 1; i <= 3; ++i) {
+            m_clock.m_nSeconds = 5000 + i;
+            EXPECT_FALSE(timer.HasElapsed(3)) << "cut short after " << i << " s";
+        }
+        m_clock.m_nSeconds = 5004;
+        EXPECT_TRUE(timer.HasElapsed(3)) << "stretched";
     }
 }
 

@@ -15,7 +15,8 @@ protected:
     void SetUp() override {
         LinkFixture::SetUp();
         ASSERT_EQ(m_device.Open(m_link.GetDevicePath()), 0);
-        ASSERT_EQ(m_device.Apply(CLineSettings()), 0);
+        CLineSettings applied;
+        ASSERT_EQ(m_device.Apply(CLineSettings(), applied), 0);
     }
     CSerialDevice m_device;
 };
@@ -42,10 +43,14 @@ TEST_F(SerialDeviceTest, LineEventWaitEndsForBytesWakeAndHangUp) {
     EXPECT_EQ(m_device.WriteSome("x", 1, 100), -1);
 }
 
-TEST_F(SerialDeviceTest, PseudoTerminalHasItsModemLinesAsserted) {
+TEST_F(SerialDeviceTest, PseudoTerminalHasItsModemLinesAssertedAndNoSerialFlags) {
     m_device.SetDtr(true);
-    EXPECT_TRUE(m_device.IsDsrOn());
+    EXPECT_EQ(m_device.GetDsr(), ISerialDevice::ELine::On);
     EXPECT_EQ(m_device.OutputQueued(), 0);
+    // The serial link asks for low latency on every open; a pseudo-terminal refuses.
+    int nFlags = 0;
+    EXPECT_NE(m_device.GetSerialFlags(nFlags), 0);
+    EXPECT_NE(m_device.SetSerialFlags(0), 0);
 }
 
 TEST_F(SerialDeviceTest, HeldExclusivelyUntilClosed) {
@@ -58,7 +63,8 @@ TEST_F(SerialDeviceTest, HeldExclusivelyUntilClosed) {
 TEST_F(SerialDeviceTest, UnknownBaudRateIsRefused) {
     CLineSettings settings;
     settings.m_nBaud = 12345;
-    EXPECT_EQ(m_device.Apply(settings), EINVAL);
+    CLineSettings applied;
+    EXPECT_EQ(m_device.Apply(settings, applied), EINVAL);
     EXPECT_FALSE(CSerialDevice::IsSupportedBaud(0));
     EXPECT_TRUE(CSerialDevice::IsSupportedBaud(38400));
 }

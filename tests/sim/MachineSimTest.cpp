@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "serial/SerialPort.h"
+#include "sim/NormalMode.h"
 #include "tests/support/LinkFixture.h"
 
 using Clock = std::chrono::steady_clock;
@@ -133,6 +134,36 @@ TEST(MachineSimTest, AnswersThroughTheLinkAndStallsOnRequest) {
     port.WriteByte(0x00); // boot mode is null: recorded, unanswered
     EXPECT_EQ(port.WaitForByte(200), 0);
     EXPECT_EQ(sim.GetLink().GetRecord(), (std::vector<uint8_t>{0x0F, 0x01, 0x00}));
+}
+
+TEST(MachineSimTest, NormalModeNamesEveryQueryAskedOnAnotherLine) {
+    const struct {
+        uint32_t m_nBaud;
+        const char* m_pszMode;
+        const char* m_pszFault; // "" when the line is the query's
+    } cases[] = {
+        {9600, "N81H", ""},
+        {9600, "N81", "query 1: no RTS/CTS handshake"},
+        {4800, "N82H", "query 1: baud is not 9600, 2 stop bits"},
+        {9600, "N81X", "query 1: no RTS/CTS handshake, XON/XOFF on"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.m_nBaud) + " " + c.m_pszMode);
+        CPortsHome home;
+        CMachineSim sim;
+        auto pMode = std::make_unique<CNormalMode>();
+        const CNormalMode& mode = *pMode;
+        sim.SetNormalMode(std::move(pMode));
+        ASSERT_TRUE(sim.Start(home.GetPortsDir(), 1));
+        CSerialPort port;
+        ASSERT_EQ(port.Open("COM1:", c.m_nBaud, c.m_pszMode), 1);
+        port.WriteString("F;");
+        ASSERT_EQ(port.WaitForByte(5000), 1);
+        port.Close();
+        ASSERT_EQ(mode.GetQuerySettings().size(), 1u);
+        const std::vector<std::string> faults = mode.GetSettingsFaults();
+        EXPECT_EQ(faults.empty() ? "" : faults[0], c.m_pszFault);
+    }
 }
 
 TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {

@@ -16,6 +16,16 @@ int64_t CPauseClock::GetCalendarSeconds() {
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+int64_t CPauseClock::GetMicroseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void CPauseClock::SleepMicroseconds(int64_t nMicroseconds) {
+    if (nMicroseconds > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
+}
+
 void CPauseClock::Sleep(int nMilliseconds) {
     if (m_pLog)
         m_pLog->Add({CEvent::Sleep, nMilliseconds});
@@ -28,6 +38,16 @@ void CPauseClock::Sleep(int nMilliseconds) {
 
 void CStepClock::Sleep(int nMilliseconds) {
     m_nNowMs += nMilliseconds;
-    if (nMilliseconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+    const int nReal = std::min(nMilliseconds, m_nRealMaxMs);
+    if (nReal > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(nReal));
+}
+
+bool CStepClock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                         int nMilliseconds, const std::function<bool()>& fnReady) {
+    const int nReal = std::max(std::min(nMilliseconds, m_nRealMaxMs), 0);
+    if (cv.wait_for(lock, std::chrono::milliseconds(nReal), fnReady))
+        return true;
+    m_nNowMs += std::max(nMilliseconds, 0);
+    return fnReady();
 }
