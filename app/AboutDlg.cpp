@@ -18,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
     const QRect rcIcon = units.Rect(10, 8, 20, 20);
     // An icon is shown at its own size, 32 x 32, from the frame's top left.
     m_pIcon->setGeometry(rcIcon.x(), rcIcon.y(), 32, 32);
-    m_pIcon->setPixmap(LoadAppIcon().pixmap(32, 32));
+    m_pIcon->setPixmap(GetAppIconPixmap(32, devicePixelRatioF()));
 
     // The tool's own version: it stays 2.50 whatever package the tool carries.
     m_pVersion = new QLabel("Tool Version 2.50", this);

@@ -21,6 +21,7 @@ public:
     QLabel* GetUpgradeForLabel() const { return m_pUpgradeFor; }
     QLabel* GetVersionLabel() const { return m_pVersion; }
     QPushButton* GetOkButton() const { return m_pOk; }
+    QLabel* GetIconLabel() const { return m_pIcon; }
 
     void setVisible(bool bVisible) override;
 

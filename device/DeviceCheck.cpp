@@ -1,5 +1,6 @@
 #include "device/DeviceCheck.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -30,8 +31,11 @@ constexpr int kProbeMax = 32;
 // ends the wait at once, so nothing is slower than polling flat out, but a silent machine no
 // longer costs a whole core. The time-outs are still judged by the reply timer alone.
 constexpr int kPollWaitMs = 4;
+// The pause before a probe's reply is taken is slept in slices, so the window stays alive.
+constexpr int kSettleSliceMs = 10;
 
-void AwaitByte(CSerialPort& port) {
+void AwaitByte(CSerialPort& port, IOperator& op) {
+    op.KeepAlive();
     // A port whose device went away answers the wait at once; sleep instead of spinning.
     if (port.WaitForByte(kPollWaitMs) == 0 && port.IsDead())
         GetClock().Sleep(kPollWaitMs);
@@ -61,7 +65,7 @@ std::string Collect(const char* pBytes, int nCount) {
 
 // One query on an open port: write, collect the reply, close. The reply is the bytes before the
 // first ';', at most 255 of them, or what came before a gap of more than three seconds.
-std::string RunQueryCycle(CSerialPort& port) {
+std::string RunQueryCycle(CSerialPort& port, IOperator& op) {
     port.WriteString(kQuery);
     CReplyTimer timer;
     char reply[kReplyMax];
@@ -79,14 +83,14 @@ std::string RunQueryCycle(CSerialPort& port) {
         }
         if (timer.HasElapsed(kReplyGapSeconds))
             break;
-        AwaitByte(port);
+        AwaitByte(port, op);
     }
     port.Close();
     return Collect(reply, nStored);
 }
 
 // One discovery probe on an open port; true when a model of the table answered. Closes the port.
-bool ProbeOpenPort(CSerialPort& port) {
+bool ProbeOpenPort(CSerialPort& port, IOperator& op) {
     port.WriteString(kQuery);
     CReplyTimer timer;
     for (;;) {
@@ -97,9 +101,12 @@ bool ProbeOpenPort(CSerialPort& port) {
             port.Close();
             return false;
         }
-        AwaitByte(port);
+        AwaitByte(port, op);
     }
-    GetClock().Sleep(kProbeSettleMs);
+    for (int nSlept = 0; nSlept < kProbeSettleMs; nSlept += kSettleSliceMs) {
+        op.KeepAlive();
+        GetClock().Sleep(std::min(kSettleSliceMs, kProbeSettleMs - nSlept));
+    }
     char text[kProbeMax];
     int nTaken = port.ReadBytes(text, kProbeMax);
     port.Close();
@@ -117,7 +124,7 @@ bool DiscoverPort(CWizardState& state, IOperator& op) {
         state.m_strPort = "COM" + std::to_string(n) + ":";
         if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
             continue;
-        if (ProbeOpenPort(*pPort)) {
+        if (ProbeOpenPort(*pPort, op)) {
             pPort.reset();
             op.EndWaitCursor();
             return true;
@@ -156,7 +163,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
 
     CReplySplit split;
     for (;;) {
-        state.m_strStatus = RunQueryCycle(*pPort);
+        state.m_strStatus = RunQueryCycle(*pPort, op);
         state.RefreshControls();
         split = SplitReply(state.m_strStatus);
         if (split.m_bUsable)

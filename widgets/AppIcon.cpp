@@ -26,3 +26,14 @@ QIcon LoadAppIcon() {
     }
     return icon;
 }
+
+QPixmap GetAppIconPixmap(int nSize, qreal dDevicePixelRatio) {
+    // Asked for at the screen's ratio, QIcon would scale the image up itself, smoothly.
+    const QPixmap pixmap = LoadAppIcon().pixmap(QSize(nSize, nSize), 1.0);
+    if (pixmap.isNull() || dDevicePixelRatio <= 1.0)
+        return pixmap;
+    const int nDevice = qRound(nSize * dDevicePixelRatio);
+    QPixmap scaled = pixmap.scaled(nDevice, nDevice, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    scaled.setDevicePixelRatio(dDevicePixelRatio);
+    return scaled;
+}

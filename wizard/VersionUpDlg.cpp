@@ -67,6 +67,55 @@ protected:
     }
 };
 
+// While the check waits for the machine the program handles its events but drops the operator's
+// input: a click or a key kept for later would act on the step after the check and skip an
+// instruction. ExcludeUserInputEvents would only keep it for later.
+class CInputDiscard : public QObject {
+public:
+    CInputDiscard() { QCoreApplication::instance()->installEventFilter(this); }
+    ~CInputDiscard() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override {
+        switch (pEvent->type()) {
+        case QEvent::ShortcutOverride:
+            // Taken by the focus widget, so that no shortcut runs; the key press then comes here.
+            pEvent->accept();
+            return true;
+        case QEvent::Close:
+            // The close box; a close the program asks for itself is not spontaneous.
+            return pEvent->spontaneous();
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::NonClientAreaMouseMove:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
 unsigned GetKeyState(const QMouseEvent& event) {
     unsigned nKeys = 0;
     const Qt::MouseButtons buttons = event.buttons() | event.button();
@@ -369,10 +418,15 @@ int CVersionUpDlg::ShowMessage(const CMessage& message) {
 void CVersionUpDlg::BeginWaitCursor() {
     if (m_nWaitCursor++ == 0)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    // The check waits without handling window events; draw the step now so that the operator
-    // reads what is going on while it waits.
+    // Opening a port may take a while before the first wait lets the window paint; draw the step
+    // now so that the operator reads what is going on.
     if (isVisible())
         repaint();
+}
+
+void CVersionUpDlg::KeepAlive() {
+    CInputDiscard discard;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void CVersionUpDlg::EndWaitCursor() {

@@ -61,6 +61,7 @@ public:
     bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
+    void KeepAlive() override;
 
     void setVisible(bool bVisible) override;
 

@@ -1,11 +1,13 @@
 // The About box on the offscreen platform.
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include "app/AboutDlg.h"
+#include "widgets/AppIcon.h"
 
 class CAboutDlgTest : public QObject {
     Q_OBJECT
@@ -57,6 +59,26 @@ private slots:
         QVERIFY(!dlg.GetUpgradeForLabel()->geometry().intersects(dlg.GetOkButton()->geometry()));
         QVERIFY(dlg.rect().contains(dlg.GetOkButton()->geometry()));
         QApplication::setFont(fontBefore);
+    }
+
+    // Each pixel of the 32 x 32 icon covers a whole square of the screen's pixels, whatever the
+    // screen's density (the test runs at scale factors 1 and 2): repeated, never smoothed.
+    void iconKeepsItsPixels() {
+        CAboutDlg dlg;
+        dlg.show();
+        QLabel* pIcon = dlg.GetIconLabel();
+        QImage shown = pIcon->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), QSize(32, 32) * pIcon->devicePixelRatioF());
+        shown.setDevicePixelRatio(1); // compared pixel for pixel
+        const QImage icon = LoadAppIcon().pixmap(QSize(32, 32), 1.0).toImage();
+        QCOMPARE(icon.size(), QSize(32, 32));
+        QImage expected(shown.size(), QImage::Format_RGB32);
+        expected.fill(pIcon->palette().color(pIcon->backgroundRole()));
+        QPainter painter(&expected);
+        painter.drawImage(0, 0,
+                          icon.scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        painter.end();
+        QCOMPARE(shown, expected);
     }
 };
 

@@ -205,6 +205,22 @@ private slots:
         QVERIFY(dlg.rect().contains(dlg.GetControl(kIdNext)->geometry()));
     }
 
+    // Each pixel of the step picture covers a whole square of the screen's pixels, whatever the
+    // screen's density (the test runs at scale factors 1 and 2): repeated, never smoothed.
+    void pictureKeepsItsPixels() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.show();
+        const QImage& picture = dlg.GetPicture()->GetImage();
+        QRect rc(QPoint(0, 0), picture.size());
+        rc.translate(dlg.GetPictureCentre() - QPoint(picture.width() / 2, picture.height() / 2));
+        QImage shown = dlg.grab(rc).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), picture.size() * dlg.devicePixelRatioF());
+        shown.setDevicePixelRatio(1); // compared pixel for pixel
+        QCOMPARE(shown, picture.convertToFormat(QImage::Format_RGB32)
+                            .scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+
     void popupForDoubleClick_data() {
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("modifiers");

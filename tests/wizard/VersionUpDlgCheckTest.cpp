@@ -1,0 +1,160 @@
+// The main window through the real device check while simulated machines keep silent: it goes on
+// handling its events, shows the wait cursor, and drops what the operator does meanwhile, so that
+// nothing typed or clicked during a wait acts on a later step.
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <map>
+#include <vector>
+
+#include "app/VersionUpApp.h"
+#include "device/PortDlg.h"
+#include "resources/StringIds.h"
+#include "resources/Strings.h"
+#include "tests/support/PauseClock.h"
+#include "tests/support/SimPorts.h"
+#include "wizard/VersionUpDlg.h"
+
+namespace {
+
+// The number of the port in the state's name, 0 for none.
+int PortNumber(const std::string& strPort) {
+    return strPort.size() == 5 && strPort.compare(0, 3, "COM") == 0 ? strPort[3] - '0' : 0;
+}
+
+} // namespace
+
+class CVersionUpDlgCheckTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        TestPortsDir();
+        KeepNoSettings();
+    }
+
+    // The discovery probes four silent ports and then asks for the port; the check on a named
+    // silent port asks whether to try again. Both then find a machine that answers, so the check
+    // passes and the wizard moves on by exactly one step.
+    void windowLivesThroughTheWaits_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QList<int>>("silent");
+        QTest::newRow("discovery over four silent ports") << QString() << QList<int>{1, 2, 3, 4};
+        QTest::newRow("query on a silent port") << QString("COM2:") << QList<int>{2};
+    }
+
+    void windowLivesThroughTheWaits() {
+        QFETCH(QString, port);
+        QFETCH(QList<int>, silent);
+        CSimPorts ports;
+        for (int n : silent)
+            ports.Machine(n, "", ENormalFault::Silent);
+        const int nLastWait = silent.last();
+
+        int nChecks = 0;
+        bool bInCheck = false;
+        CMachineLink link = GetMachineLink();
+        link.m_fnCheckFirmwareVersion = [&, fnCheck = link.m_fnCheckFirmwareVersion](
+                                            CWizardState& state, IOperator& op, const char* psz) {
+            ++nChecks;
+            bInCheck = true;
+            const bool bResult = fnCheck(state, op, psz);
+            bInCheck = false;
+            return bResult;
+        };
+        CVersionUpDlg dlg(nullptr, link);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.GetState().m_strPort = port.toStdString();
+        dlg.GetSteps().Enter(EStep::Connect);
+        auto* pNext = static_cast<QPushButton*>(dlg.GetControl(kIdNext));
+        // The waits' time-outs run on this clock: each poll moves it on.
+        CStepClock clock(20);
+
+        std::map<int, std::vector<int64_t>> firings; // port -> the clock at each firing
+        bool bCursorShown = true;
+        bool bInputSent = false;
+        QStringList asked;
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, &dlg, [&] {
+            QWidget* pModal = QApplication::activeModalWidget();
+            // Only the operator's own answers bring the machine to life.
+            if (auto* pPortDlg = qobject_cast<CPortDlg*>(pModal)) {
+                asked << "port dialog";
+                ports.Mode(4).SetConfig({});
+                pPortDlg->GetList()->setCurrentIndex(3);
+                pPortDlg->GetOkButton()->click();
+                return;
+            }
+            if (auto* pBox = qobject_cast<QMessageBox*>(pModal)) {
+                asked << pBox->text();
+                ports.Mode(nLastWait).SetConfig({});
+                if (QAbstractButton* pRetry = pBox->button(QMessageBox::Retry))
+                    pRetry->click();
+                else
+                    pBox->done(QMessageBox::Ok);
+                return;
+            }
+            const int n = PortNumber(dlg.GetState().m_strPort);
+            // Between the query and the end of the first wait on that port.
+            if (pModal || !bInCheck || !silent.contains(n) || ports.Mode(n).GetQueryCount() != 1)
+                return;
+            firings[n].push_back(clock.Now());
+            const QCursor* pCursor = QApplication::overrideCursor();
+            bCursorShown = bCursorShown && pCursor && pCursor->shape() == Qt::WaitCursor;
+            if (n == nLastWait && !bInputSent) {
+                bInputSent = true;
+                // A click now, and Enter and the close box waiting in the queue for the next
+                // time events are handled.
+                QTest::mouseClick(pNext, Qt::LeftButton);
+                QCoreApplication::postEvent(&dlg,
+                                            new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, {}));
+                QCoreApplication::postEvent(&dlg,
+                                            new QKeyEvent(QEvent::KeyRelease, Qt::Key_Return, {}));
+                QCloseEvent close;
+                QSpontaneKeyEvent::setSpontaneous(&close);
+                QApplication::instance()->notify(dlg.windowHandle(), &close);
+            }
+        });
+        timer.start(1);
+        {
+            CClockOverride useClock(clock);
+            pNext->click();
+        }
+        timer.stop();
+
+        QCOMPARE(asked, port.isEmpty() ? QStringList{"port dialog"}
+                                       : QStringList{"Transmission faild. Try again."});
+        for (int n : silent) {
+            const std::vector<int64_t>& at = firings[n];
+            // A silent port costs more than a second of the clock; the timer fires throughout.
+            QVERIFY2(at.size() >= 4,
+                     qPrintable(QString("COM%1: %2 firings").arg(n).arg(at.size())));
+            int64_t nLongest = 0;
+            for (size_t i = 1; i < at.size(); ++i)
+                nLongest = std::max(nLongest, at[i] - at[i - 1]);
+            QVERIFY2(nLongest <= 250, qPrintable(QString("COM%1: %2 ms").arg(n).arg(nLongest)));
+        }
+        QVERIFY(bCursorShown);
+        QVERIFY(bInputSent);
+        QVERIFY(!QApplication::overrideCursor());
+
+        // Whatever was kept for later would run now.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(nChecks, 1);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText))->toPlainText(),
+                 QString::fromStdString(LoadString(kIdsUnplugAdapter)).replace("\r\n", "\n"));
+        QCOMPARE(dlg.GetState().m_strPort,
+                 port.isEmpty() ? std::string("COM4:") : port.toStdString());
+    }
+};
+
+QTEST_MAIN(CVersionUpDlgCheckTest)
+#include "VersionUpDlgCheckTest.moc"

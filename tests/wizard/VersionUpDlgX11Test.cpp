@@ -1,0 +1,151 @@
+// The main window on a real X display (a virtual one, without window manager) while the real
+// device check probes three silent simulated machines and finds the fourth: a window that covered
+// it goes away and the window is drawn again before the wait ends, and a click on Next and an
+// Enter typed with the X server's own test input during a wait come to nothing, then or after the
+// check. No dialog follows the input (its own event loop would take what was kept for later while
+// the check is still running), so input kept rather than dropped would press Next after the check.
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include "app/VersionUpApp.h"
+#include "resources/StringIds.h"
+#include "resources/Strings.h"
+#include "tests/support/PauseClock.h"
+#include "tests/support/SimPorts.h"
+#include "wizard/VersionUpDlg.h"
+
+namespace {
+
+// What the X server shows in the rectangle, in screen coordinates.
+QImage OnScreen(const QRect& rc) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, rc.x(), rc.y(), rc.width(), rc.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+bool Shows(const QImage& image, QRgb rgb) {
+    return image.pixel(image.width() / 2, image.height() / 2) == rgb;
+}
+
+} // namespace
+
+class CVersionUpDlgX11Test : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
+        TestPortsDir();
+        KeepNoSettings();
+    }
+
+    void uncoveredWindowIsDrawnAndInputComesToNothing() {
+        CSimPorts ports;
+        for (int n = 1; n <= 3; ++n)
+            ports.Machine(n, "", ENormalFault::Silent);
+        ports.Machine(4);
+        int nChecks = 0;
+        bool bInCheck = false;
+        CMachineLink link = GetMachineLink();
+        link.m_fnCheckFirmwareVersion = [&, fnCheck = link.m_fnCheckFirmwareVersion](
+                                            CWizardState& state, IOperator& op, const char* psz) {
+            ++nChecks;
+            bInCheck = true;
+            const bool bResult = fnCheck(state, op, psz);
+            bInCheck = false;
+            return bResult;
+        };
+        CVersionUpDlg dlg(nullptr, link);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.GetSteps().Enter(EStep::Connect);
+        auto* pNext = static_cast<QPushButton*>(dlg.GetControl(kIdNext));
+        const QPoint ptNext = pNext->mapToGlobal(pNext->rect().center());
+
+        const QRgb rgbCover = qRgb(255, 0, 255);
+        QWidget cover(nullptr, Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+        QPalette palette = cover.palette();
+        palette.setColor(QPalette::Window, QColor(rgbCover));
+        cover.setPalette(palette);
+        cover.setAutoFillBackground(true);
+
+        enum { Before, Covering, Uncovered, Redrawn } eStage = Before;
+        QImage before;
+        bool bServerLeftTheCover = false;
+        int nRedrawnOn = 0;
+        bool bInputSent = false;
+        int nXdotool = -1;
+        CStepClock clock(20);
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, &dlg, [&] {
+            QWidget* pModal = QApplication::activeModalWidget();
+            const std::string& strPort = dlg.GetState().m_strPort;
+            const int n = strPort.size() == 5 ? strPort[3] - '0' : 0;
+            // Only while a probe waits for its answer.
+            if (pModal || !bInCheck || n < 1 || n > 3 || ports.Mode(n).GetQueryCount() != 1)
+                return;
+            const QRect rcWindow = dlg.geometry();
+            switch (eStage) {
+            case Before:
+                before = OnScreen(rcWindow);
+                cover.setGeometry(rcWindow);
+                cover.show();
+                eStage = Covering;
+                break;
+            case Covering:
+                if (!Shows(OnScreen(rcWindow), rgbCover))
+                    break;
+                cover.hide();
+                // The X server does not draw the window itself: until the window handles the
+                // expose, the cover's colour stays where the cover was.
+                bServerLeftTheCover = Shows(OnScreen(rcWindow), rgbCover);
+                eStage = Uncovered;
+                break;
+            case Uncovered:
+                if (OnScreen(rcWindow) == before) {
+                    nRedrawnOn = n;
+                    eStage = Redrawn;
+                }
+                break;
+            case Redrawn:
+                break;
+            }
+            if (n == 3 && !bInputSent) {
+                bInputSent = true;
+                nXdotool = QProcess::execute("xdotool", {"mousemove", QString::number(ptNext.x()),
+                                                         QString::number(ptNext.y()), "click", "1",
+                                                         "key", "Return"});
+            }
+        });
+        timer.start(1);
+        {
+            CClockOverride useClock(clock);
+            pNext->click();
+        }
+        timer.stop();
+
+        QVERIFY(bServerLeftTheCover);
+        QCOMPARE(eStage, Redrawn);
+        QVERIFY2(nRedrawnOn >= 1 && nRedrawnOn <= 3, "not redrawn during the waits");
+        QVERIFY(bInputSent);
+        QCOMPARE(nXdotool, 0);
+        // A round trip to the X server, then whatever input was kept for later would run.
+        OnScreen(QRect(0, 0, 1, 1));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(nChecks, 1);
+        QCOMPARE(dlg.GetState().m_strPort, std::string("COM4:"));
+        QCOMPARE(static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText))->toPlainText(),
+                 QString::fromStdString(LoadString(kIdsUnplugAdapter)).replace("\r\n", "\n"));
+    }
+};
+
+QTEST_MAIN(CVersionUpDlgX11Test)
+#include "VersionUpDlgX11Test.moc"
