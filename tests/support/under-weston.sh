@@ -19,6 +19,8 @@ cleanup() {
     rm -rf "$runtime"
 }
 trap cleanup EXIT
+# A run stopped from outside (CTest's time-out) still takes its compositor with it.
+trap 'exit 143' INT TERM HUP
 
 # The desktop shell, as a desktop user has it: dialogs and popups are placed by the compositor
 # relative to their transient parent. No idle time-out, which would blank the output mid-test.
