@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     clang libclang-rt-14-dev
     xvfb xauth xdotool openbox fonts-ipafont-gothic fonts-dejavu-core
+    qt6-wayland weston
     srecord
     dpkg-dev lintian desktop-file-utils appstream
 )

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <functional>
 
 #include "app/AboutDlg.h"
@@ -21,7 +22,17 @@
 #include "device/PortDlg.h"
 #include "frontend/AppTitle.h"
 #include "illustrations/Dib.h"
+#include "resources/Resources.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "sim/BootMode.h"
+#include "sim/MachineSim.h"
+#include "sim/NormalMode.h"
+#include "tests/support/Files.h"
+#include "tests/support/ResourceOverride.h"
+#include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
+#include "transfer/ProgressDlg.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -76,6 +87,11 @@ public:
                 return;
             m_timer.stop();
             m_bSeen = true;
+            m_geometry = pUp->geometry();
+            // Where windows cannot place themselves (Wayland), a popup or dialog is put over
+            // the window it names as its transient parent, or anywhere without one.
+            if (pUp->windowHandle())
+                m_pTransientParent = pUp->windowHandle()->transientParent();
             QPointer<QWidget> pWindow = pUp;
             m_fnCheck(pUp);
             // A check that failed returned before it closed the window: close it here, or the
@@ -94,12 +110,23 @@ public:
         return QTest::qWaitFor([this] { return m_bSeen && !m_timer.isActive(); }, nMilliseconds);
     }
     bool WasSeen() const { return m_bSeen; }
+    QWindow* GetTransientParent() const { return m_pTransientParent; }
+    // In global coordinates, as the window had it when it came up.
+    QRect GetGeometry() const { return m_geometry; }
 
 private:
     std::function<void(QWidget*)> m_fnCheck;
     QTimer m_timer;
     bool m_bSeen = false;
+    QPointer<QWindow> m_pTransientParent;
+    QRect m_geometry;
 };
+
+// A left click through the window system, which drops it on a disabled or blocked window.
+void ClickThroughWindow(QWidget& window, QWidget* pControl) {
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {},
+                      pControl->mapTo(&window, pControl->rect().center()));
+}
 
 // A right-button double-click as the platform delivers it: to the widget under the point, which
 // passes it on to its parent if it does not take it.
@@ -256,6 +283,9 @@ private slots:
         CScriptedMachine machine;
         CVersionUpDlg dlg(nullptr, machine.MakeLink());
         dlg.show();
+        // The operator clicks a window on the screen; where the desktop puts it is known only
+        // once it is there.
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         if (packagePath)
             dlg.GetState().m_strPackagePath = "/nowhere/other.ufw";
         const std::map<QString, QPoint> points = {
@@ -279,6 +309,9 @@ private slots:
         }
         QVERIFY(when.Wait());
         QCOMPARE(strShown, popup);
+        // At the double-click point, over the main window wherever the desktop put it.
+        QCOMPARE(when.GetGeometry().topLeft(), dlg.mapToGlobal(points.at(where)));
+        QCOMPARE(when.GetTransientParent(), dlg.windowHandle());
         QStringList expected = {"&Send Firmware", "-", "Select &Port...", "-", "&About..."};
         if (popup == "servicePopup")
             expected.prepend("&Open...");
@@ -320,6 +353,7 @@ private slots:
             QVERIFY(popup.Wait());
         }
         QVERIFY(about.Wait());
+        QCOMPARE(about.GetTransientParent(), dlg.windowHandle());
         QCOMPARE(strVersion, QString("Tool Version 2.50"));
         QCOMPARE(strLine, QString("Upgrade for TVK35/50 NRP7/70  V260"));
         QVERIFY2(bFits, "the About line is clipped");
@@ -428,6 +462,7 @@ private slots:
             CWhenUp when(record, "QMessageBox");
             dlg.RunCommand(kIdSendFirmware);
             QVERIFY(when.WasSeen());
+            QCOMPARE(when.GetTransientParent(), dlg.windowHandle());
         }
         dlg.GetState().m_strPackagePath = strMissing.toStdString();
         {
@@ -456,6 +491,7 @@ private slots:
             pPort->GetOkButton()->click();
         });
         dlg.RunCommand(kIdSelectPort);
+        QCOMPARE(when.GetTransientParent(), dlg.windowHandle());
         QCOMPARE(strPreset, QString("COM3:"));
         QCOMPARE(Text(dlg, kIdPortText), QString("COM2:"));
     }
@@ -491,6 +527,7 @@ private slots:
             QMetaObject::invokeMethod(pFile, "accept");
         });
         dlg.RunCommand(kIdOpenPackage);
+        QCOMPARE(when.GetTransientParent(), dlg.windowHandle());
         QCOMPARE(filters, QStringList({"ufw (*.ufw)", "All files (*)"}));
         QCOMPARE(strFilter, QString("ufw (*.ufw)"));
         QCOMPARE(strDir, QDir(dir.path()).absolutePath());
@@ -499,6 +536,74 @@ private slots:
         QCOMPARE(QString::fromStdString(dlg.GetState().m_strPackagePath), strNew);
         QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V270"));
         QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
+    }
+
+    // The whole upgrade as the operator makes it: the window runs modal as the program runs it,
+    // every Next is clicked through the window system, and the real check and transfer talk to
+    // the simulated machine on COM1. The progress dialog stands over the disabled main window.
+    // A small loader and package keep the transfer to seconds at the line's speed.
+    void wholeUpgradeWithTheSimulatedMachine() {
+        const std::vector<uint8_t> loader = MakeBytes(40, 7), package = MakeBytes(700, 3);
+        CResourceOverride resources;
+        resources.Replace("BIN", kIdLoader, loader).Replace("BIN", kIdPackage, package);
+        CPortsHome home;
+        for (int n = 2; n <= 4; ++n)
+            home.MakeAbsent(n);
+        CMachineSim sim;
+        sim.SetNormalMode(std::make_unique<CNormalMode>("V250 TVK-50;"));
+        CBootMode* pMachine = StartBootMode(sim, home.GetPortsDir(), 1);
+        QVERIFY(pMachine);
+
+        CVersionUpDlg dlg;
+        QString strMessage;
+        CWhenUp message([&](QWidget* pUp) { strMessage = qobject_cast<QMessageBox*>(pUp)->text(); },
+                        "QMessageBox");
+        bool bProgressSeen = false, bProgressOnMain = false, bMainDisabled = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget* pTop : QApplication::topLevelWidgets()) {
+                auto* pProgress = qobject_cast<CProgressDlg*>(pTop);
+                if (bProgressSeen || !pProgress || !pProgress->isVisible())
+                    continue;
+                bProgressSeen = true;
+                bProgressOnMain =
+                    pProgress->windowHandle() &&
+                    pProgress->windowHandle()->transientParent() == dlg.windowHandle();
+                bMainDisabled = !dlg.isEnabled();
+            }
+        });
+        watch.start(10);
+
+        QStringList steps, ports, states;
+        QTimer::singleShot(0, &dlg, [&] {
+            if (QTest::qWaitForWindowExposed(&dlg)) {
+                for (int n = 0; n < 6 && strMessage.isEmpty(); ++n) {
+                    ClickThroughWindow(dlg, dlg.GetControl(kIdNext));
+                    steps << Text(dlg, kIdStepText);
+                    ports << Text(dlg, kIdPortText);
+                    states << Text(dlg, kIdStatus);
+                }
+            }
+            dlg.done(kIdCancel);
+        });
+        dlg.exec();
+        sim.Stop();
+
+        QCOMPARE(strMessage, QString());
+        QCOMPARE(steps.size(), 6);
+        QCOMPARE(steps[1],
+                 QString::fromStdString(LoadString(kIdsUnplugAdapter)).replace("\r\n", "\n"));
+        QCOMPARE(ports[1], QString("COM1:"));
+        QCOMPARE(states[1], QString("V250 TVK-50"));
+        QCOMPARE(steps[5], QString("Transit completed.\nMake sure LED blinks slowly."));
+        QCOMPARE(states[5], QString("V260"));
+        QVERIFY(bProgressSeen);
+        QVERIFY(bProgressOnMain);
+        QVERIFY(bMainDisabled);
+        QVERIFY(dlg.isEnabled());
+        QVERIFY(pMachine->GetLoader() == loader);
+        QVERIFY(pMachine->GetPackage() == package);
+        QVERIFY(pMachine->GetSettingsFaults().empty());
     }
 
     // Every text can be read whole, in both languages with their desktop fonts (fontconfig
