@@ -10,11 +10,13 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <functional>
 
 #include "app/AboutDlg.h"
@@ -309,8 +311,15 @@ private slots:
         }
         QVERIFY(when.Wait());
         QCOMPARE(strShown, popup);
-        // At the double-click point, over the main window wherever the desktop put it.
-        QCOMPARE(when.GetGeometry().topLeft(), dlg.mapToGlobal(points.at(where)));
+        // At the double-click point, over the main window wherever the desktop put it; a menu
+        // that would cross the screen's edge there is moved back onto it, as every menu is (a
+        // small screen at a scale factor of 2 has the status line near its bottom).
+        const QRect shown = when.GetGeometry();
+        const QRect screen = dlg.screen()->availableGeometry();
+        const QPoint at = dlg.mapToGlobal(points.at(where));
+        const QPoint place(std::min(at.x(), screen.right() + 1 - shown.width()),
+                           std::min(at.y(), screen.bottom() + 1 - shown.height()));
+        QCOMPARE(shown.topLeft(), place);
         QCOMPARE(when.GetTransientParent(), dlg.windowHandle());
         QStringList expected = {"&Send Firmware", "-", "Select &Port...", "-", "&About..."};
         if (popup == "servicePopup")
