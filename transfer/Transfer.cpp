@@ -53,18 +53,31 @@ public:
 
 class CTransferRun {
 public:
-    CTransferRun(const std::string& strPort, CPackageFile* pFile, IOperator& op)
-        : m_strPort(strPort), m_pFile(pFile), m_op(op) {}
+    CTransferRun(const std::string& strPort, CPackageFile* pFile, IOperator& op,
+                 const CTransferOptions& options)
+        : m_strPort(strPort), m_pFile(pFile), m_op(op), m_nReplyLimitMs(options.m_nReplyLimitMs) {}
 
     // The members hold the port and the dialog, so every way out of Run ends with the port closed
     // and destroyed first, then the dialog destroyed (which enables the main window again).
     int Run();
+    const CTransferOutcome& GetOutcome() const { return m_outcome; }
 
 private:
+    // Notes why the run fails; false, for the caller to return.
+    bool Fail(ETransferFault eFault) {
+        if (m_outcome.m_eFault == ETransferFault::None)
+            m_outcome.m_eFault = eFault;
+        return false;
+    }
+    // A write that did not complete: the machine hung up, or held the line too long.
+    bool FailWrite() {
+        return Fail(m_pPort->IsDead() ? ETransferFault::HungUp : ETransferFault::WriteFailed);
+    }
     bool SizePackage();
     bool OpenPort(uint32_t nBaud, const char* pszMode);
     int WaitReply(bool bSync);
     bool Exchange(int nSend, int nExpected);
+    bool Expect(int nReply, int nExpected);
     bool UploadLoader(const CResource& loader);
     bool SendPackageFile();
     bool SendBuiltinPackage();
@@ -73,6 +86,8 @@ private:
     const std::string& m_strPort;
     CPackageFile* m_pFile;
     IOperator& m_op;
+    const int m_nReplyLimitMs;
+    CTransferOutcome m_outcome;
 
     std::unique_ptr<IProgressSink> m_pProgress;
     std::unique_ptr<CSerialPort> m_pPort;
@@ -91,7 +106,7 @@ int CTransferRun::Run() {
     m_pProgress->SetMessage(LoadString(kIdsUpgrading));
 
     if (!SizePackage())
-        return 0;
+        return Fail(ETransferFault::BadPackage);
     m_pProgress->SetRange(0, static_cast<int32_t>(m_nPackageSize - 1));
 
     if (!OpenPort(kLoaderBaud, kLoaderMode))
@@ -99,10 +114,10 @@ int CTransferRun::Run() {
 
     const CResource loader = FindResource("BIN", kIdLoader);
     if (!loader)
-        return 0;
+        return Fail(ETransferFault::NoLoader);
     const int64_t nLoaderUnits = kLoaderWeight * static_cast<int64_t>(loader.m_nSize);
     if (m_nPackageSize + nLoaderUnits > kMaxPosition)
-        return 0;
+        return Fail(ETransferFault::BadPackage);
     m_pProgress->SetRange(0, static_cast<int32_t>(m_nPackageSize + nLoaderUnits - 1));
 
     if (!UploadLoader(loader))
@@ -113,13 +128,16 @@ int CTransferRun::Run() {
     m_pPort->Close();
     m_pPort.reset();
 
+    m_outcome.m_eStep = ETransferStep::OpenPackage;
     if (!OpenPort(kPackageBaud, kPackageMode))
         return 0;
 
+    m_outcome.m_eStep = ETransferStep::Package;
     m_nPos = nLoaderUnits;
     if (!(m_pFile ? SendPackageFile() : SendBuiltinPackage()))
         return 0;
 
+    m_outcome.m_eStep = ETransferStep::Finish;
     // The operator sees the wait cursor for this last pause only.
     m_op.BeginWaitCursor();
     GetClock().Sleep(kFinishMs);
@@ -127,7 +145,7 @@ int CTransferRun::Run() {
     const bool bDead = m_pPort->IsDead();
     m_pPort->Close();
     m_op.EndWaitCursor();
-    return bDead ? 0 : 1;
+    return bDead ? Fail(ETransferFault::HungUp) : 1;
 }
 
 bool CTransferRun::SizePackage() {
@@ -146,7 +164,10 @@ bool CTransferRun::SizePackage() {
 
 bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
     m_pPort = std::make_unique<CSerialPort>();
-    return m_pPort->Open(m_strPort.c_str(), nBaud, pszMode) != 0;
+    if (m_pPort->Open(m_strPort.c_str(), nBaud, pszMode))
+        return true;
+    m_outcome.m_openError = m_pPort->GetOpenError();
+    return Fail(ETransferFault::OpenFailed);
 }
 
 // One reply byte 0..255, or kReplyFailed after a Cancel or when the port has died. In the
@@ -154,22 +175,33 @@ bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
 // paces the loop. Elsewhere the loop sleeps on the port between polls.
 int CTransferRun::WaitReply(bool bSync) {
     bool bDeadSeen = false;
+    const int64_t nStartMs = m_nReplyLimitMs > 0 ? GetClock().GetMilliseconds() : 0;
     for (;;) {
         const int nByte = m_pPort->ReadByte();
-        if (m_pProgress->CheckCancel())
+        if (m_pProgress->CheckCancel()) {
+            Fail(ETransferFault::Cancelled);
             return kReplyFailed;
+        }
         if (nByte >= 0)
             return nByte;
         if (m_pPort->IsDead()) {
             // A reply that arrived just before the hang-up is still taken by one more poll.
-            if (bDeadSeen)
+            if (bDeadSeen) {
+                Fail(ETransferFault::HungUp);
                 return kReplyFailed;
+            }
             bDeadSeen = true;
             continue;
         }
+        if (m_nReplyLimitMs > 0 && GetClock().GetMilliseconds() - nStartMs >= m_nReplyLimitMs) {
+            Fail(ETransferFault::NoReply);
+            return kReplyFailed;
+        }
         if (bSync) {
-            if (!m_pPort->WriteByte(kSyncByte))
+            if (!m_pPort->WriteByte(kSyncByte)) {
+                FailWrite();
                 return kReplyFailed;
+            }
         } else {
             m_pPort->WaitForByte(kReplyPollMs);
         }
@@ -178,19 +210,33 @@ int CTransferRun::WaitReply(bool bSync) {
 
 bool CTransferRun::Exchange(int nSend, int nExpected) {
     if (!m_pPort->WriteByte(nSend))
-        return false;
-    return WaitReply(false) == nExpected;
+        return FailWrite();
+    return Expect(WaitReply(false), nExpected);
+}
+
+bool CTransferRun::Expect(int nReply, int nExpected) {
+    if (nReply == nExpected)
+        return true;
+    if (nReply >= 0) {
+        m_outcome.m_nExpected = nExpected;
+        m_outcome.m_nReceived = nReply;
+        return Fail(ETransferFault::WrongReply);
+    }
+    return false;
 }
 
 bool CTransferRun::UploadLoader(const CResource& loader) {
+    m_outcome.m_eStep = ETransferStep::Sync;
     if (!m_pPort->WriteByte(kSyncByte))
-        return false;
-    if (WaitReply(true) != kSyncByte)
+        return FailWrite();
+    if (!Expect(WaitReply(true), kSyncByte))
         return false;
     // The first byte after the synchronising answer is judged: a second 0x00 fails here.
+    m_outcome.m_eStep = ETransferStep::BitRate;
     if (!Exchange(kBitRateByte, kAcceptByte))
         return false;
 
+    m_outcome.m_eStep = ETransferStep::Length;
     const int nLength = static_cast<int>(loader.m_nSize);
     if (!Exchange((nLength >> 8) & 0xFF, nLength >> 8))
         return false;
@@ -202,12 +248,15 @@ bool CTransferRun::UploadLoader(const CResource& loader) {
     while (m_pPort->ReadByte() >= 0) {
     }
 
+    m_outcome.m_eStep = ETransferStep::Loader;
     for (int i = 0; i < nLength; ++i) {
+        m_outcome.m_nIndex = i;
         m_pProgress->SetPos(static_cast<int32_t>(kLoaderWeight * i));
         if (!Exchange(loader.m_pData[i], loader.m_pData[i]))
             return false;
     }
-    return WaitReply(false) == kAcceptByte;
+    m_outcome.m_eStep = ETransferStep::LoaderEnd;
+    return Expect(WaitReply(false), kAcceptByte);
 }
 
 bool CTransferRun::Advance(int64_t nCount) {
@@ -225,14 +274,14 @@ bool CTransferRun::SendPackageFile() {
         if (nRead == 0)
             return true;
         if (nRead < 0)
-            return false;
+            return Fail(ETransferFault::BadPackage);
         // A file that grew while it was sent could still push the position past 32 bits.
         if (!Advance(nRead))
-            return false;
+            return Fail(ETransferFault::BadPackage);
         if (m_pProgress->CheckCancel())
-            return false;
+            return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(piece, static_cast<uint32_t>(nRead)))
-            return false;
+            return FailWrite();
     }
 }
 
@@ -242,9 +291,9 @@ bool CTransferRun::SendBuiltinPackage() {
     while (nRemaining > kPieceSize) {
         Advance(kPieceSize);
         if (m_pProgress->CheckCancel())
-            return false;
+            return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, kPieceSize))
-            return false;
+            return FailWrite();
         pPiece += kPieceSize;
         nRemaining -= kPieceSize;
     }
@@ -252,14 +301,18 @@ bool CTransferRun::SendBuiltinPackage() {
     if (nRemaining > 0) {
         Advance(nRemaining);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nRemaining)))
-            return false;
+            return FailWrite();
     }
     return true;
 }
 
 } // namespace
 
-int TransferFirmware(const std::string& strPort, CPackageFile* pFile, IOperator& op) {
-    CTransferRun run(strPort, pFile, op);
-    return run.Run();
+int TransferFirmware(const std::string& strPort, CPackageFile* pFile, IOperator& op,
+                     const CTransferOptions& options) {
+    CTransferRun run(strPort, pFile, op, options);
+    const int nResult = run.Run();
+    if (options.m_pOutcome)
+        *options.m_pOutcome = run.GetOutcome();
+    return nResult;
 }
