@@ -162,10 +162,6 @@ int CCli::Usage(const std::string& strProblem) {
 
 bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
                  std::string& strProblem) {
-    if (args.empty()) {
-        strProblem = Text(kIdsCliUnknownArgument, {""});
-        return false;
-    }
     line.m_strCommand = args[0];
     static const char* const s_commands[] = {"ports",  "check", "upgrade",  "inspect",
                                              "--help", "-h",    "--version"};
@@ -257,6 +253,10 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
 int CCli::Run(const std::vector<std::string>& args) {
     CCommandLine line;
     std::string strProblem;
+    if (args.empty()) {
+        std::fputs(Text(kIdsCliUsage).c_str(), m_io.m_pErr);
+        return kExitUsage;
+    }
     if (!Parse(args, line, strProblem))
         return Usage(strProblem);
     if (line.m_strCommand == "--help" || line.m_strCommand == "-h") {
