@@ -151,6 +151,7 @@ TEST_P(CliCheckTest, EachMachineGivesItsVerdictAndExitCode) {
     EXPECT_EQ(result.m_nExit, c.m_nExit) << result.m_strOut << result.m_strErr;
     EXPECT_EQ(result.m_strOut.rfind("COM2:", 0), 0u) << result.m_strOut;
     EXPECT_NE(result.m_strOut.find(c.m_pszText), std::string::npos) << result.m_strOut;
+    EXPECT_EQ(result.m_strOut.find('\x1b'), std::string::npos);
     // Never asked twice: the check does not retry a machine that gave no usable answer.
     if (c.m_pszReply && std::string(c.m_pszReply) != "busy") {
         EXPECT_EQ(m_ports.Mode(2).GetQueryCount(), 1);
@@ -169,6 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
         CCheckCase{"WrongModel", "V250 XYZ-1;", ENormalFault::None, 1, "model XYZ-1"},
         CCheckCase{"WrongModelSays", "V250 tvk-50;", ENormalFault::None, 1, "Wrong Model"},
         CCheckCase{"Unusable", "V250;", ENormalFault::None, 3, "Transmission faild. Try again."},
+        // A reply is shown as it came, but never as commands to the terminal.
+        CCheckCase{"ControlBytes", "V250 \x1b[2J\x07;", ENormalFault::None, 1,
+                   "model \\x1B[2J\\x07  version V250"},
         CCheckCase{"Silent", "", ENormalFault::Silent, 3, "reply \"\"  model -"},
         CCheckCase{"Absent", nullptr, ENormalFault::None, 3, "Wrong port. COM2: is "},
         CCheckCase{"Busy", "busy", ENormalFault::None, 3, "in use by another program"}),
