@@ -455,6 +455,34 @@ TEST_F(CliTest, PlainOutputHasALineForEachPhaseAndOnATerminalOneLiveLineAPort) {
     EXPECT_NE(live.m_strOut.find("COM2: Transit completed.", nLast), std::string::npos);
 }
 
+TEST_F(CliTest, JsonStaysValidWhateverThePortIsCalled) {
+    const CCliResult result =
+        Run({"upgrade", "--port", "/nonexistent/a\"b\\c\x01\xff", "--yes", "--json"});
+    EXPECT_EQ(result.m_nExit, 1);
+    const std::string strPort = R"("port":"/nonexistent/a\"b\\c\u0001\u00ff")";
+    EXPECT_NE(result.m_strOut.find(R"({"event":"start",)" + strPort), std::string::npos)
+        << result.m_strOut;
+    EXPECT_NE(result.m_strOut.find(R"({"event":"done",)" + strPort), std::string::npos);
+    EXPECT_NE(result.m_strOut.find(R"("result":"failed","seconds":)"), std::string::npos);
+    EXPECT_NE(result.m_strOut.find(R"(,"reason":"/nonexistent/a\"b)"), std::string::npos);
+}
+
+TEST_F(CliTest, PortsTellsWhatEachNameStandsForAndItsState) {
+    m_ports.Machine(1, "V250 TVK-50;");
+    m_ports.Machine(3, "V250 TVK-50;");
+    HoldPort(3);
+    m_ports.LinkTo(4, "/dev/null");
+    const CCliResult result = Run({"ports"});
+    EXPECT_EQ(result.m_nExit, 0);
+    const std::string strDevice1 = m_ports.Sim(1).GetLink().GetDevicePath();
+    const std::regex lines("COM1  " + strDevice1 + " +present\n" +
+                           "COM2  /nonexistent/ttyUSB1 +absent\n" +
+                           "COM3  /dev/pts/\\d+ +busy: in use by another program\n" +
+                           "COM4  /dev/null +not a serial port\n");
+    EXPECT_TRUE(std::regex_match(result.m_strOut, lines)) << result.m_strOut;
+    EXPECT_EQ(m_ports.Mode(1).GetQueryCount(), 0) << "ports must not talk to the machines";
+}
+
 TEST_F(CliTest, MessagesFollowTheDesktopLanguage) {
     m_ports.Machine(1, "V260 TVK-50;");
     setenv("LANG", "ja_JP.UTF-8", 1);
