@@ -71,7 +71,7 @@ private:
     std::string PhaseName(EPhase ePhase) const;
     std::string LiveLine(const CSlot& slot) const;
     std::string ResultLine(const CSlot& slot) const;
-    void Draw();
+    void Draw(bool bLast);
     void RedrawLoop();
 
     FILE* m_pOut;

@@ -455,6 +455,30 @@ TEST_F(CliTest, PlainOutputHasALineForEachPhaseAndOnATerminalOneLiveLineAPort) {
     EXPECT_NE(live.m_strOut.find("COM2: Transit completed.", nLast), std::string::npos);
 }
 
+TEST_F(CliTest, LiveLinesNeverWrapWhileRedrawnAndTheLastDrawingIsWhole) {
+    // COM2 fails at once with a reason longer than a line while COM1 still sends for a while.
+    m_package = MakeBytes(4000, 6);
+    m_resources.Replace("BIN", kIdPackage, m_package);
+    BootMachine(1);
+    m_bOutIsTerminal = true;
+    const CCliResult result = Run({"upgrade", "--port", "COM1", "--port", "COM2", "--yes"});
+    EXPECT_EQ(result.m_nExit, 1);
+    const std::string strReason = "COM2: Transmission faild. Try again. COM2: is "
+                                  "/nonexistent/ttyUSB1. The device is not present: check that "
+                                  "the cable or USB adapter is plugged in.";
+    const size_t nLast = result.m_strOut.rfind("\033[2A");
+    ASSERT_NE(nLast, std::string::npos);
+    EXPECT_NE(result.m_strOut.find(strReason, nLast), std::string::npos) << result.m_strOut;
+    int nLive = 0;
+    for (size_t nAt = result.m_strOut.find("\r\033[K"); nAt < nLast;
+         nAt = result.m_strOut.find("\r\033[K", nAt + 1)) {
+        const size_t nEnd = result.m_strOut.find('\n', nAt);
+        EXPECT_LT(nEnd - nAt - 4, 80u) << result.m_strOut.substr(nAt + 4, nEnd - nAt - 4);
+        ++nLive;
+    }
+    EXPECT_GT(nLive, 2) << "no drawing before the last";
+}
+
 TEST_F(CliTest, JsonStaysValidWhateverThePortIsCalled) {
     const CCliResult result =
         Run({"upgrade", "--port", "/nonexistent/a\"b\\c\x01\xff", "--yes", "--json"});
