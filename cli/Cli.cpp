@@ -11,7 +11,6 @@
 #include <optional>
 #include <thread>
 
-#include "PackageInspector.h"
 #include "cli/CliText.h"
 #include "cli/Interrupt.h"
 #include "cli/ProgressBoard.h"
@@ -24,15 +23,18 @@
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
+#include "transfer/PackageCheck.h"
 #include "transfer/PackageFile.h"
+#include "transfer/PackageInspector.h"
 #include "transfer/Transfer.h"
 
 namespace {
 
 constexpr int kPortCount = 4;
 constexpr double kDefaultTimeoutSeconds = 10;
-// A package is about 120 KB; anything far beyond that is not one and need not be read whole.
-constexpr int64_t kMaxPackageSize = 64 << 20;
+// What ufw-inspect reads at most: a package is about 120 KB; anything far beyond that is not one
+// and need not be read whole.
+constexpr int64_t kMaxInspectSize = 64 << 20;
 
 // A port as the command line names it: "COM1".."COM4" for the person, "COM1:" for the core.
 struct CPortName {
@@ -472,8 +474,29 @@ std::string CCli::DescribeFailure(const CPortName& port, const CTransferOutcome&
 }
 
 int CCli::Upgrade(const CCommandLine& line) {
+    // The chosen package is read and checked once, before anything is asked or opened; every
+    // port sends the very bytes that were checked.
+    CLoadedPackage chosen;
+    const std::vector<uint8_t>* pPackage = nullptr;
     if (!line.m_strPackage.empty()) {
-        // TODO package
+        chosen = LoadCheckedPackage(line.m_strPackage);
+        switch (chosen.m_eResult) {
+        case EPackageLoad::Ok:
+            pPackage = &chosen.m_bytes;
+            break;
+        case EPackageLoad::FileError:
+            Error(Text(kIdsCliPackageUnreadable,
+                       {line.m_strPackage, std::strerror(chosen.m_nErrno)}));
+            return kExitUsage;
+        case EPackageLoad::TooLarge:
+            Error(Text(kIdsCliPackageTooLarge, {line.m_strPackage}));
+            return kExitUsage;
+        case EPackageLoad::Malformed:
+            Error(Text(kIdsCliPackageMalformed,
+                       {line.m_strPackage, std::to_string(chosen.m_fault.m_nOffset),
+                        chosen.m_fault.m_strWhat}));
+            return kExitUsage;
+        }
     }
     if (!Confirm(line))
         return kExitUsage;
@@ -497,7 +520,8 @@ int CCli::Upgrade(const CCommandLine& line) {
             CTransferOutcome outcome;
             CTransferOptions portOptions = options;
             portOptions.m_pOutcome = &outcome;
-            results[i] = TransferFirmware(line.m_ports[i].m_strOpen, nullptr, op, portOptions);
+            results[i] =
+                TransferFirmwareWithOptions(line.m_ports[i].m_strOpen, pPackage, op, portOptions);
             const EPortResult eResult = results[i] ? EPortResult::Ok
                                         : outcome.m_eFault == ETransferFault::Cancelled
                                             ? EPortResult::Cancelled
@@ -534,7 +558,7 @@ int CCli::Inspect(const CCommandLine& line) {
         Error(Text(kIdsCliPackageUnreadable, {strPath, std::strerror(file.GetError())}));
         return kExitUsage;
     }
-    if (nLength > kMaxPackageSize) {
+    if (nLength > kMaxInspectSize) {
         Error(Text(kIdsCliPackageTooLarge, {strPath}));
         return kExitUsage;
     }

@@ -9,6 +9,11 @@ constexpr unsigned kIdsUpgradeUnnecessary = 105; // the machine already has this
 constexpr unsigned kIdsWrongModel = 106;
 constexpr unsigned kIdsWrongPort = 107;
 constexpr unsigned kIdsTransmissionFailed = 108;
+// A chosen file refused before anything is sent: the box's text (%1 the file), and its detail,
+// the first fault (%1 its offset, %2 the reader's words) or the size. Ours, not the release's.
+constexpr unsigned kIdsNotAPackage = 109;
+constexpr unsigned kIdsPackageFault = 110;
+constexpr unsigned kIdsPackageTooLarge = 125;
 
 // The instruction line of each step.
 constexpr unsigned kIdsPutScanUnit = 111;

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "PackageInspector.h"
 #include "transfer/PackageFile.h"
+#include "transfer/PackageInspector.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
-#include "transfer/PackageFile.h"
 
 namespace {
 
@@ -53,9 +52,10 @@ public:
 
 class CTransferRun {
 public:
-    CTransferRun(const std::string& strPort, CPackageFile* pFile, IOperator& op,
+    CTransferRun(const std::string& strPort, const std::vector<uint8_t>* pPackage, IOperator& op,
                  const CTransferOptions& options)
-        : m_strPort(strPort), m_pFile(pFile), m_op(op), m_nReplyLimitMs(options.m_nReplyLimitMs) {}
+        : m_strPort(strPort), m_pChosen(pPackage), m_op(op),
+          m_nReplyLimitMs(options.m_nReplyLimitMs) {}
 
     // The members hold the port and the dialog, so every way out of Run ends with the port closed
     // and destroyed first, then the dialog destroyed (which enables the main window again).
@@ -84,7 +84,7 @@ private:
     bool Advance(int64_t nCount);
 
     const std::string& m_strPort;
-    CPackageFile* m_pFile;
+    const std::vector<uint8_t>* m_pChosen;
     IOperator& m_op;
     const int m_nReplyLimitMs;
     CTransferOutcome m_outcome;
@@ -134,7 +134,7 @@ int CTransferRun::Run() {
 
     m_outcome.m_eStep = ETransferStep::Package;
     m_nPos = nLoaderUnits;
-    if (!(m_pFile ? SendPackageFile() : SendBuiltinPackage()))
+    if (!(m_pChosen ? SendPackageFile() : SendBuiltinPackage()))
         return 0;
 
     m_outcome.m_eStep = ETransferStep::Finish;
@@ -149,10 +149,8 @@ int CTransferRun::Run() {
 }
 
 bool CTransferRun::SizePackage() {
-    if (m_pFile) {
-        m_nPackageSize = m_pFile->GetLength();
-        if (m_nPackageSize < 0)
-            return false;
+    if (m_pChosen) {
+        m_nPackageSize = static_cast<int64_t>(m_pChosen->size());
     } else {
         m_package = FindResource("BIN", kIdPackage);
         m_nPackageSize = m_package ? static_cast<int64_t>(m_package.m_nSize) : 0;
@@ -267,29 +265,30 @@ bool CTransferRun::Advance(int64_t nCount) {
     return true;
 }
 
+// A chosen file's pieces each follow a cancel check, the last one too.
 bool CTransferRun::SendPackageFile() {
-    unsigned char piece[kPieceSize];
-    for (;;) {
-        const int nRead = m_pFile->Read(piece, kPieceSize);
-        if (nRead == 0)
-            return true;
-        if (nRead < 0)
-            return Fail(ETransferFault::BadPackage);
-        // A file that grew while it was sent could still push the position past 32 bits.
-        if (!Advance(nRead))
+    const unsigned char* pPiece = m_pChosen->data();
+    int64_t nRemaining = m_nPackageSize;
+    while (nRemaining > 0) {
+        const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
+        if (!Advance(nCount))
             return Fail(ETransferFault::BadPackage);
         if (m_pProgress->CheckCancel())
             return Fail(ETransferFault::Cancelled);
-        if (!m_pPort->WriteBlock(piece, static_cast<uint32_t>(nRead)))
+        if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nCount)))
             return FailWrite();
+        pPiece += nCount;
+        nRemaining -= nCount;
     }
+    return true;
 }
 
 bool CTransferRun::SendBuiltinPackage() {
     const unsigned char* pPiece = m_package.m_pData;
     int64_t nRemaining = m_nPackageSize;
     while (nRemaining > kPieceSize) {
-        Advance(kPieceSize);
+        if (!Advance(kPieceSize))
+            return Fail(ETransferFault::BadPackage);
         if (m_pProgress->CheckCancel())
             return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, kPieceSize))
@@ -299,7 +298,8 @@ bool CTransferRun::SendBuiltinPackage() {
     }
     // A Cancel this late is not honoured: the last piece always goes out.
     if (nRemaining > 0) {
-        Advance(nRemaining);
+        if (!Advance(nRemaining))
+            return Fail(ETransferFault::BadPackage);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nRemaining)))
             return FailWrite();
     }
@@ -308,9 +308,14 @@ bool CTransferRun::SendBuiltinPackage() {
 
 } // namespace
 
-int TransferFirmware(const std::string& strPort, CPackageFile* pFile, IOperator& op,
-                     const CTransferOptions& options) {
-    CTransferRun run(strPort, pFile, op, options);
+int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPackage,
+                     IOperator& op) {
+    return TransferFirmwareWithOptions(strPort, pPackage, op, {});
+}
+
+int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<uint8_t>* pPackage,
+                                IOperator& op, const CTransferOptions& options) {
+    CTransferRun run(strPort, pPackage, op, options);
     const int nResult = run.Run();
     if (options.m_pOutcome)
         *options.m_pOutcome = run.GetOutcome();

@@ -1,11 +1,12 @@
 #pragma once
 // The firmware transfer: the boot loader uploaded with the processor's boot-mode handshake at
 // 9600 baud, then the package streamed at 38400 baud, with progress and Cancel.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "serial/SerialPort.h"
 
-class CPackageFile;
 class IOperator;
 
 // Where a run stood when it ended, and why it failed: the window only needs 0, a front end
@@ -48,8 +49,12 @@ struct CTransferOptions {
     CTransferOutcome* m_pOutcome = nullptr; // filled when given
 };
 
-// pFile: an open package file at its start, or nullptr for the built-in package.
+// pPackage: a chosen package as LoadCheckedPackage read and checked it, sent exactly as it is;
+// nullptr for the built-in package.
 // 1 when the loader was accepted and every piece of the package handed to the port; 0 on any
 // failure or cancel. Shows no message of its own.
-int TransferFirmware(const std::string& strPort, CPackageFile* pFile, IOperator& op,
-                     const CTransferOptions& options = {});
+int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPackage,
+                     IOperator& op);
+// The same run with a limit on each reply wait and the cause of a failure told.
+int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<uint8_t>* pPackage,
+                                IOperator& op, const CTransferOptions& options);

@@ -6,8 +6,8 @@
 #include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageFile.h"
-#include "wizard/FileError.h"
+#include "transfer/PackageCheck.h"
+#include "wizard/PackageError.h"
 
 namespace {
 
@@ -107,20 +107,19 @@ int CStepMachine::EnterVersionCheck(const CStepInfo& info) {
 }
 
 int CStepMachine::SendPackage() {
-    CPackageFile file;
-    CPackageFile* pFile = nullptr;
-    if (!m_state.m_strPackagePath.empty()) {
-        if (!file.Open(m_state.m_strPackagePath)) {
-            ReportFileError(m_op, file.GetError(), m_state.m_strPackagePath);
+    CLoadedPackage chosen;
+    const bool bChosen = !m_state.m_strPackagePath.empty();
+    if (bChosen) {
+        // A file that is no package takes the same way out as one that does not open.
+        chosen = LoadCheckedPackage(m_state.m_strPackagePath);
+        if (chosen.m_eResult != EPackageLoad::Ok) {
+            ReportUnsendablePackage(m_op, chosen, m_state.m_strPackagePath);
             return -1;
         }
-        pFile = &file;
     }
     // The port name is copied: the transfer runs a nested event loop for its progress dialog.
     const std::string strPort = m_state.m_strPort;
-    const int nResult = m_link.m_fnTransferFirmware(strPort, pFile, m_op);
-    file.Close();
-    return nResult;
+    return m_link.m_fnTransferFirmware(strPort, bChosen ? &chosen.m_bytes : nullptr, m_op);
 }
 
 int CStepMachine::EnterUpgrade(const CStepInfo& info) {

@@ -3,13 +3,14 @@
 // number: the wizard state's two targets are all it remembers, so whatever ran last is the step.
 // No window here: texts and pictures go out through the wizard state and IStepPicture, questions
 // to the operator through IOperator, so every path runs in a test with a scripted operator.
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "frontend/WizardState.h"
 
 class IOperator;
-class CPackageFile;
 
 // The picture of the current step, as the step machine sees it; the window backs it with CDib.
 class IStepPicture {
@@ -24,7 +25,8 @@ public:
 // tests put a scripted device or transfer in their place.
 struct CMachineLink {
     std::function<bool(CWizardState&, IOperator&, const char*)> m_fnCheckFirmwareVersion;
-    std::function<int(const std::string&, CPackageFile*, IOperator&)> m_fnTransferFirmware;
+    std::function<int(const std::string&, const std::vector<uint8_t>*, IOperator&)>
+        m_fnTransferFirmware;
 };
 
 // CheckFirmwareVersion and TransferFirmware themselves.
@@ -47,7 +49,8 @@ public:
     // pPicture may be null (no picture shown).
     CStepMachine(CWizardState& state, IOperator& op, IStepPicture* pPicture, CMachineLink link);
 
-    // Enters one step's routine; 1, or 0 when the Upgrade step could not open the package file.
+    // Enters one step's routine; 1, or 0 when the Upgrade step could not send the chosen file
+    // (it would not open or read, or is no firmware package).
     int Enter(EStep eStep);
 
     void BackPressed();
@@ -55,8 +58,9 @@ public:
 
     void ShowStep(unsigned nTextId, int nMillingBitmap, int nScannerBitmap);
 
-    // Opens the chosen package file (if any), reports a failed open, runs the transfer.
-    // Returns the transfer's result, or -1 when the file could not be opened (already reported).
+    // Reads and checks the chosen package file (if any), reports one that cannot be sent, runs
+    // the transfer. Returns the transfer's result, or -1 when the file could not be opened or read
+    // or is no firmware package (already reported; the port was not opened).
     int SendPackage();
 
 private:

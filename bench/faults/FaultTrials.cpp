@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -33,7 +32,6 @@
 #include "tests/support/PauseClock.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/TempDir.h"
-#include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
 
 namespace fs = std::filesystem;
@@ -70,7 +68,7 @@ struct COutcome {
 
 class CTrials {
 public:
-    // strPackageFile empty: the built-in package; else that file is sent (opened for each run).
+    // strPackageFile empty: the built-in package; else that file's bytes, read once, are sent.
     CTrials(std::string strPortsDir, uint32_t nSeed, std::string strPackageFile)
         : m_strPortsDir(std::move(strPortsDir)), m_rng(nSeed), m_loader(BuiltinBytes(kIdLoader)),
           m_package(BuiltinBytes(kIdPackage)), m_strPackageFile(std::move(strPackageFile)) {
@@ -107,16 +105,10 @@ public:
 
         CCheckingOperator op;
         op.m_dCancelAfter = dCancelAfter;
-        CPackageFile file;
-        if (!m_strPackageFile.empty() && !file.Open(m_strPackageFile)) {
-            std::fprintf(stderr, "cannot open %s: %s\n", m_strPackageFile.c_str(),
-                         std::strerror(file.GetError()));
-            std::exit(2);
-        }
         const auto start = Clock::now();
         outcome.m_start = start;
         outcome.m_nResult = TransferFirmware("COM" + std::to_string(nCom) + ":",
-                                             m_strPackageFile.empty() ? nullptr : &file, op);
+                                             m_strPackageFile.empty() ? nullptr : &m_package, op);
         outcome.m_end = Clock::now();
         if (const int64_t nUs = op.m_nCancelledAtUs) {
             outcome.m_bCancelled = true;

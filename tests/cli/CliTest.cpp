@@ -19,6 +19,7 @@
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "tests/support/Files.h"
+#include "tests/support/Packages.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
@@ -47,6 +48,14 @@ protected:
         m_package = MakeBytes(kPackageSize, 2);
         m_resources.Replace("BIN", kIdLoader, m_loader);
         m_resources.Replace("BIN", kIdPackage, m_package);
+        // Package files for --package: a sound one, one with a damaged record, one far too big.
+        m_chosen = MakeSmallPackage(1000, 7);
+        WriteBytes(m_files / "good.ufw", m_chosen);
+        std::vector<uint8_t> damaged = m_chosen;
+        damaged[damaged.size() / 2] ^= 0x01;
+        WriteBytes(m_files / "bad.ufw", damaged);
+        WriteBytes(m_files / "huge.ufw", {});
+        std::filesystem::resize_file(m_files / "huge.ufw", uintmax_t(17) << 20);
     }
     ~CliTest() override {
         m_held.clear();
@@ -58,7 +67,12 @@ protected:
         }
     }
 
-    CCliResult Run(const std::vector<std::string>& args, const std::string& strInput = {}) {
+    // "@/" at the start of an argument stands for the folder of the package files.
+    CCliResult Run(std::vector<std::string> args, const std::string& strInput = {}) {
+        for (std::string& strArg : args) {
+            if (strArg.find("@/") != std::string::npos)
+                strArg.replace(strArg.find("@/"), 2, m_files.Path().string() + "/");
+        }
         char* pszOut = nullptr;
         char* pszErr = nullptr;
         size_t nOut = 0, nErr = 0;
@@ -109,6 +123,8 @@ protected:
     bool m_bInIsTerminal = false;
     std::vector<uint8_t> m_loader;
     std::vector<uint8_t> m_package;
+    std::vector<uint8_t> m_chosen;
+    CTempDir m_files;
     CSimPorts m_ports;
     CPauseClock m_clock;
     CClockOverride m_clockOverride;
@@ -585,9 +601,47 @@ INSTANTIATE_TEST_SUITE_P(
                      false,
                      "",
                      "-1"},
+        CRefusalCase{"MalformedPackage",
+                     {"upgrade", "--port", "COM1", "--package", "@/bad.ufw"},
+                     true,
+                     "y\n",
+                     "bad.ufw: not a valid package: malformed at offset"},
+        CRefusalCase{"MissingPackage",
+                     {"upgrade", "--port", "COM1", "--package", "@/none.ufw", "--yes"},
+                     false,
+                     "",
+                     "none.ufw: cannot be read: No such file or directory"},
+        CRefusalCase{"PackageFolder",
+                     {"upgrade", "--port", "COM1", "--package=@/", "--yes"},
+                     false,
+                     "",
+                     "cannot be read: Is a directory"},
+        CRefusalCase{"HugePackage",
+                     {"upgrade", "--port", "COM1", "--package", "@/huge.ufw", "--yes"},
+                     false,
+                     "",
+                     "huge.ufw: too large for a package"},
         CRefusalCase{
             "OptionOfAnotherCommand", {"check", "--port", "COM1", "--yes"}, false, "", "--yes"}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
+
+TEST_F(CliTest, AChosenPackageGoesToEveryPortExactlyAsChecked) {
+    BootMachine(1);
+    BootMachine(4);
+    const CCliResult result =
+        Run({"upgrade", "--port", "COM1", "--port", "COM4", "--package", "@/good.ufw", "--yes"});
+    EXPECT_EQ(result.m_nExit, 0) << result.m_strOut << result.m_strErr;
+    EXPECT_NE(result.m_strOut.find("COM4: package  " + std::to_string(m_chosen.size()) + " bytes"),
+              std::string::npos)
+        << result.m_strOut;
+    for (int n : {1, 4}) {
+        SCOPED_TRACE(Com(n));
+        CBootMode& boot = *m_boot[n - 1];
+        EXPECT_EQ(boot.GetLoader(), m_loader);
+        WaitUntil([&] { return boot.GetPackage().size() >= m_chosen.size(); });
+        EXPECT_EQ(boot.GetPackage(), m_chosen);
+    }
+}
 
 TEST_F(CliTest, ConfirmedOnTheTerminalTheUpgradeGoesAhead) {
     BootMachine(1);

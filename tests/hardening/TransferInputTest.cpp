@@ -1,7 +1,7 @@
-// Package files no one should choose, sent through the package file and the transfer to a
-// simulated machine in boot mode: each must end in a clean failed run or a run whose bytes all
-// arrived, promptly, with the progress inside its range, and never as a success the machine did
-// not get.
+// Package files no one should choose, read and checked as a chosen package is and sent through the
+// transfer to a simulated machine in boot mode: each must be refused with its cause before the port
+// is opened, or end in a clean failed run or a run whose bytes all arrived, promptly, with the
+// progress inside its range, and never as a success the machine did not get.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,12 +19,13 @@
 #include "sim/MachineSim.h"
 #include "tests/support/CheckedProgress.h"
 #include "tests/support/Files.h"
+#include "tests/support/Packages.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
-#include "transfer/PackageFile.h"
+#include "transfer/PackageCheck.h"
 #include "transfer/Transfer.h"
 
 namespace {
@@ -36,9 +37,7 @@ constexpr int64_t kThreeGiB = int64_t(3) << 30;
 struct CRun {
     int m_nResult = -1;
     std::vector<uint8_t> m_loader, m_package; // what the machine received
-    bool m_bLoaderStarted = false;            // the machine saw any byte of the boot exchange
     int m_nBadProgress = 0;
-    bool m_bCancelled = false; // the run had to be cancelled
 };
 
 class TransferInput : public ::testing::Test {
@@ -51,21 +50,17 @@ protected:
     }
     ~TransferInput() override { SetClock(nullptr); }
 
-    CRun Transfer(CPackageFile* pFile, CBootMode::CBehaviour behaviour = {},
-                  int64_t nCancelAfterChecks = INT64_MAX) {
+    CRun Transfer(const std::vector<uint8_t>* pPackage, CBootMode::CBehaviour behaviour = {}) {
         CMachineSim sim;
         CBootMode* pBoot = StartBootMode(sim, TestPortsDir(), kCom, behaviour);
         EXPECT_TRUE(pBoot);
         CBootMode& boot = *pBoot;
         CCheckingOperator op;
-        op.m_nCancelAfterChecks = nCancelAfterChecks;
         CRun run;
-        run.m_nResult = TransferFirmware(kPort, pFile, op);
+        run.m_nResult = TransferFirmware(kPort, pPackage, op);
         run.m_loader = boot.GetLoader();
         run.m_package = boot.GetPackage();
-        run.m_bLoaderStarted = boot.GetSyncZeros() > 0;
         run.m_nBadProgress = op.m_nBadProgress;
-        run.m_bCancelled = op.Cancelled();
         sim.Stop();
         return run;
     }
@@ -76,14 +71,11 @@ protected:
     CTempDir m_dir;
 };
 
-TEST_F(TransferInput, ShortFilesArriveWhole) {
+TEST_F(TransferInput, ShortPackagesArriveWhole) {
     for (size_t nSize : {size_t(0), size_t(10), size_t(255), size_t(256), size_t(257)}) {
         SCOPED_TRACE(std::to_string(nSize) + " bytes");
-        const std::string strPath = m_dir / ("short" + std::to_string(nSize) + ".ufw");
-        WriteBytes(strPath, MakeBytes(nSize, 5));
-        CPackageFile file;
-        ASSERT_EQ(file.Open(strPath), 1);
-        const CRun run = Transfer(&file);
+        const std::vector<uint8_t> package = MakeBytes(nSize, 5);
+        const CRun run = Transfer(&package);
         EXPECT_EQ(run.m_nResult, 1);
         EXPECT_EQ(run.m_loader, BuiltinBytes(kIdLoader));
         EXPECT_EQ(run.m_package, MakeBytes(nSize, 5));
@@ -91,41 +83,36 @@ TEST_F(TransferInput, ShortFilesArriveWhole) {
     }
 }
 
-TEST_F(TransferInput, FileDeletedOrReplacedAfterOpeningSendsWhatWasOpened) {
+TEST_F(TransferInput, FileDeletedOrReplacedAfterTheCheckSendsWhatWasChecked) {
     // The operator's file manager may move or overwrite it while the wizard waits at a step.
     const std::string strPath = m_dir / "package.ufw";
+    const std::vector<uint8_t> good = MakeSmallPackage(700, 5);
     for (const char* pszWhat : {"deleted", "replaced"}) {
         SCOPED_TRACE(pszWhat);
-        WriteBytes(strPath, MakeBytes(700, 5));
-        CPackageFile file;
-        ASSERT_EQ(file.Open(strPath), 1);
+        WriteBytes(strPath, good);
+        const CLoadedPackage loaded = LoadCheckedPackage(strPath);
+        ASSERT_EQ(loaded.m_eResult, EPackageLoad::Ok);
         if (std::string(pszWhat) == "deleted") {
             ASSERT_EQ(unlink(strPath.c_str()), 0);
         } else {
             WriteBytes(strPath + ".new", std::vector<uint8_t>(300, 0xEE));
             ASSERT_EQ(rename((strPath + ".new").c_str(), strPath.c_str()), 0);
         }
-        const CRun run = Transfer(&file);
+        const CRun run = Transfer(&loaded.m_bytes);
         EXPECT_EQ(run.m_nResult, 1);
-        EXPECT_EQ(run.m_package, MakeBytes(700, 5));
+        EXPECT_EQ(run.m_package, good);
     }
 }
 
-TEST_F(TransferInput, ThreeGiBFailsBeforeAnythingIsSent) {
+TEST_F(TransferInput, ThreeGiBIsRefusedBeforeAnythingIsRead) {
     // Sparse: 3 GiB on the file system's word, no room on the disk. Its progress would pass 32
     // bits, and at 38400 baud it would take nine days.
     const std::string strPath = m_dir / "huge.ufw";
     WriteBytes(strPath, MakeBytes(64, 5));
     ASSERT_EQ(truncate(strPath.c_str(), kThreeGiB), 0);
-    CPackageFile file;
-    ASSERT_EQ(file.Open(strPath), 1);
-    EXPECT_EQ(file.GetLength(), kThreeGiB);
-    const CRun run = Transfer(&file);
-    EXPECT_EQ(run.m_nResult, 0);
-    EXPECT_FALSE(run.m_bLoaderStarted) << "nothing may reach the machine";
-    EXPECT_TRUE(run.m_package.empty());
-    EXPECT_EQ(run.m_nBadProgress, 0);
-    EXPECT_FALSE(run.m_bCancelled);
+    const CLoadedPackage loaded = LoadCheckedPackage(strPath);
+    EXPECT_EQ(loaded.m_eResult, EPackageLoad::TooLarge);
+    EXPECT_TRUE(loaded.m_bytes.empty());
 }
 
 TEST_F(TransferInput, WhatIsNoFileIsRefusedAtOnceWithItsCause) {
@@ -149,29 +136,17 @@ TEST_F(TransferInput, WhatIsNoFileIsRefusedAtOnceWithItsCause) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_pszName);
-        // The open in a child (no threads there): one that blocks fails this case only.
-        constexpr int kOpened = 3;
-        const int nOpen = RunInChild(
+        // The read in a child (no threads there): one that blocks fails this case only.
+        const int nResult = RunInChild(
             [&] {
-                CPackageFile file;
-                if (file.Open(c.m_strPath) == 1)
-                    return kOpened;
-                return file.GetError() != 0 && !file.IsOpen() ? 0 : 1;
+                const CLoadedPackage loaded = LoadCheckedPackage(c.m_strPath);
+                const bool bRefused = loaded.m_eResult == EPackageLoad::FileError &&
+                                      loaded.m_nErrno != 0 && loaded.m_bytes.empty();
+                return bRefused ? 0 : 1;
             },
             10000, c.m_bAsNobody);
-        EXPECT_TRUE(nOpen == 0 || nOpen == kOpened)
-            << (nOpen == kChildHung ? "the open hung" : "refused without a cause, or crashed");
-        if (nOpen != kOpened || c.m_bAsNobody)
-            continue;
-        // Opened: then the run must fail by itself, without sending a byte of it.
-        CPackageFile file;
-        ASSERT_EQ(file.Open(c.m_strPath), 1);
-        // Far more polls than a run of these few bytes makes; one that never ends is cancelled.
-        const CRun run = Transfer(&file, {}, 20000);
-        EXPECT_EQ(run.m_nResult, 0);
-        EXPECT_FALSE(run.m_bCancelled) << "the run went on until the operator cancelled";
-        EXPECT_TRUE(run.m_package.empty());
-        EXPECT_EQ(run.m_nBadProgress, 0);
+        EXPECT_EQ(nResult, 0) << (nResult == kChildHung ? "the read hung"
+                                                        : "not refused with a cause, or crashed");
     }
 }
 
@@ -179,15 +154,12 @@ TEST_F(TransferInput, HangUpBeforeTheLastBytesLeftIsNoSuccess) {
     // Every piece is handed to the port before the machine has read them all; if the cable goes
     // then, the machine never got the end of its firmware and the run must say so.
     SetClock(nullptr); // the real closing pause, in which the hang-up is seen
-    const std::string strPath = m_dir / "package.ufw";
-    WriteBytes(strPath, MakeBytes(1024, 5));
+    const std::vector<uint8_t> package = MakeBytes(1024, 5);
     for (int nByte : {1023, 768}) {
         SCOPED_TRACE("hang-up at package byte " + std::to_string(nByte));
-        CPackageFile file;
-        ASSERT_EQ(file.Open(strPath), 1);
         CBootMode::CBehaviour behaviour;
         behaviour.m_nHangUpAtPackageByte = nByte;
-        const CRun run = Transfer(&file, behaviour);
+        const CRun run = Transfer(&package, behaviour);
         EXPECT_EQ(run.m_package.size(), size_t(nByte));
         EXPECT_EQ(run.m_nResult, 0);
     }

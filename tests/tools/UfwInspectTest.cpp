@@ -7,10 +7,10 @@
 #include <functional>
 #include <regex>
 
-#include "PackageInspector.h"
 #include "resources/Resources.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
+#include "transfer/PackageInspector.h"
 
 namespace {
 

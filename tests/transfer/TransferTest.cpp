@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
@@ -68,28 +69,11 @@ public:
             }
             return rule && rule();
         };
-        return TransferFirmware(kPort, m_pFile.get(), m_op);
+        return TransferFirmware(kPort, m_chosen ? &*m_chosen : nullptr, m_op);
     }
 
-    // Writes data to a package file and opens it for the run.
-    void UseFile(const std::vector<uint8_t>& data) {
-        m_strFile = m_home.GetPortsDir() + "/../package.ufw";
-        WriteBytes(m_strFile, data);
-        OpenFile(m_strFile);
-    }
-    // A file of that length that takes no room on disk.
-    void UseSparseFile(int64_t nLength) {
-        m_strFile = m_home.GetPortsDir() + "/../huge.ufw";
-        const int nFd = ::open(m_strFile.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-        ASSERT_GE(nFd, 0);
-        ASSERT_EQ(::ftruncate(nFd, nLength), 0);
-        ::close(nFd);
-        OpenFile(m_strFile);
-    }
-    void OpenFile(const std::string& strPath) {
-        m_pFile = std::make_unique<CPackageFile>();
-        ASSERT_EQ(m_pFile->Open(strPath), 1) << strPath;
-    }
+    // The run sends these bytes as a chosen package file's, in place of the built-in package.
+    void UseFile(const std::vector<uint8_t>& data) { m_chosen = data; }
 
     // Whatever way the run was left: the dialog is gone, the port closed and free for the next
     // attempt, and no message was shown.
@@ -134,8 +118,7 @@ public:
     CMachineSim m_sim;
     CBootMode* m_pBoot = nullptr;
     std::string m_strDevice;
-    std::string m_strFile;
-    std::unique_ptr<CPackageFile> m_pFile;
+    std::optional<std::vector<uint8_t>> m_chosen;
     bool m_bTimedOut = false;
     int m_nHeldFd = -1;
     int m_nSimFds = 0;
@@ -330,11 +313,6 @@ const CFaultCase kFaultCases[] = {
          NothingSent(t);
          ::close(t.m_nHeldFd);
      }},
-    {"PackageBeyond32Bits", [](TransferTest& t) { t.UseSparseFile(int64_t(1) << 31); },
-     NothingSent},
-    {"PackageAndLoaderBeyond32Bits",
-     // Alone the package fits; with the loader's weight the last position would not.
-     [](TransferTest& t) { t.UseSparseFile(int64_t(INT32_MAX) - LoaderUnits() + 1); }, NothingSent},
     {"LoaderMissing", [](TransferTest& t) { t.m_resources.Hide("BIN", kIdLoader); }, NothingSent},
     {"LoaderEmpty", [](TransferTest& t) { t.m_resources.Replace("BIN", kIdLoader, {}); },
      NothingSent},
@@ -436,9 +414,6 @@ const CFaultCase kFaultCases[] = {
          };
      },
      StoppedAt(Stage::Package, kLoaderSize, 256)},
-    {"FileFailsToRead",
-     // Reading this file at its start fails with EIO: nothing is mapped at address 0.
-     [](TransferTest& t) { t.OpenFile("/proc/self/mem"); }, StoppedAt(Stage::Package, kLoaderSize)},
     {"HangUpDuringLoader", Machine([](Behaviour& b) { b.m_nHangUpAtLoaderByte = 3; }),
      StoppedAt(Stage::HungUp, 3), false},
     {"HangUpDuringPackage", Machine([](Behaviour& b) { b.m_nHangUpAtPackageByte = 300; }),

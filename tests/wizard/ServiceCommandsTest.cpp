@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "frontend/AppTitle.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "tests/wizard/WizardFixture.h"
 #include "wizard/ServiceCommands.h"
@@ -116,6 +117,18 @@ TEST_F(ServiceCommands, SendFirmwareWithAMissingFileReportsOnlyTheFile) {
     ASSERT_EQ(m_op.m_messages.size(), 1u);
     EXPECT_EQ(m_op.m_messages[0].m_strText, m_strDir + "/gone.ufw was not found.");
     EXPECT_TRUE(m_machine.m_transferCalls.empty());
+}
+
+TEST_F(ServiceCommands, SendFirmwareWithAFileThatIsNoPackageReportsOnlyThat) {
+    m_steps.Enter(EStep::UnplugJ9J10);
+    m_state.m_strPackagePath = WriteFile("photo.ufw", std::string("BM6\0\0\0\0\0\0\0", 10));
+    m_commands.Run(kIdSendFirmware);
+    ASSERT_EQ(m_op.m_messages.size(), 1u);
+    EXPECT_EQ(m_op.m_messages[0].m_nId, kIdsNotAPackage);
+    EXPECT_EQ(m_op.m_messages[0].m_strText,
+              m_strDir + "/photo.ufw is not a valid firmware package. It was not sent.");
+    EXPECT_TRUE(m_machine.m_transferCalls.empty());
+    EXPECT_EQ(CurrentStep(), EStep::UnplugJ9J10);
 }
 
 TEST_F(ServiceCommands, OpenTakesTheHeaderTextOfTheChosenFile) {

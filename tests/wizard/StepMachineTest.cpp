@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "tests/support/Files.h"
+#include "tests/support/ResourceOverride.h"
 #include "tests/wizard/WizardFixture.h"
 
 namespace {
@@ -190,12 +193,16 @@ protected:
             std::filesystem::temp_directory_path() / ("wizard-steps-" + std::to_string(getpid()));
         std::filesystem::create_directories(m_strDir);
         m_strPath = m_strDir + "/chosen.ufw";
-        std::ofstream(m_strPath) << "PUF14303  TVK35/50 NRP7/70  V261 and more";
+        // A well-formed package of another release.
+        m_package = BuiltinBytes(kIdPackage);
+        m_package[31] = '1';
+        WriteBytes(m_strPath, m_package);
     }
     ~StepMachineWithFile() override { std::filesystem::remove_all(m_strDir); }
 
     std::string m_strDir;
     std::string m_strPath;
+    std::vector<uint8_t> m_package;
 };
 
 TEST_F(StepMachineWithFile, UpgradeSendsTheChosenFile) {
@@ -205,7 +212,57 @@ TEST_F(StepMachineWithFile, UpgradeSendsTheChosenFile) {
     EXPECT_EQ(CurrentStep(), EStep::TransferDone);
     ASSERT_EQ(m_machine.m_transferCalls.size(), 1u);
     EXPECT_TRUE(m_machine.m_transferCalls[0].m_bFile);
-    EXPECT_EQ(m_machine.m_transferCalls[0].m_nFileLength, 41);
+    EXPECT_EQ(m_machine.m_transferCalls[0].m_bytes, m_package);
+}
+
+// The Upgrade step ends the same way whether the chosen file would not open or is no package,
+// and so does the Next after it: the operator can choose another file and try again.
+TEST_F(StepMachineWithFile, AFileThatIsNoPackageEndsTheStepAsAFailedOpenDoes) {
+    struct CAfter {
+        EStep m_eBack, m_eNext;
+        std::string m_strStep, m_strStatus;
+        bool m_bBack, m_bNext;
+        int m_nPicture;
+        std::string m_strStepAfterNext;
+        bool operator==(const CAfter&) const = default;
+    };
+    auto upgradeWith = [&](const std::string& strPath) {
+        m_state.m_strPackagePath = strPath;
+        m_state.m_strStatus.clear();
+        m_steps.Enter(EStep::PlugAdapter);
+        m_steps.NextPressed();
+        CAfter after{m_state.m_eBack,
+                     m_state.m_eNext,
+                     m_state.m_strStep,
+                     m_state.m_strStatus,
+                     m_window.m_bBackEnabled,
+                     m_window.m_bNextEnabled,
+                     Picture(),
+                     {}};
+        m_steps.NextPressed();
+        after.m_strStepAfterNext = m_state.m_strStep;
+        return after;
+    };
+    const CAfter failedOpen = upgradeWith(m_strDir + "/gone.ufw");
+    const size_t nMessages = m_op.m_messages.size();
+    m_op.m_messages.clear();
+
+    const std::vector<uint8_t> truncated(m_package.begin(), m_package.begin() + 5000);
+    const std::string strMalformed = m_strDir + "/cut.ufw";
+    WriteBytes(strMalformed, truncated);
+    const CAfter malformed = upgradeWith(strMalformed);
+
+    EXPECT_EQ(malformed, failedOpen);
+    EXPECT_EQ(malformed.m_strStep, LoadString(116));
+    EXPECT_TRUE(m_machine.m_transferCalls.empty());
+    // One box for each time the step was entered, as for the file that would not open.
+    ASSERT_EQ(m_op.m_messages.size(), nMessages);
+    const CShownMessage& box = m_op.m_messages[0];
+    EXPECT_EQ(box.m_nId, kIdsNotAPackage);
+    EXPECT_EQ(box.m_strText, strMalformed + " is not a valid firmware package. It was not sent.");
+    EXPECT_EQ(box.m_strDetail.rfind("First fault at offset ", 0), 0u) << box.m_strDetail;
+    EXPECT_NE(box.m_strDetail.find("found end of file"), std::string::npos) << box.m_strDetail;
+    EXPECT_EQ(box.m_eButtons, EButtons::Ok);
 }
 
 TEST_F(StepMachineWithFile, DeletedPackageFileIsReportedAndNothingIsSent) {

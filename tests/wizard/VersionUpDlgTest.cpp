@@ -43,7 +43,8 @@ struct CScriptedMachine {
             state.RefreshControls();
             return true;
         };
-        link.m_fnTransferFirmware = [this](const std::string&, CPackageFile*, IOperator& op) {
+        link.m_fnTransferFirmware = [this](const std::string&, const std::vector<uint8_t>*,
+                                           IOperator& op) {
             ++m_nTransferCalls;
             if (m_fnDuringTransfer)
                 m_fnDuringTransfer(op);

@@ -1,7 +1,6 @@
 #include "tests/wizard/WizardFixture.h"
 
 #include "resources/Strings.h"
-#include "transfer/PackageFile.h"
 
 CMachineLink CScriptedMachine::MakeLink() {
     CMachineLink link;
@@ -23,9 +22,10 @@ CMachineLink CScriptedMachine::MakeLink() {
         state.RefreshControls();
         return check.m_bPass;
     };
-    link.m_fnTransferFirmware = [this](const std::string& strPort, CPackageFile* pFile,
-                                       IOperator&) {
-        m_transferCalls.push_back({strPort, pFile != nullptr, pFile ? pFile->GetLength() : -1});
+    link.m_fnTransferFirmware = [this](const std::string& strPort,
+                                       const std::vector<uint8_t>* pPackage, IOperator&) {
+        m_transferCalls.push_back(
+            {strPort, pPackage != nullptr, pPackage ? *pPackage : std::vector<uint8_t>{}});
         if (m_transfers.empty())
             return 1;
         const int nResult = m_transfers.front();

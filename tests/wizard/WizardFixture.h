@@ -38,8 +38,8 @@ struct CScriptedMachine {
     std::vector<std::string> m_checkVersions; // package version each check was given
     struct CTransferCall {
         std::string m_strPort;
-        bool m_bFile;
-        int64_t m_nFileLength;
+        bool m_bFile;                 // a chosen file's bytes, not the built-in package
+        std::vector<uint8_t> m_bytes; // those bytes
     };
     std::vector<CTransferCall> m_transferCalls;
 

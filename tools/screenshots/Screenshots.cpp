@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
         state.RefreshControls();
         return true;
     };
-    link.m_fnTransferFirmware = [&](const std::string&, CPackageFile*, IOperator& op) {
+    link.m_fnTransferFirmware = [&](const std::string&, const std::vector<uint8_t>*,
+                                    IOperator& op) {
         std::unique_ptr<IProgressSink> pProgress = op.CreateProgress();
         pProgress->Create();
         pProgress->SetMessage(LoadString(kIdsUpgrading));

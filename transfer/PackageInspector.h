@@ -1,8 +1,8 @@
 #pragma once
 // Reads a firmware package (.ufw) the way its loader would and tells what it holds: tag, header
 // text, each section's declared and real length, records by type, memory covered, start address,
-// bad checksums and the end tag. Used by the ufw-inspect command; the wizard itself never checks
-// a package and sends any chosen file unchanged.
+// bad checksums and the end tag. Before a chosen file is sent it passes through here
+// (PackageCheck.h), and so does the package built into the program; ufw-inspect shows the report.
 #include <cstddef>
 #include <cstdint>
 #include <map>

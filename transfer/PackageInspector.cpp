@@ -1,4 +1,4 @@
-#include "PackageInspector.h"
+#include "transfer/PackageInspector.h"
 
 #include <algorithm>
 #include <cstdio>
