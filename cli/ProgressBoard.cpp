@@ -7,12 +7,13 @@
 
 #include "cli/CliText.h"
 #include "cli/Interrupt.h"
+#include "platform/Clock.h"
 #include "resources/StringIds.h"
 
 namespace {
 
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
-constexpr auto kJsonProgressEvery = std::chrono::seconds(1);
+constexpr int64_t kJsonProgressEveryMs = 1000;
 constexpr int64_t kLoaderWeight = 8;
 // What is still to come after the loader, for the time left: the package at 38400 baud (ten bits
 // a byte) and the protocol's pauses.
@@ -39,8 +40,9 @@ private:
     const size_t m_nIndex;
 };
 
-double Seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
+// Seconds since nSinceMs on the program's clock.
+double SecondsSince(int64_t nSinceMs) {
+    return double(GetClock().GetMilliseconds() - nSinceMs) / 1000;
 }
 
 std::string MinutesSeconds(double fSeconds) {
@@ -104,11 +106,11 @@ std::string Label(const std::string& strPort) {
 CProgressBoard::CProgressBoard(FILE* pOut, EOutput eOutput, ELanguage eLanguage,
                                const std::vector<std::string>& ports)
     : m_pOut(pOut), m_eOutput(eOutput), m_eLanguage(eLanguage) {
-    const auto now = Clock::now();
+    const int64_t nNowMs = GetClock().GetMilliseconds();
     for (const std::string& strPort : ports) {
         CSlot slot;
         slot.m_strPort = strPort;
-        slot.m_start = slot.m_phaseStart = now;
+        slot.m_nStartMs = slot.m_nPhaseStartMs = nNowMs;
         m_slots.push_back(std::move(slot));
     }
     if (m_eOutput == EOutput::Terminal)
@@ -198,7 +200,7 @@ std::string CProgressBoard::LiveLine(const CSlot& slot) const {
         return ResultLine(slot);
     if (slot.m_ePhase != EPhase::Loader && slot.m_ePhase != EPhase::Package)
         return Label(slot.m_strPort) + " " + PhaseName(slot.m_ePhase);
-    const double fElapsed = Seconds(Clock::now() - slot.m_phaseStart);
+    const double fElapsed = SecondsSince(slot.m_nPhaseStartMs);
     const double fRate = fElapsed > 0 ? double(slot.m_nBytes) / fElapsed : 0;
     double fLeft = fRate > 0 ? double(slot.m_nTotal - slot.m_nBytes) / fRate : -1;
     if (slot.m_ePhase == EPhase::Loader && fLeft >= 0)
@@ -221,7 +223,7 @@ void CProgressBoard::WriteJson(const CSlot& slot, const char* pszEvent) {
                                                             : "\"cancelled\"";
     }
     char szSeconds[32];
-    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", Seconds(Clock::now() - slot.m_start));
+    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", SecondsSince(slot.m_nStartMs));
     std::string strLine = std::string("{\"event\":\"") + pszEvent +
                           "\",\"port\":" + JsonString(slot.m_strPort) + ",\"phase\":\"" +
                           JsonPhase(static_cast<int>(slot.m_ePhase)) +
@@ -237,7 +239,7 @@ void CProgressBoard::WriteJson(const CSlot& slot, const char* pszEvent) {
 
 void CProgressBoard::EnterPhase(CSlot& slot, EPhase ePhase) {
     slot.m_ePhase = ePhase;
-    slot.m_phaseStart = Clock::now();
+    slot.m_nPhaseStartMs = GetClock().GetMilliseconds();
     m_bDirty = true;
     if (m_eOutput == EOutput::Json) {
         WriteJson(slot, ePhase == EPhase::Open ? "start" : "phase");
@@ -254,7 +256,7 @@ void CProgressBoard::EnterPhase(CSlot& slot, EPhase ePhase) {
 void CProgressBoard::OnCreate(size_t nIndex) {
     std::lock_guard lock(m_mutex);
     CSlot& slot = m_slots[nIndex];
-    slot.m_start = Clock::now();
+    slot.m_nStartMs = GetClock().GetMilliseconds();
     EnterPhase(slot, EPhase::Open);
 }
 
@@ -286,11 +288,12 @@ void CProgressBoard::OnPos(size_t nIndex, int32_t nPos) {
         slot.m_nBytes = 0;
         EnterPhase(slot, ePhase);
         slot.m_nBytes = nBytes;
-        slot.m_lastJson = Clock::now();
+        slot.m_nLastJsonMs = GetClock().GetMilliseconds();
         return;
     }
-    if (m_eOutput == EOutput::Json && Clock::now() - slot.m_lastJson >= kJsonProgressEvery) {
-        slot.m_lastJson = Clock::now();
+    const int64_t nNowMs = GetClock().GetMilliseconds();
+    if (m_eOutput == EOutput::Json && nNowMs - slot.m_nLastJsonMs >= kJsonProgressEveryMs) {
+        slot.m_nLastJsonMs = nNowMs;
         WriteJson(slot, "progress");
     }
 }
@@ -315,8 +318,7 @@ void CProgressBoard::OnDone(size_t nIndex, EPortResult eResult, const std::strin
         break;
     case EOutput::Plain: {
         char szSeconds[32];
-        std::snprintf(szSeconds, sizeof szSeconds, " (%.1f s)",
-                      Seconds(Clock::now() - slot.m_start));
+        std::snprintf(szSeconds, sizeof szSeconds, " (%.1f s)", SecondsSince(slot.m_nStartMs));
         std::fprintf(m_pOut, "%s%s\n", ResultLine(slot).c_str(), szSeconds);
         std::fflush(m_pOut);
         break;

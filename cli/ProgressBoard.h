@@ -46,7 +46,6 @@ public:
 
 private:
     enum class EPhase { Open, Handshake, Loader, Package, Finish };
-    using Clock = std::chrono::steady_clock;
 
     struct CSlot {
         std::string m_strPort;
@@ -57,9 +56,10 @@ private:
         int64_t m_nBytes = 0;       // of the phase
         int64_t m_nTotal = 0;       // of the phase
         int64_t m_nPos = 0;
-        Clock::time_point m_start;
-        Clock::time_point m_phaseStart;
-        Clock::time_point m_lastJson;
+        // Milliseconds on the program's clock, the one the transfer's own waits are judged on.
+        int64_t m_nStartMs = 0;
+        int64_t m_nPhaseStartMs = 0;
+        int64_t m_nLastJsonMs = 0;
         bool m_bDone = false;
         EPortResult m_eResult = EPortResult::Ok;
         std::string m_strReason;
