@@ -52,18 +52,32 @@ public:
 
 class CTransferRun {
 public:
-    CTransferRun(const std::string& strPort, const std::vector<uint8_t>* pPackage, IOperator& op)
-        : m_strPort(strPort), m_pChosen(pPackage), m_op(op) {}
+    CTransferRun(const std::string& strPort, const std::vector<uint8_t>* pPackage, IOperator& op,
+                 const CTransferOptions& options)
+        : m_strPort(strPort), m_pChosen(pPackage), m_op(op),
+          m_nReplyLimitMs(options.m_nReplyLimitMs) {}
 
     // The members hold the port and the dialog, so every way out of Run ends with the port closed
     // and destroyed first, then the dialog destroyed (which enables the main window again).
     int Run();
+    const CTransferOutcome& GetOutcome() const { return m_outcome; }
 
 private:
+    // Notes why the run fails; false, for the caller to return.
+    bool Fail(ETransferFault eFault) {
+        if (m_outcome.m_eFault == ETransferFault::None)
+            m_outcome.m_eFault = eFault;
+        return false;
+    }
+    // A write that did not complete: the machine hung up, or held the line too long.
+    bool FailWrite() {
+        return Fail(m_pPort->IsDead() ? ETransferFault::HungUp : ETransferFault::WriteFailed);
+    }
     bool SizePackage();
     bool OpenPort(uint32_t nBaud, const char* pszMode);
     int WaitReply(bool bSync);
     bool Exchange(int nSend, int nExpected);
+    bool Expect(int nReply, int nExpected);
     bool UploadLoader(const CResource& loader);
     bool SendPackageFile();
     bool SendBuiltinPackage();
@@ -72,6 +86,8 @@ private:
     const std::string& m_strPort;
     const std::vector<uint8_t>* m_pChosen;
     IOperator& m_op;
+    const int m_nReplyLimitMs;
+    CTransferOutcome m_outcome;
 
     std::unique_ptr<IProgressSink> m_pProgress;
     std::unique_ptr<CSerialPort> m_pPort;
@@ -90,7 +106,7 @@ int CTransferRun::Run() {
     m_pProgress->SetMessage(LoadString(kIdsUpgrading));
 
     if (!SizePackage())
-        return 0;
+        return Fail(ETransferFault::BadPackage);
     m_pProgress->SetRange(0, static_cast<int32_t>(m_nPackageSize - 1));
 
     if (!OpenPort(kLoaderBaud, kLoaderMode))
@@ -98,10 +114,10 @@ int CTransferRun::Run() {
 
     const CResource loader = FindResource("BIN", kIdLoader);
     if (!loader)
-        return 0;
+        return Fail(ETransferFault::NoLoader);
     const int64_t nLoaderUnits = kLoaderWeight * static_cast<int64_t>(loader.m_nSize);
     if (m_nPackageSize + nLoaderUnits > kMaxPosition)
-        return 0;
+        return Fail(ETransferFault::BadPackage);
     m_pProgress->SetRange(0, static_cast<int32_t>(m_nPackageSize + nLoaderUnits - 1));
 
     if (!UploadLoader(loader))
@@ -112,13 +128,16 @@ int CTransferRun::Run() {
     m_pPort->Close();
     m_pPort.reset();
 
+    m_outcome.m_eStep = ETransferStep::OpenPackage;
     if (!OpenPort(kPackageBaud, kPackageMode))
         return 0;
 
+    m_outcome.m_eStep = ETransferStep::Package;
     m_nPos = nLoaderUnits;
     if (!(m_pChosen ? SendPackageFile() : SendBuiltinPackage()))
         return 0;
 
+    m_outcome.m_eStep = ETransferStep::Finish;
     // The operator sees the wait cursor for this last pause only.
     m_op.BeginWaitCursor();
     GetClock().Sleep(kFinishMs);
@@ -126,7 +145,7 @@ int CTransferRun::Run() {
     const bool bDead = m_pPort->IsDead();
     m_pPort->Close();
     m_op.EndWaitCursor();
-    return bDead ? 0 : 1;
+    return bDead ? Fail(ETransferFault::HungUp) : 1;
 }
 
 bool CTransferRun::SizePackage() {
@@ -143,7 +162,10 @@ bool CTransferRun::SizePackage() {
 
 bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
     m_pPort = std::make_unique<CSerialPort>();
-    return m_pPort->Open(m_strPort.c_str(), nBaud, pszMode) != 0;
+    if (m_pPort->Open(m_strPort.c_str(), nBaud, pszMode))
+        return true;
+    m_outcome.m_openError = m_pPort->GetOpenError();
+    return Fail(ETransferFault::OpenFailed);
 }
 
 // One reply byte 0..255, or kReplyFailed after a Cancel or when the port has died. In the
@@ -151,22 +173,33 @@ bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
 // paces the loop. Elsewhere the loop sleeps on the port between polls.
 int CTransferRun::WaitReply(bool bSync) {
     bool bDeadSeen = false;
+    const int64_t nStartMs = m_nReplyLimitMs > 0 ? GetClock().GetMilliseconds() : 0;
     for (;;) {
         const int nByte = m_pPort->ReadByte();
-        if (m_pProgress->CheckCancel())
+        if (m_pProgress->CheckCancel()) {
+            Fail(ETransferFault::Cancelled);
             return kReplyFailed;
+        }
         if (nByte >= 0)
             return nByte;
         if (m_pPort->IsDead()) {
             // A reply that arrived just before the hang-up is still taken by one more poll.
-            if (bDeadSeen)
+            if (bDeadSeen) {
+                Fail(ETransferFault::HungUp);
                 return kReplyFailed;
+            }
             bDeadSeen = true;
             continue;
         }
+        if (m_nReplyLimitMs > 0 && GetClock().GetMilliseconds() - nStartMs >= m_nReplyLimitMs) {
+            Fail(ETransferFault::NoReply);
+            return kReplyFailed;
+        }
         if (bSync) {
-            if (!m_pPort->WriteByte(kSyncByte))
+            if (!m_pPort->WriteByte(kSyncByte)) {
+                FailWrite();
                 return kReplyFailed;
+            }
         } else {
             m_pPort->WaitForByte(kReplyPollMs);
         }
@@ -175,19 +208,33 @@ int CTransferRun::WaitReply(bool bSync) {
 
 bool CTransferRun::Exchange(int nSend, int nExpected) {
     if (!m_pPort->WriteByte(nSend))
-        return false;
-    return WaitReply(false) == nExpected;
+        return FailWrite();
+    return Expect(WaitReply(false), nExpected);
+}
+
+bool CTransferRun::Expect(int nReply, int nExpected) {
+    if (nReply == nExpected)
+        return true;
+    if (nReply >= 0) {
+        m_outcome.m_nExpected = nExpected;
+        m_outcome.m_nReceived = nReply;
+        return Fail(ETransferFault::WrongReply);
+    }
+    return false;
 }
 
 bool CTransferRun::UploadLoader(const CResource& loader) {
+    m_outcome.m_eStep = ETransferStep::Sync;
     if (!m_pPort->WriteByte(kSyncByte))
-        return false;
-    if (WaitReply(true) != kSyncByte)
+        return FailWrite();
+    if (!Expect(WaitReply(true), kSyncByte))
         return false;
     // The first byte after the synchronising answer is judged: a second 0x00 fails here.
+    m_outcome.m_eStep = ETransferStep::BitRate;
     if (!Exchange(kBitRateByte, kAcceptByte))
         return false;
 
+    m_outcome.m_eStep = ETransferStep::Length;
     const int nLength = static_cast<int>(loader.m_nSize);
     if (!Exchange((nLength >> 8) & 0xFF, nLength >> 8))
         return false;
@@ -199,12 +246,15 @@ bool CTransferRun::UploadLoader(const CResource& loader) {
     while (m_pPort->ReadByte() >= 0) {
     }
 
+    m_outcome.m_eStep = ETransferStep::Loader;
     for (int i = 0; i < nLength; ++i) {
+        m_outcome.m_nIndex = i;
         m_pProgress->SetPos(static_cast<int32_t>(kLoaderWeight * i));
         if (!Exchange(loader.m_pData[i], loader.m_pData[i]))
             return false;
     }
-    return WaitReply(false) == kAcceptByte;
+    m_outcome.m_eStep = ETransferStep::LoaderEnd;
+    return Expect(WaitReply(false), kAcceptByte);
 }
 
 bool CTransferRun::Advance(int64_t nCount) {
@@ -222,11 +272,11 @@ bool CTransferRun::SendPackageFile() {
     while (nRemaining > 0) {
         const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
         if (!Advance(nCount))
-            return false;
+            return Fail(ETransferFault::BadPackage);
         if (m_pProgress->CheckCancel())
-            return false;
+            return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nCount)))
-            return false;
+            return FailWrite();
         pPiece += nCount;
         nRemaining -= nCount;
     }
@@ -238,20 +288,20 @@ bool CTransferRun::SendBuiltinPackage() {
     int64_t nRemaining = m_nPackageSize;
     while (nRemaining > kPieceSize) {
         if (!Advance(kPieceSize))
-            return false;
+            return Fail(ETransferFault::BadPackage);
         if (m_pProgress->CheckCancel())
-            return false;
+            return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, kPieceSize))
-            return false;
+            return FailWrite();
         pPiece += kPieceSize;
         nRemaining -= kPieceSize;
     }
     // A Cancel this late is not honoured: the last piece always goes out.
     if (nRemaining > 0) {
         if (!Advance(nRemaining))
-            return false;
+            return Fail(ETransferFault::BadPackage);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nRemaining)))
-            return false;
+            return FailWrite();
     }
     return true;
 }
@@ -260,6 +310,14 @@ bool CTransferRun::SendBuiltinPackage() {
 
 int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPackage,
                      IOperator& op) {
-    CTransferRun run(strPort, pPackage, op);
-    return run.Run();
+    return TransferFirmwareWithOptions(strPort, pPackage, op, {});
+}
+
+int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<uint8_t>* pPackage,
+                                IOperator& op, const CTransferOptions& options) {
+    CTransferRun run(strPort, pPackage, op, options);
+    const int nResult = run.Run();
+    if (options.m_pOutcome)
+        *options.m_pOutcome = run.GetOutcome();
+    return nResult;
 }

@@ -5,7 +5,49 @@
 #include <string>
 #include <vector>
 
+#include "serial/SerialPort.h"
+
 class IOperator;
+
+// Where a run stood when it ended, and why it failed: the window only needs 0, a front end
+// without an operator at the bench names the cause.
+enum class ETransferStep {
+    Open,        // opening the port at 9600 for the boot mode
+    Sync,        // the synchronisation's 0x00 bytes
+    BitRate,     // 0x55 answered by 0xAA
+    Length,      // the loader's length, echoed
+    Loader,      // a loader byte, echoed (m_nIndex)
+    LoaderEnd,   // the 0xAA that starts the loader
+    OpenPackage, // opening the port at 38400 for the package
+    Package,     // the package's pieces
+    Finish,
+};
+enum class ETransferFault {
+    None,
+    OpenFailed, // m_openError says why
+    NoLoader,   // the built-in loader is missing
+    BadPackage, // the package could not be sized or read
+    WrongReply, // m_nReceived where m_nExpected was due
+    NoReply,    // nothing within the reply limit
+    HungUp,     // the line went dead
+    WriteFailed,
+    Cancelled,
+};
+struct CTransferOutcome {
+    ETransferFault m_eFault = ETransferFault::None;
+    ETransferStep m_eStep = ETransferStep::Open;
+    int m_nIndex = -1; // the loader byte, in the Loader step
+    int m_nExpected = -1;
+    int m_nReceived = -1;
+    CPortError m_openError;
+};
+
+struct CTransferOptions {
+    // The window waits for each reply until the operator cancels; a run nobody watches gives up
+    // after this many milliseconds instead (0: no limit).
+    int m_nReplyLimitMs = 0;
+    CTransferOutcome* m_pOutcome = nullptr; // filled when given
+};
 
 // pPackage: a chosen package as LoadCheckedPackage read and checked it, sent exactly as it is;
 // nullptr for the built-in package.
@@ -13,3 +55,6 @@ class IOperator;
 // failure or cancel. Shows no message of its own.
 int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPackage,
                      IOperator& op);
+// The same run with a limit on each reply wait and the cause of a failure told.
+int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<uint8_t>* pPackage,
+                                IOperator& op, const CTransferOptions& options);

@@ -1,4 +1,4 @@
-# Installs the build into a folder of its own and checks that the program, its desktop entry
+# Installs the build into a folder of its own and checks that the programs, the desktop entry
 # and its icon are there.  cmake -DBUILD=... -DPREFIX=... -P install-check.cmake
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${PREFIX})
@@ -7,7 +7,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(file bin/versionup share/applications/versionup.desktop
+foreach(file bin/versionup bin/versionup-cli share/applications/versionup.desktop
              share/icons/hicolor/32x32/apps/versionup.png
              share/icons/hicolor/16x16/apps/versionup.png)
     if(NOT EXISTS ${PREFIX}/${file})
@@ -21,4 +21,4 @@ foreach(line "Name=Version up tool for NRP-7/70 TVK-35/50" "Exec=versionup" "Ico
     endif()
 endforeach()
 file(REMOVE_RECURSE ${PREFIX})
-message(STATUS "installed: program, desktop entry, icon")
+message(STATUS "installed: programs, desktop entry, icon")

@@ -1,0 +1,94 @@
+#include "cli/CliText.h"
+
+#include <cstdio>
+#include <vector>
+
+std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args) {
+    const std::string strTemplate = LoadString(nId, eLanguage);
+    const std::vector<std::string> values(args);
+    std::string strOut;
+    for (size_t i = 0; i < strTemplate.size(); ++i) {
+        const char c = strTemplate[i];
+        if (c == '%' && i + 1 < strTemplate.size() && strTemplate[i + 1] >= '1' &&
+            strTemplate[i + 1] <= '9') {
+            const size_t nArg = static_cast<size_t>(strTemplate[++i] - '1');
+            if (nArg < values.size())
+                strOut += values[nArg];
+            continue;
+        }
+        strOut += c;
+    }
+    return strOut;
+}
+
+std::string OneLine(const std::string& strText) {
+    std::string strOut;
+    for (size_t i = 0; i < strText.size(); ++i) {
+        if (strText[i] == '\r' && i + 1 < strText.size() && strText[i + 1] == '\n') {
+            strOut += ' ';
+            ++i;
+        } else if (strText[i] == '\r' || strText[i] == '\n') {
+            strOut += ' ';
+        } else {
+            strOut += strText[i];
+        }
+    }
+    return strOut;
+}
+
+namespace {
+
+// Length of the UTF-8 sequence at p (at most nLeft bytes), 0 when it is not a valid one.
+size_t Utf8Length(const unsigned char* p, size_t nLeft) {
+    size_t nLength = 0;
+    if (p[0] < 0x80)
+        return 1;
+    if ((p[0] & 0xE0) == 0xC0 && p[0] >= 0xC2)
+        nLength = 2;
+    else if ((p[0] & 0xF0) == 0xE0)
+        nLength = 3;
+    else if ((p[0] & 0xF8) == 0xF0 && p[0] <= 0xF4)
+        nLength = 4;
+    else
+        return 0;
+    if (nLength > nLeft)
+        return 0;
+    for (size_t i = 1; i < nLength; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    // Overlong forms and surrogates are not UTF-8 either.
+    if (nLength == 3 && ((p[0] == 0xE0 && p[1] < 0xA0) || (p[0] == 0xED && p[1] >= 0xA0)))
+        return 0;
+    if (nLength == 4 && ((p[0] == 0xF0 && p[1] < 0x90) || (p[0] == 0xF4 && p[1] >= 0x90)))
+        return 0;
+    return nLength;
+}
+
+} // namespace
+
+std::string JsonString(const std::string& strText) {
+    std::string strOut = "\"";
+    const auto* p = reinterpret_cast<const unsigned char*>(strText.data());
+    const size_t nSize = strText.size();
+    for (size_t i = 0; i < nSize;) {
+        const unsigned char c = p[i];
+        if (c == '"' || c == '\\') {
+            strOut += '\\';
+            strOut += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const size_t nLength = c < 0x20 || c == 0x7F ? 0 : Utf8Length(p + i, nSize - i);
+        if (nLength == 0) {
+            char szEscape[8];
+            std::snprintf(szEscape, sizeof szEscape, "\\u%04x", c);
+            strOut += szEscape;
+            ++i;
+            continue;
+        }
+        strOut.append(strText, i, nLength);
+        i += nLength;
+    }
+    return strOut + "\"";
+}

@@ -1,0 +1,15 @@
+#pragma once
+// Texts of the command line: the string tables' texts with their "%1".."%9" filled in, in the
+// language chosen once at start, and the escaping that JSON output needs.
+#include <initializer_list>
+#include <string>
+
+#include "resources/Strings.h"
+
+// The text of nId with %1..%9 replaced by args in order; a '%' before anything else stays.
+std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args);
+// strText as one line: the tables' "\r\n" line breaks become blanks.
+std::string OneLine(const std::string& strText);
+// strText as a JSON string, quotes included. Bytes that are not valid UTF-8 (a machine's reply
+// may hold anything) are written as \u00XX so the line stays valid JSON.
+std::string JsonString(const std::string& strText);
