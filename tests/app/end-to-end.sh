@@ -82,12 +82,18 @@ window=$(xdotool search --onlyvisible --name "$title" | head -1)
 xdotool windowfocus --sync "$window"
 sleep 0.5
 
-# Start -> Connect -> Version check, which passes and moves on to Unplug adapter by itself;
-# the keys after it wait in the queue while the check runs. Then Unplug J9/J10, Plug J1/J2,
-# Plug adapter, and the last one starts the transfer.
-for _ in 1 2 3 4 5 6; do
+# Start -> Connect -> Version check, which passes and moves on to Unplug adapter by itself.
+# Keys pressed while the check waits for the machine are dropped, so the operator presses Enter
+# again until the step moves: Unplug J9/J10, Plug J1/J2, Plug adapter, and the last one starts the
+# transfer. No key may follow that one: in the progress dialog Enter would press Cancel.
+for _ in 1 2; do
     xdotool key --clearmodifiers Return
     sleep 0.3
+done
+for _ in $(seq 40); do
+    wait_window '^Sending$' 1 && break
+    no_message "instead of the transfer" || { kill "$app"; exit 1; }
+    xdotool key --clearmodifiers Return
 done
 wait_window '^Sending$' 30 || { no_message "instead of the transfer"; echo "FAIL: no transfer"; kill "$app"; exit 1; }
 echo "transfer running"
