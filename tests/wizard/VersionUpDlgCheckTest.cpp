@@ -18,6 +18,7 @@
 #include "resources/Strings.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/SimPorts.h"
+#include "tests/wizard/CountedChecks.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -55,18 +56,8 @@ private slots:
             ports.Machine(n, "", ENormalFault::Silent);
         const int nLastWait = silent.last();
 
-        int nChecks = 0;
-        bool bInCheck = false;
-        CMachineLink link = GetMachineLink();
-        link.m_fnCheckFirmwareVersion = [&, fnCheck = link.m_fnCheckFirmwareVersion](
-                                            CWizardState& state, IOperator& op, const char* psz) {
-            ++nChecks;
-            bInCheck = true;
-            const bool bResult = fnCheck(state, op, psz);
-            bInCheck = false;
-            return bResult;
-        };
-        CVersionUpDlg dlg(nullptr, link);
+        CCheckCount count;
+        CVersionUpDlg dlg(nullptr, CountedChecks(count));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         dlg.GetState().m_strPort = port.toStdString();
@@ -102,7 +93,8 @@ private slots:
             }
             const int n = PortNumber(dlg.GetState().m_strPort);
             // Between the query and the end of the first wait on that port.
-            if (pModal || !bInCheck || !silent.contains(n) || ports.Mode(n).GetQueryCount() != 1)
+            if (pModal || !count.m_bInCheck || !silent.contains(n) ||
+                ports.Mode(n).GetQueryCount() != 1)
                 return;
             firings[n].push_back(clock.Now());
             const QCursor* pCursor = QApplication::overrideCursor();
@@ -147,7 +139,7 @@ private slots:
         // Whatever was kept for later would run now.
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        QCOMPARE(nChecks, 1);
+        QCOMPARE(count.m_nChecks, 1);
         QVERIFY(dlg.isVisible());
         QCOMPARE(static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText))->toPlainText(),
                  QString::fromStdString(LoadString(kIdsUnplugAdapter)).replace("\r\n", "\n"));

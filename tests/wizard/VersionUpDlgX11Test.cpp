@@ -17,6 +17,7 @@
 #include "resources/Strings.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/SimPorts.h"
+#include "tests/wizard/CountedChecks.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -49,18 +50,8 @@ private slots:
         for (int n = 1; n <= 3; ++n)
             ports.Machine(n, "", ENormalFault::Silent);
         ports.Machine(4);
-        int nChecks = 0;
-        bool bInCheck = false;
-        CMachineLink link = GetMachineLink();
-        link.m_fnCheckFirmwareVersion = [&, fnCheck = link.m_fnCheckFirmwareVersion](
-                                            CWizardState& state, IOperator& op, const char* psz) {
-            ++nChecks;
-            bInCheck = true;
-            const bool bResult = fnCheck(state, op, psz);
-            bInCheck = false;
-            return bResult;
-        };
-        CVersionUpDlg dlg(nullptr, link);
+        CCheckCount count;
+        CVersionUpDlg dlg(nullptr, CountedChecks(count));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         dlg.activateWindow();
@@ -89,7 +80,7 @@ private slots:
             const std::string& strPort = dlg.GetState().m_strPort;
             const int n = strPort.size() == 5 ? strPort[3] - '0' : 0;
             // Only while a probe waits for its answer.
-            if (pModal || !bInCheck || n < 1 || n > 3 || ports.Mode(n).GetQueryCount() != 1)
+            if (pModal || !count.m_bInCheck || n < 1 || n > 3 || ports.Mode(n).GetQueryCount() != 1)
                 return;
             const QRect rcWindow = dlg.geometry();
             switch (eStage) {
@@ -140,7 +131,7 @@ private slots:
         OnScreen(QRect(0, 0, 1, 1));
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
-        QCOMPARE(nChecks, 1);
+        QCOMPARE(count.m_nChecks, 1);
         QCOMPARE(dlg.GetState().m_strPort, std::string("COM4:"));
         QCOMPARE(static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText))->toPlainText(),
                  QString::fromStdString(LoadString(kIdsUnplugAdapter)).replace("\r\n", "\n"));
