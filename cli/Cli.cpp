@@ -32,9 +32,6 @@ namespace {
 
 constexpr int kPortCount = 4;
 constexpr double kDefaultTimeoutSeconds = 10;
-// What ufw-inspect reads at most: a package is about 120 KB; anything far beyond that is not one
-// and need not be read whole.
-constexpr int64_t kMaxInspectSize = 64 << 20;
 
 // A port as the command line names it: "COM1".."COM4" for the person, "COM1:" for the core.
 struct CPortName {
@@ -549,26 +546,12 @@ int CCli::Upgrade(const CCommandLine& line) {
 
 int CCli::Inspect(const CCommandLine& line) {
     const std::string& strPath = line.m_strFile;
-    CPackageFile file;
     std::vector<uint8_t> bytes;
-    int64_t nLength = -1;
-    if (file.Open(strPath))
-        nLength = file.GetLength();
-    if (nLength < 0) {
-        Error(Text(kIdsCliPackageUnreadable, {strPath, std::strerror(file.GetError())}));
+    if (const int nError = ReadFileToInspect(strPath, bytes)) {
+        Error(nError == EFBIG ? Text(kIdsCliPackageTooLarge, {strPath})
+                              : Text(kIdsCliPackageUnreadable, {strPath, std::strerror(nError)}));
         return kExitUsage;
     }
-    if (nLength > kMaxInspectSize) {
-        Error(Text(kIdsCliPackageTooLarge, {strPath}));
-        return kExitUsage;
-    }
-    bytes.resize(static_cast<size_t>(nLength));
-    const int nRead = nLength > 0 ? file.Read(bytes.data(), static_cast<int>(nLength)) : 0;
-    if (nRead < 0) {
-        Error(Text(kIdsCliPackageUnreadable, {strPath, std::strerror(file.GetError())}));
-        return kExitUsage;
-    }
-    bytes.resize(static_cast<size_t>(nRead));
     const CPackageReport report = InspectPackage(bytes);
     std::fprintf(m_io.m_pOut, "file         %s\n%s", strPath.c_str(),
                  FormatPackageReport(report).c_str());

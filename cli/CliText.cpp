@@ -1,24 +1,9 @@
 #include "cli/CliText.h"
 
 #include <cstdio>
-#include <vector>
 
 std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args) {
-    const std::string strTemplate = LoadString(nId, eLanguage);
-    const std::vector<std::string> values(args);
-    std::string strOut;
-    for (size_t i = 0; i < strTemplate.size(); ++i) {
-        const char c = strTemplate[i];
-        if (c == '%' && i + 1 < strTemplate.size() && strTemplate[i + 1] >= '1' &&
-            strTemplate[i + 1] <= '9') {
-            const size_t nArg = static_cast<size_t>(strTemplate[++i] - '1');
-            if (nArg < values.size())
-                strOut += values[nArg];
-            continue;
-        }
-        strOut += c;
-    }
-    return strOut;
+    return FillPlaceholders(LoadString(nId, eLanguage), args);
 }
 
 std::string OneLine(const std::string& strText) {

@@ -6,7 +6,7 @@
 
 #include "resources/Strings.h"
 
-// The text of nId with %1..%9 replaced by args in order; a '%' before anything else stays.
+// The text of nId in eLanguage with %1..%9 replaced by args in order (FillPlaceholders).
 std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args);
 // strText as one line: the tables' "\r\n" line breaks become blanks.
 std::string OneLine(const std::string& strText);

@@ -50,21 +50,6 @@ bool IsInside(const std::string& strPath, const std::string& strDir) {
     return !rel.empty() && *rel.begin() != ".." && *rel.begin() != ".";
 }
 
-// %1 and %2 of a table text, each put in as it stands (a path may itself hold "%2").
-std::string Fill(std::string strText, const std::string& str1, const std::string& str2) {
-    for (size_t nAt = 0; (nAt = strText.find('%', nAt)) != std::string::npos;) {
-        const char cWhich = nAt + 1 < strText.size() ? strText[nAt + 1] : 0;
-        if (cWhich != '1' && cWhich != '2') {
-            ++nAt;
-            continue;
-        }
-        const std::string& strWith = cWhich == '1' ? str1 : str2;
-        strText.replace(nAt, 2, strWith);
-        nAt += strWith.size();
-    }
-    return strText;
-}
-
 std::string English(const std::string& strPort, const CPortError& error) {
     if (error.m_strDevice.empty())
         return strPort + " does not stand for any serial device on this computer (not present).";
@@ -124,8 +109,8 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
         const char* pszIs = eLanguage == ELanguage::Japanese ? " は " : " is ";
         const char* pszEnd = eLanguage == ELanguage::Japanese ? " です。\n" : ".\n";
         return strPort + pszIs + error.m_strDevice + pszEnd +
-               Fill(LoadString(kIdsPortsFolderUnreadable, eLanguage), strPortsDir,
-                    OsText(error.m_nErrno));
+               FillPlaceholders(LoadString(kIdsPortsFolderUnreadable, eLanguage),
+                                {strPortsDir, OsText(error.m_nErrno)});
     }
     return eLanguage == ELanguage::Japanese ? Japanese(strPort, error) : English(strPort, error);
 }

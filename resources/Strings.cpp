@@ -111,3 +111,22 @@ std::string LoadString(unsigned nId, ELanguage eLanguage) {
     auto it = table.find(nId);
     return it == table.end() ? std::string() : it->second;
 }
+
+std::string FillPlaceholders(const std::string& strFormat,
+                             std::initializer_list<std::string> args) {
+    std::string strText;
+    for (size_t i = 0; i < strFormat.size(); ++i) {
+        const char c = strFormat[i];
+        if (c == '%' && i + 1 < strFormat.size() && strFormat[i + 1] >= '1' &&
+            strFormat[i + 1] <= '9') {
+            const size_t nArg = static_cast<size_t>(strFormat[i + 1] - '1');
+            if (nArg < args.size()) {
+                strText += args.begin()[nArg];
+                ++i;
+                continue;
+            }
+        }
+        strText += c;
+    }
+    return strText;
+}

@@ -485,9 +485,7 @@ int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& li
         const int64_t nNowUs = NowUs();
         if (nLastQueued < 0 || nQueued < nLastQueued)
             nProgressUs = nNowUs;
-        else if (limits.IsOver(nNowUs, nProgressUs))
-            return 0;
-        if (nNowUs >= limits.m_nDeadlineUs)
+        if (limits.IsOver(nNowUs, nProgressUs))
             return 0;
         nLastQueued = nQueued;
         const int64_t nQueueUs = int64_t(nQueued) * link.settings.BitsPerByte() * 1000000 /

@@ -3,9 +3,7 @@
 //
 // Exit status: 0 well-formed, 1 malformed (the first fault is named), 2 the file cannot be read
 // or the S-record files cannot be written, or a wrong command line.
-#include <fcntl.h>
 #include <getopt.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,45 +25,6 @@ constexpr const char* kUsage =
     "  -h, --help       show this help\n"
     "\n"
     "Exit status: 0 well-formed, 1 malformed, 2 the file cannot be read or written.\n";
-
-// A package is about 120 KB; anything far beyond that is not one and need not be read whole.
-constexpr off_t kMaxSize = 64 << 20;
-
-bool ReadWholeFile(const char* pszPath, std::vector<uint8_t>& bytes, std::string& strError) {
-    int fd = open(pszPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        strError = std::strerror(errno);
-        return false;
-    }
-    // Only a regular file tells its size beforehand; anything else is read up to the limit.
-    int64_t nLength = 0;
-    if (CheckRegularFile(fd, &nLength) == 0 && nLength > kMaxSize) {
-        close(fd);
-        strError = "file too large for a package";
-        return false;
-    }
-    uint8_t buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            strError = std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        bytes.insert(bytes.end(), buf, buf + n);
-        if (bytes.size() > static_cast<size_t>(kMaxSize)) {
-            strError = "file too large for a package";
-            close(fd);
-            return false;
-        }
-    }
-    close(fd);
-    return true;
-}
 
 bool WriteText(const std::string& strPath, const std::string& strText) {
     FILE* pFile = std::fopen(strPath.c_str(), "w");
@@ -113,9 +72,9 @@ int main(int argc, char** argv) {
     const char* pszPath = argv[optind];
 
     std::vector<uint8_t> bytes;
-    std::string strError;
-    if (!ReadWholeFile(pszPath, bytes, strError)) {
-        std::fprintf(stderr, "ufw-inspect: %s: %s\n", pszPath, strError.c_str());
+    if (const int nError = ReadFileToInspect(pszPath, bytes)) {
+        std::fprintf(stderr, "ufw-inspect: %s: %s\n", pszPath,
+                     nError == EFBIG ? "file too large for a package" : std::strerror(nError));
         return 2;
     }
 

@@ -30,6 +30,40 @@ int OpenRegularFile(const std::string& strPath) {
     return nFd;
 }
 
+int ReadFileToInspect(const std::string& strPath, std::vector<uint8_t>& bytes) {
+    const int64_t nMax = kMaxInspectedFileSize;
+    bytes.clear();
+    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (nFd < 0)
+        return errno;
+    // Only a regular file tells its size beforehand; anything else is read up to the limit.
+    int64_t nLength = 0;
+    if (CheckRegularFile(nFd, &nLength) == 0 && nLength > nMax) {
+        ::close(nFd);
+        return EFBIG;
+    }
+    uint8_t buf[65536];
+    int nError = 0;
+    for (;;) {
+        const ssize_t n = ::read(nFd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            nError = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        bytes.insert(bytes.end(), buf, buf + n);
+        if (static_cast<int64_t>(bytes.size()) > nMax) {
+            nError = EFBIG;
+            break;
+        }
+    }
+    ::close(nFd);
+    return nError;
+}
+
 CPackageFile::~CPackageFile() {
     Close();
 }

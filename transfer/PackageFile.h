@@ -3,6 +3,7 @@
 // with another program while the transfer reads it.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Only a regular file is a package: a FIFO would hold the window while it is read and a device
 // would be sent without end. 0 when nFd is one (its length in *pnLength when asked for); else the
@@ -11,6 +12,14 @@ int CheckRegularFile(int nFd, int64_t* pnLength = nullptr);
 // Opens strPath for reading if it is a regular file, without waiting for a FIFO's writer or
 // making a terminal ours on the way: the descriptor, or -1 with errno set.
 int OpenRegularFile(const std::string& strPath);
+
+// A package is about 120 KB; a file far beyond this is not one and need not be read whole to
+// tell so.
+constexpr int64_t kMaxInspectedFileSize = int64_t(64) << 20;
+// Reads strPath whole for inspection, whatever kind of file it is (the inspector looks at what
+// the wizard would refuse too), but no more than kMaxInspectedFileSize bytes: 0, or the errno;
+// EFBIG beyond the limit.
+int ReadFileToInspect(const std::string& strPath, std::vector<uint8_t>& bytes);
 
 class CPackageFile {
 public:

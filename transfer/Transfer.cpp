@@ -79,8 +79,7 @@ private:
     bool Exchange(int nSend, int nExpected);
     bool Expect(int nReply, int nExpected);
     bool UploadLoader(const CResource& loader);
-    bool SendPackageFile();
-    bool SendBuiltinPackage();
+    bool SendPackage(const unsigned char* pPiece, bool bCancelLast);
     bool Advance(int64_t nCount);
 
     const std::string& m_strPort;
@@ -134,7 +133,7 @@ int CTransferRun::Run() {
 
     m_outcome.m_eStep = ETransferStep::Package;
     m_nPos = nLoaderUnits;
-    if (!(m_pChosen ? SendPackageFile() : SendBuiltinPackage()))
+    if (!(m_pChosen ? SendPackage(m_pChosen->data(), true) : SendPackage(m_package.m_pData, false)))
         return 0;
 
     m_outcome.m_eStep = ETransferStep::Finish;
@@ -265,43 +264,20 @@ bool CTransferRun::Advance(int64_t nCount) {
     return true;
 }
 
-// A chosen file's pieces each follow a cancel check, the last one too.
-bool CTransferRun::SendPackageFile() {
-    const unsigned char* pPiece = m_pChosen->data();
+// The package in pieces, each after a cancel check. The built-in package's last piece always goes
+// out, a Cancel that late not honoured; a chosen file's last piece is checked like the others.
+bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
     int64_t nRemaining = m_nPackageSize;
     while (nRemaining > 0) {
         const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
         if (!Advance(nCount))
             return Fail(ETransferFault::BadPackage);
-        if (m_pProgress->CheckCancel())
+        if ((bCancelLast || nRemaining > kPieceSize) && m_pProgress->CheckCancel())
             return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nCount)))
             return FailWrite();
         pPiece += nCount;
         nRemaining -= nCount;
-    }
-    return true;
-}
-
-bool CTransferRun::SendBuiltinPackage() {
-    const unsigned char* pPiece = m_package.m_pData;
-    int64_t nRemaining = m_nPackageSize;
-    while (nRemaining > kPieceSize) {
-        if (!Advance(kPieceSize))
-            return Fail(ETransferFault::BadPackage);
-        if (m_pProgress->CheckCancel())
-            return Fail(ETransferFault::Cancelled);
-        if (!m_pPort->WriteBlock(pPiece, kPieceSize))
-            return FailWrite();
-        pPiece += kPieceSize;
-        nRemaining -= kPieceSize;
-    }
-    // A Cancel this late is not honoured: the last piece always goes out.
-    if (nRemaining > 0) {
-        if (!Advance(nRemaining))
-            return Fail(ETransferFault::BadPackage);
-        if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nRemaining)))
-            return FailWrite();
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "frontend/Operator.h"
+#include "resources/Strings.h"
 
 EFileError ClassifyFileError(int nErrno) {
     switch (nErrno) {
@@ -68,11 +69,7 @@ std::string FormatFileError(int nErrno, const std::string& strFullPath) {
         pszFormat = "A locking violation occurred while accessing %1.";
         break;
     }
-    std::string strText = pszFormat;
-    // A path may itself contain "%1"; replace only the one placeholder of the format.
-    const size_t nAt = strText.find("%1");
-    strText.replace(nAt, 2, strFullPath);
-    return strText;
+    return FillPlaceholders(pszFormat, {strFullPath});
 }
 
 std::string GetFullPath(const std::string& strPath) {

@@ -83,6 +83,25 @@ TEST(StringTable, CommandLineTextsHaveTheSamePlaceholdersInBothLanguages) {
     }
 }
 
+TEST(StringTable, PlaceholdersTakeTheirArgumentsAsTheyStand) {
+    struct CCase {
+        const char* m_pszFormat;
+        std::initializer_list<std::string> m_args;
+        const char* m_pszText;
+    };
+    const CCase cases[] = {
+        {"%1 was not found.", {"/tmp/a%2b"}, "/tmp/a%2b was not found."},
+        {"%2 before %1", {"one", "two"}, "two before one"},
+        {"%1  %5%  done", {"a", "b", "c", "d", "50"}, "a  50%  done"},
+        {"%1 and %2", {"only"}, "only and %2"},
+        {"100% %x %", {}, "100% %x %"},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszFormat);
+        EXPECT_EQ(FillPlaceholders(c.m_pszFormat, c.m_args), c.m_pszText);
+    }
+}
+
 TEST(StringTable, LineBreaksAreCarriageReturnAndLineFeed) {
     EXPECT_EQ(LoadString(115, ELanguage::English).substr(26, 3), "\r\nD");
     EXPECT_EQ(LoadString(117, ELanguage::Japanese).find("\\"), std::string::npos);
