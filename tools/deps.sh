@@ -12,6 +12,7 @@ packages=(
     qt6-wayland weston
     srecord
     dpkg-dev lintian desktop-file-utils appstream
+    g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
 )
 
 missing=()
