@@ -34,6 +34,7 @@ done
 latency=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
 show_flags() {
     echo "uart flags: $(cat /sys/class/tty/ttyS1/flags)"
+    echo "uart rx_trig_bytes: $(cat /sys/class/tty/ttyS1/rx_trig_bytes)"
     echo "usb latency_timer: $(cat $latency)"
 }
 # busybox stty also asks for the window size, which a serial port does not have.
