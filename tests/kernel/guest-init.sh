@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # The guest's init: loads the USB serial drivers, then runs versionup-cli on a 16550A (ttyS1) and
 # an FTDI adapter (ttyUSB0) whose other ends are simulated machines on the host. ttyS0 is the
 # console. Every step is framed by "==> NAME" and "<== NAME rc=N" lines for the host to read.
@@ -55,7 +56,7 @@ step check-both versionup-cli check --port $uart --port $usb
 sample() {
     while [ -e /tmp/upgrading ]; do
         for dev in $uart $usb; do
-            echo "$dev $(settings $dev | tr '\n' ' ' | sed 's/  */ /g')"
+            echo "$dev $(settings "$dev" | tr '\n' ' ' | sed 's/  */ /g')"
         done
         show_flags
         usleep 200000

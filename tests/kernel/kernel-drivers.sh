@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317 # the checks run their conditions through expect
 # Runs versionup-cli on real kernel serial drivers: boots Debian's own kernel under QEMU with a
 # 16550A UART and an emulated FTDI adapter (ftdi_sio), each wired to a simulated machine on the
 # host, and judges what the guest and the two machines report.
@@ -54,7 +55,8 @@ fetch_kernel() {
         awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
     if [[ -z $image ]]; then
         # No package lists (apt-get update never ran): the kernel fetched last time will do.
-        image=$(ls -t "$cache" 2>/dev/null | sed -n 's/\.ready$//p' | head -n 1)
+        image=$(find "$cache" -maxdepth 1 -name '*.ready' -printf '%T@ %f\n' 2>/dev/null |
+            sort -rn | sed -n '1s/^[^ ]* \(.*\)\.ready$/\1/p')
         [[ -n $image ]] || die "apt-cache names no kernel image for linux-image-amd64 (apt-get update?)"
     fi
     root=$cache/$image
@@ -87,7 +89,7 @@ make_initramfs() {
     done
     local ko
     grep -E '^kernel/drivers/usb/(host/xhci-pci|serial/ftdi_sio)\.ko:' "$modules/modules.dep" |
-        tr ' :' '\n\n' | sort -u | while read -r ko; do
+        tr ' :' '\n' | sort -u | while read -r ko; do
         [[ -n $ko ]] || continue
         mkdir -p "$dir/lib/modules/$version/$(dirname "$ko")"
         cp "$modules/$ko" "$dir/lib/modules/$version/$ko"
@@ -183,6 +185,8 @@ ran() { [[ $(status "$1") == 0 ]]; }
 same() { [[ -n $(section "$1") && "$(section "$1")" == "$(section "$2")" ]]; }
 console_untouched() { ! grep -q 'F;' "$run/console.txt"; }
 
+# Without them nothing below can work; see the multiplexer above.
+expect - "the 16550A sees CTS, DSR and DCD raised" has modem-lines '^1: uart:16550A .*CTS\|DSR\|CD'
 for port in ttyS1 ttyUSB0; do
     expect - "ports lists $port" has ports "^COM[1-4] +/dev/$port +present"
 done
