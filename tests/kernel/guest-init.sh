@@ -21,8 +21,6 @@ step() {
     echo "<== $name rc=$rc"
 }
 
-# The console keeps its own settings for the guest's output; the two ports under test start from
-# the kernel's defaults.
 uart=/dev/ttyS1
 usb=/dev/ttyUSB0
 modprobe xhci-pci && modprobe ftdi_sio || echo "modprobe failed"

@@ -25,7 +25,7 @@ fail() {
     failures=$((failures + 1))
 }
 die() {
-    echo "FAIL: $*"
+    echo "FAIL: $*" >&2
     exit 1
 }
 is_pending() {
@@ -136,8 +136,9 @@ rm -rf "$run"
 mkdir -p "$run"
 make_initramfs
 
-uart_pty=$(start_machine uart)
-usb_pty=$(start_machine usb)
+trap 'kill $(cat "$run"/*.pid 2>/dev/null) 2>/dev/null' EXIT
+uart_pty=$(start_machine uart) || exit 1
+usb_pty=$(start_machine usb) || exit 1
 
 # A nested guest that has /dev/kvm but no virtualisation extensions hangs in the kernel's
 # decompressor, so KVM only where the processor shows them.
