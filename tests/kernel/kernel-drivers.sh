@@ -67,6 +67,11 @@ fetch_kernel() {
         rm -f "$cache"/*.deb
         version=$(ls "$root/lib/modules")
         busybox depmod -b "$root" "$version" || die "depmod failed on $image"
+        # Only the USB drivers are ever loaded; the rest would keep 400 MB in the build folder.
+        find "$root/lib/modules/$version/kernel" -mindepth 1 -maxdepth 1 ! -name drivers \
+            -exec rm -rf {} +
+        find "$root/lib/modules/$version/kernel/drivers" -mindepth 1 -maxdepth 1 ! -name usb \
+            -exec rm -rf {} +
         touch "$root.ready"
     fi
     version=$(ls "$root/lib/modules")
@@ -92,7 +97,7 @@ make_initramfs() {
         tr ' :' '\n' | sort -u | while read -r ko; do
         [[ -n $ko ]] || continue
         mkdir -p "$dir/lib/modules/$version/$(dirname "$ko")"
-        cp "$modules/$ko" "$dir/lib/modules/$version/$ko"
+        cp "$modules/$ko" "$dir/lib/modules/$version/$ko" || die "no $ko in $image"
         grep "^$ko:" "$modules/modules.dep" >>"$dir/lib/modules/$version/modules.dep"
     done
     (cd "$dir" && find . | cpio -o -H newc --quiet) >"$run/initramfs.cpio" ||
