@@ -1,4 +1,4 @@
-#include "transfer/PackageFile.h"
+#include "package/PackageFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

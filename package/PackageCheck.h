@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/PackageInspector.h"
+#include "package/PackageInspector.h"
 
 // The built-in package is about 120 KB; a file many times that size is no package, and is
 // refused before a byte of it is read.

@@ -1,4 +1,4 @@
-#include "transfer/PackageInspector.h"
+#include "package/PackageInspector.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "transfer/PackageCheck.h"
+#include "package/PackageCheck.h"
 
 #include <cerrno>
 
-#include "transfer/PackageFile.h"
+#include "package/PackageFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "transfer/PackageText.h"
+#include "package/PackageText.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "resources/Resources.h"
-#include "transfer/PackageFile.h"
+#include "package/PackageFile.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "resources/Resources.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-#include "transfer/PackageCheck.h"
+#include "package/PackageCheck.h"
 
 namespace {
 
