@@ -8,10 +8,12 @@ namespace {
 constexpr size_t kTagLength = 10;
 constexpr size_t kHeaderLength = 22;
 
+// As long as the text needs: a section name may be any length a count byte allows.
 std::string Format(const char* pszFormat, auto... args) {
-    char sz[256];
-    std::snprintf(sz, sizeof sz, pszFormat, args...);
-    return sz;
+    const int n = std::snprintf(nullptr, 0, pszFormat, args...);
+    std::string str(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    std::snprintf(str.data(), str.size() + 1, pszFormat, args...);
+    return str;
 }
 
 // Bytes as a person can read them in a message: printable ASCII as is, the rest as \xNN.
@@ -49,6 +51,9 @@ bool IsEndType(char c) {
 bool IsDataType(char c) {
     return c == '1' || c == '2' || c == '3';
 }
+bool IsPadding(uint8_t c) {
+    return c == '\r' || c == '\n' || c == 0x1A || c == 0;
+}
 
 class CReader {
 public:
@@ -67,11 +72,7 @@ public:
                 if (Left(p) >= 4 &&
                     std::equal(m_bytes.begin() + p, m_bytes.begin() + p + 4, "PUFE")) {
                     m_report.m_bEndTag = true;
-                    if (Left(p + 4) > 0)
-                        Fault(p + 4, Format("expected end of file after \"PUFE\", found %zu "
-                                            "more bytes",
-                                            Left(p + 4)));
-                    return;
+                    return ReadPadding(p + 4);
                 }
             }
             uint32_t nLength = 0;
@@ -247,6 +248,19 @@ private:
         return true;
     }
 
+    // A file that went through a text-mode or block-padded copy ends in line ends, a DOS end of
+    // file or zeros after its end tag; the loader stops reading at the tag.
+    void ReadPadding(size_t p) {
+        size_t q = p;
+        while (q < m_bytes.size() && IsPadding(m_bytes[q]))
+            ++q;
+        m_report.m_strPadding.assign(m_bytes.begin() + p, m_bytes.begin() + q);
+        if (Left(q) > 0) {
+            Fault(q, Format("expected end of file after \"PUFE\"%s, found %zu more bytes",
+                            q > p ? " and its padding" : "", Left(q)));
+        }
+    }
+
     static std::vector<CAddressRange> JoinPieces(std::vector<CAddressRange> pieces) {
         std::sort(pieces.begin(), pieces.end(), [](const CAddressRange& a, const CAddressRange& b) {
             return a.m_nFirst < b.m_nFirst;
@@ -356,6 +370,19 @@ std::string FormatPackageReport(const CPackageReport& report) {
     }
     if (report.m_bEndTag)
         out += "end tag      \"PUFE\"\n";
+    if (!report.m_strPadding.empty()) {
+        std::string strKinds;
+        for (const auto& [c, pszName] : {std::pair<uint8_t, const char*>{'\r', "CR"},
+                                         {'\n', "LF"},
+                                         {0x1A, "0x1A"},
+                                         {0, "NUL"}}) {
+            const auto n = std::count(report.m_strPadding.begin(), report.m_strPadding.end(), c);
+            if (n > 0)
+                strKinds += (strKinds.empty() ? "" : ", ") + std::to_string(n) + " " + pszName;
+        }
+        out += "padding      " + Plural(report.m_strPadding.size(), "byte", "bytes") +
+               " after the end tag (" + strKinds + ")\n";
+    }
     if (const CPackageFault* pFault = report.FirstFault())
         out += Format("malformed    offset %zu: ", pFault->m_nOffset) + pFault->m_strWhat + "\n";
     else

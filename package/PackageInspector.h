@@ -1,8 +1,9 @@
 #pragma once
 // Reads a firmware package (.ufw) the way its loader would and tells what it holds: tag, header
 // text, each section's declared and real length, records by type, memory covered, start address,
-// bad checksums and the end tag. Before a chosen file is sent it passes through here
-// (PackageCheck.h), and so does the package built into the program; ufw-inspect shows the report.
+// bad checksums, the end tag and any padding after it. Before a chosen file is sent it passes
+// through here (PackageCheck.h), and so does the package built into the program; ufw-inspect and
+// versionup-cli inspect show the report (RunInspect.h).
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -46,6 +47,7 @@ struct CPackageReport {
     std::string m_strValue;
     std::vector<CPackageSection> m_sections;
     bool m_bEndTag = false;
+    std::string m_strPadding; // CR, LF, 0x1A and NUL bytes after the end tag, as they stand
     std::vector<CPackageFault> m_faults; // every fault found, by offset
 
     bool IsWellFormed() const { return m_faults.empty(); }

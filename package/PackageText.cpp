@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "resources/Resources.h"
 #include "package/PackageFile.h"
 
 namespace {
@@ -14,14 +13,23 @@ namespace {
 constexpr size_t kTextOffset = 10;
 constexpr size_t kTextLength = 22;
 
-// Fills buf from the file's byte 10 on; nothing when the file cannot be opened or read.
-void ReadFromFile(const std::string& strPath, char* buf) {
+} // namespace
+
+std::string PackageHeaderText(const uint8_t* pData, size_t nSize) {
+    std::string str;
+    for (size_t i = kTextOffset; i < nSize && i < kTextOffset + kTextLength && pData[i] != 0; ++i)
+        str += static_cast<char>(pData[i]);
+    return str;
+}
+
+std::string ReadPackageFileText(const std::string& strPath) {
+    uint8_t buf[kTextOffset + kTextLength] = {};
     int fd = OpenRegularFile(strPath);
     if (fd < 0)
-        return;
+        return {};
     size_t nDone = 0;
     while (nDone < kTextLength) {
-        ssize_t n = pread(fd, buf + nDone, kTextLength - nDone, kTextOffset + nDone);
+        ssize_t n = pread(fd, buf + kTextOffset + nDone, kTextLength - nDone, kTextOffset + nDone);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -29,22 +37,5 @@ void ReadFromFile(const std::string& strPath, char* buf) {
         nDone += static_cast<size_t>(n);
     }
     close(fd);
-}
-
-} // namespace
-
-std::string ReadPackageText(const std::string& strPackagePath) {
-    char buf[32] = {};
-    if (strPackagePath.empty()) {
-        // Only the bytes the resource has: a stand-in set in a test may be shorter than 32.
-        CResource res = FindResource("BIN", kIdPackage);
-        if (res && res.m_nSize > kTextOffset) {
-            size_t n = std::min(kTextLength, res.m_nSize - kTextOffset);
-            for (size_t i = 0; i < n && res.m_pData[kTextOffset + i] != 0; ++i)
-                buf[i] = static_cast<char>(res.m_pData[kTextOffset + i]);
-        }
-    } else {
-        ReadFromFile(strPackagePath, buf);
-    }
-    return std::string(buf, strnlen(buf, kTextLength));
+    return PackageHeaderText(buf, kTextOffset + nDone);
 }

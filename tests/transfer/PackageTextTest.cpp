@@ -12,7 +12,7 @@
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
-#include "transfer/PackageText.h"
+#include "transfer/PackageSource.h"
 
 namespace {
 
