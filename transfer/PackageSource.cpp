@@ -10,3 +10,9 @@ std::string ReadPackageText(const std::string& strPackagePath) {
     const CResource res = FindResource("BIN", kIdPackage);
     return res ? PackageHeaderText(res.m_pData, res.m_nSize) : std::string();
 }
+
+std::string DescribePackageFault(const CPackageFault& fault, ELanguage eLanguage) {
+    return FillPackageFault(
+        fault, LoadString(kFirstPackageFaultText + static_cast<unsigned>(fault.m_eKind), eLanguage),
+        LoadString(kPackageEndOfFileText, eLanguage));
+}
