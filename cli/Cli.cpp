@@ -522,6 +522,7 @@ int CCli::Upgrade(const CCommandLine& line) {
 
 int CCli::Inspect(const CCommandLine& line) {
     const std::string& strPath = line.m_strFile;
+    // Its exit status is ours: kExitOk, kExitFailed (malformed), kExitUsage (unreadable).
     const CInspectRun run = RunInspect(strPath, "versionup-cli", m_io.m_pOut, m_io.m_pErr);
     if (run.m_readError) {
         Error(run.m_readError == std::errc::file_too_large

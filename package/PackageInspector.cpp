@@ -106,7 +106,7 @@ public:
 private:
     size_t Left(size_t p) const { return p < m_bytes.size() ? m_bytes.size() - p : 0; }
 
-    // Empty at the end of the file: the words for that are the reader's (DescribePackageFault).
+    // Empty at the end of the file, for which each language has its words (FillPackageFault).
     std::string Found(size_t p, size_t n) const {
         if (Left(p) == 0)
             return {};

@@ -45,6 +45,7 @@ const CText kTexts[] = {
     {123, "Connect the AC Adapter.", "AC ｱﾀﾞﾌﾟﾀを取り付けます。"},
     {125, "The file is larger than 16 MiB; no firmware package is that large.",
      "ﾌｧｲﾙが 16 MiB を超えています。ﾌｧｰﾑｳｪｱ ﾊﾟｯｹｰｼﾞではありません。"},
+    {126, "%1 is not a regular file.", "%1 は通常のﾌｧｲﾙではありません。"},
     {201,
      "The ports folder %1 cannot be read: %2. Give your user read and search permission on it "
      "(chmod u+rx %1).",
