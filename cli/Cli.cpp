@@ -20,12 +20,11 @@
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
+#include "package/PackageCheck.h"
+#include "package/RunInspect.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
-#include "transfer/PackageCheck.h"
-#include "transfer/PackageFile.h"
-#include "transfer/PackageInspector.h"
 #include "transfer/Transfer.h"
 
 namespace {
@@ -279,38 +278,15 @@ int CCli::Ports() {
     const CPortMap map = CPortMap::System();
     for (int n = 1; n <= kPortCount; ++n) {
         const std::string strDevice = map.Resolve("COM" + std::to_string(n) + ":");
-        std::string strState;
-        if (strDevice.empty()) {
-            strState = Text(kIdsCliNoDevice);
-        } else {
+        CPortError error{0, strDevice};
+        if (!strDevice.empty()) {
             CSerialDevice device;
-            const int nErrno = device.Open(strDevice);
+            error.m_nErrno = device.Open(strDevice);
             device.Close();
-            switch (nErrno) {
-            case 0:
-                strState = Text(kIdsCliPresent);
-                break;
-            case ENOENT:
-            case ENODEV:
-            case ENXIO:
-            case ENOTDIR:
-            case ELOOP:
-                strState = Text(kIdsCliAbsent);
-                break;
-            case EBUSY:
-                strState = Text(kIdsCliBusy);
-                break;
-            case EACCES:
-            case EPERM:
-                strState = Text(kIdsCliDenied);
-                break;
-            case ENOTTY:
-                strState = Text(kIdsCliNotSerial);
-                break;
-            default:
-                strState = Text(kIdsCliOpenError, {std::strerror(nErrno)});
-            }
         }
+        const std::string strState = !strDevice.empty() && error.m_nErrno == 0
+                                         ? Text(kIdsCliPresent)
+                                         : DescribeOpenState(error, m_eLanguage);
         std::fprintf(m_io.m_pOut, "COM%d  %-28s  %s\n", n,
                      strDevice.empty() ? "-" : strDevice.c_str(), strState.c_str());
     }
@@ -546,22 +522,14 @@ int CCli::Upgrade(const CCommandLine& line) {
 
 int CCli::Inspect(const CCommandLine& line) {
     const std::string& strPath = line.m_strFile;
-    std::vector<uint8_t> bytes;
-    if (const int nError = ReadFileToInspect(strPath, bytes)) {
-        Error(nError == EFBIG ? Text(kIdsCliPackageTooLarge, {strPath})
-                              : Text(kIdsCliPackageUnreadable, {strPath, std::strerror(nError)}));
-        return kExitUsage;
+    // Its exit status is ours: kExitOk, kExitFailed (malformed), kExitUsage (unreadable).
+    const CInspectRun run = RunInspect(strPath, "versionup-cli", m_io.m_pOut, m_io.m_pErr);
+    if (run.m_readError) {
+        Error(run.m_readError == std::errc::file_too_large
+                  ? Text(kIdsCliPackageTooLarge, {strPath})
+                  : Text(kIdsCliPackageUnreadable, {strPath, run.m_readError.message()}));
     }
-    const CPackageReport report = InspectPackage(bytes);
-    std::fprintf(m_io.m_pOut, "file         %s\n%s", strPath.c_str(),
-                 FormatPackageReport(report).c_str());
-    std::fflush(m_io.m_pOut);
-    if (const CPackageFault* pFault = report.FirstFault()) {
-        Error(strPath + ": malformed at offset " + std::to_string(pFault->m_nOffset) + ": " +
-              pFault->m_strWhat);
-        return kExitFailed;
-    }
-    return kExitOk;
+    return run.m_nExit;
 }
 
 } // namespace

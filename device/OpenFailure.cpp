@@ -3,39 +3,47 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <vector>
 
 #include "platform/PortMap.h"
 #include "resources/StringIds.h"
 
 namespace {
 
-enum class ECause { NotPresent, InUse, Denied, NotSerial, Other };
+// Each cause with the errnos that mean it, its sentence for the wizard's detail and its short
+// state for versionup-cli ports. Causes without errnos are told from the device's path.
+struct COpenCauseText {
+    EOpenCause m_eCause;
+    std::vector<int> m_errnos;
+    unsigned m_nSentence; // its OS words go in as %1 where the text has one
+    unsigned m_nState;
+};
 
-ECause CauseOf(int nErrno) {
-    switch (nErrno) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case ENOTDIR:
-    case ELOOP:
-        return ECause::NotPresent;
-    case EBUSY:
-    case EWOULDBLOCK:
-        return ECause::InUse;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ECause::Denied;
-    case ENOTTY:
-        return ECause::NotSerial;
-    default:
-        return ECause::Other;
+const COpenCauseText kCauses[] = {
+    {EOpenCause::NoDevice, {}, kIdsPortNoDevice, kIdsCliNoDevice},
+    {EOpenCause::NotPresent,
+     {ENOENT, ENODEV, ENXIO, ENOTDIR, ELOOP},
+     kIdsPortNotPresent,
+     kIdsCliAbsent},
+    {EOpenCause::InUse, {EBUSY, EWOULDBLOCK}, kIdsPortInUse, kIdsCliBusy},
+    {EOpenCause::Denied, {EACCES, EPERM, EROFS}, kIdsPortDenied, kIdsCliDenied},
+    {EOpenCause::FolderUnreadable, {}, kIdsPortsFolderUnreadable, kIdsCliOpenError},
+    {EOpenCause::NotSerial, {ENOTTY}, kIdsPortNotSerial, kIdsCliNotSerial},
+    {EOpenCause::Other, {}, kIdsPortOpenFailed, kIdsCliOpenError},
+};
+
+const COpenCauseText& TextOf(EOpenCause eCause) {
+    for (const COpenCauseText& row : kCauses) {
+        if (row.m_eCause == eCause)
+            return row;
     }
+    return kCauses[std::size(kCauses) - 1];
 }
 
-std::string OsText(int nErrno) {
+std::string OsText(int nErrno, ELanguage eLanguage) {
     if (nErrno == 0)
-        return "the port settings were not accepted";
+        return LoadString(kIdsPortSettingsRefused, eLanguage);
     return std::strerror(nErrno);
 }
 
@@ -50,51 +58,24 @@ bool IsInside(const std::string& strPath, const std::string& strDir) {
     return !rel.empty() && *rel.begin() != ".." && *rel.begin() != ".";
 }
 
-std::string English(const std::string& strPort, const CPortError& error) {
-    if (error.m_strDevice.empty())
-        return strPort + " does not stand for any serial device on this computer (not present).";
-    std::string str = strPort + " is " + error.m_strDevice + ".\n";
-    switch (CauseOf(error.m_nErrno)) {
-    case ECause::NotPresent:
-        return str +
-               "The device is not present: check that the cable or USB adapter is plugged in.";
-    case ECause::InUse:
-        return str + "The device is in use by another program. Close that program and try again.";
-    case ECause::Denied:
-        return str + "Permission denied. Join the \"dialout\" group (sudo usermod -aG dialout "
-                     "$USER), then log out and in again.";
-    case ECause::NotSerial:
-        return str + "This device is not a serial port.";
-    case ECause::Other:
-        break;
-    }
-    return str + "The device could not be opened: " + OsText(error.m_nErrno) + ".";
-}
-
-std::string Japanese(const std::string& strPort, const CPortError& error) {
-    if (error.m_strDevice.empty())
-        return strPort + " に対応するシリアルデバイスがこのコンピューターにありません。";
-    std::string str = strPort + " は " + error.m_strDevice + " です。\n";
-    switch (CauseOf(error.m_nErrno)) {
-    case ECause::NotPresent:
-        return str +
-               "デバイスが見つかりません。ケーブルまたは USB アダプターの接続を確認してください。";
-    case ECause::InUse:
-        return str + "デバイスは他のプログラムが使用中です。そのプログラムを終了してから、もう一度"
-                     "お試しください。";
-    case ECause::Denied:
-        return str + "アクセスが拒否されました。ユーザーを \"dialout\" グループに追加し (sudo "
-                     "usermod -aG "
-                     "dialout $USER)、ログインし直してください。";
-    case ECause::NotSerial:
-        return str + "このデバイスはシリアルポートではありません。";
-    case ECause::Other:
-        break;
-    }
-    return str + "デバイスを開けませんでした: " + OsText(error.m_nErrno);
-}
-
 } // namespace
+
+EOpenCause ClassifyOpenFailure(const CPortError& error, const std::string& strPortsDir) {
+    if (error.m_strDevice.empty())
+        return EOpenCause::NoDevice;
+    EOpenCause eCause = EOpenCause::Other;
+    for (const COpenCauseText& row : kCauses) {
+        for (int nErrno : row.m_errnos) {
+            if (nErrno == error.m_nErrno)
+                eCause = row.m_eCause;
+        }
+    }
+    // The map names a link inside the ports folder only when it could not look at it; joining
+    // the dialout group would not help with that.
+    if (eCause == EOpenCause::Denied && IsInside(error.m_strDevice, strPortsDir))
+        return EOpenCause::FolderUnreadable;
+    return eCause;
+}
 
 std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
                                 ELanguage eLanguage) {
@@ -103,14 +84,20 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
 
 std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
                                 ELanguage eLanguage, const std::string& strPortsDir) {
-    // The map names a link inside the ports folder only when it could not look at it; joining
-    // the dialout group would not help with that.
-    if (CauseOf(error.m_nErrno) == ECause::Denied && IsInside(error.m_strDevice, strPortsDir)) {
-        const char* pszIs = eLanguage == ELanguage::Japanese ? " は " : " is ";
-        const char* pszEnd = eLanguage == ELanguage::Japanese ? " です。\n" : ".\n";
-        return strPort + pszIs + error.m_strDevice + pszEnd +
-               FillPlaceholders(LoadString(kIdsPortsFolderUnreadable, eLanguage),
-                                {strPortsDir, OsText(error.m_nErrno)});
-    }
-    return eLanguage == ELanguage::Japanese ? Japanese(strPort, error) : English(strPort, error);
+    const EOpenCause eCause = ClassifyOpenFailure(error, strPortsDir);
+    const std::string strSentence = LoadString(TextOf(eCause).m_nSentence, eLanguage);
+    if (eCause == EOpenCause::NoDevice)
+        return FillPlaceholders(strSentence, {strPort});
+    const std::string strOs = OsText(error.m_nErrno, eLanguage);
+    return FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage), {strPort, error.m_strDevice}) +
+           "\n" +
+           (eCause == EOpenCause::FolderUnreadable
+                ? FillPlaceholders(strSentence, {strPortsDir, strOs})
+                : FillPlaceholders(strSentence, {strOs}));
+}
+
+std::string DescribeOpenState(const CPortError& error, ELanguage eLanguage) {
+    const EOpenCause eCause = ClassifyOpenFailure(error, CPortMap::DefaultPortsDir());
+    return FillPlaceholders(LoadString(TextOf(eCause).m_nState, eLanguage),
+                            {OsText(error.m_nErrno, eLanguage)});
 }

@@ -14,10 +14,22 @@ constexpr unsigned kIdsTransmissionFailed = 108;
 constexpr unsigned kIdsNotAPackage = 109;
 constexpr unsigned kIdsPackageFault = 110;
 constexpr unsigned kIdsPackageTooLarge = 125;
+// The file-error report of a chosen file that is a FIFO, device or socket (%1 the file). Ours.
+constexpr unsigned kIdsNotRegularFile = 126;
+// 150 to 168: the package reader's sentences, in the detail of a package box (110, 442); the
+// reader names them (package/PackageInspector.h, kFirstPackageFaultText).
 
-// The detail of "Wrong port." when the port's link cannot be looked at: %1 the ports folder,
-// %2 the OS's words.
-constexpr unsigned kIdsPortsFolderUnreadable = 201;
+// The detail of "Wrong port.": why the port would not open (device/OpenFailure.h). The first
+// line names the device (%1 the port, %2 the device), the second the cause.
+constexpr unsigned kIdsPortsFolderUnreadable = 201; // %1 the ports folder, %2 the OS's words
+constexpr unsigned kIdsPortNoDevice = 202;          // %1 the port
+constexpr unsigned kIdsPortIsDevice = 203;
+constexpr unsigned kIdsPortNotPresent = 204;
+constexpr unsigned kIdsPortInUse = 205;
+constexpr unsigned kIdsPortDenied = 206;
+constexpr unsigned kIdsPortNotSerial = 207;
+constexpr unsigned kIdsPortOpenFailed = 208;      // %1 the OS's words
+constexpr unsigned kIdsPortSettingsRefused = 209; // the OS's words when it gave none
 
 // The instruction line of each step.
 constexpr unsigned kIdsPutScanUnit = 111;

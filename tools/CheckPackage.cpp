@@ -1,14 +1,12 @@
 // check-package FILE: run by the build over the firmware package before it is compiled into the
 // program. Says nothing about a well-formed package; for a malformed one it names the first fault
 // and exits 1, and 2 when the file cannot be read.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
-#include "transfer/PackageInspector.h"
+#include "package/PackageFile.h"
+#include "package/PackageInspector.h"
+#include "package/RunInspect.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -16,15 +14,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* pszPath = argv[1];
-    std::ifstream in(pszPath, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "check-package: %s: %s\n", pszPath, std::strerror(errno));
-        return 2;
-    }
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        std::fprintf(stderr, "check-package: %s: cannot be read\n", pszPath);
+    std::vector<uint8_t> bytes;
+    if (const std::error_code error = ReadFileToInspect(pszPath, bytes)) {
+        std::fprintf(stderr, "check-package: %s: %s\n", pszPath, DescribeReadError(error).c_str());
         return 2;
     }
     const CPackageReport report = InspectPackage(bytes);

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/PackageFile.h"
-#include "transfer/PackageInspector.h"
+#include "package/RunInspect.h"
 
 namespace {
 
@@ -71,17 +70,14 @@ int main(int argc, char** argv) {
     }
     const char* pszPath = argv[optind];
 
-    std::vector<uint8_t> bytes;
-    if (const int nError = ReadFileToInspect(pszPath, bytes)) {
+    const CInspectRun run = RunInspect(pszPath, "ufw-inspect", stdout, stderr);
+    if (run.m_readError) {
         std::fprintf(stderr, "ufw-inspect: %s: %s\n", pszPath,
-                     nError == EFBIG ? "file too large for a package" : std::strerror(nError));
+                     DescribeReadError(run.m_readError).c_str());
         return 2;
     }
 
-    const CPackageReport report = InspectPackage(bytes);
-    std::printf("file         %s\n%s", pszPath, FormatPackageReport(report).c_str());
-    std::fflush(stdout);
-
+    const CPackageReport& report = run.m_report;
     if (pszSrecDir) {
         std::set<std::string> used;
         for (size_t i = 0; i < report.m_sections.size(); ++i) {
@@ -96,16 +92,10 @@ int main(int argc, char** argv) {
                 used.insert(strName);
             }
             std::string strPath = std::string(pszSrecDir) + "/" + strName;
-            if (!WriteText(strPath, SectionAsSRecords(bytes, section)))
+            if (!WriteText(strPath, SectionAsSRecords(run.m_bytes, section)))
                 return 2;
             std::printf("wrote        %s\n", strPath.c_str());
         }
     }
-
-    if (const CPackageFault* pFault = report.FirstFault()) {
-        std::fprintf(stderr, "ufw-inspect: %s: malformed at offset %zu: %s\n", pszPath,
-                     pFault->m_nOffset, pFault->m_strWhat.c_str());
-        return 1;
-    }
-    return 0;
+    return run.m_nExit;
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "frontend/Operator.h"
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
 
 EFileError ClassifyFileError(int nErrno) {
@@ -37,6 +38,12 @@ EFileError ClassifyFileError(int nErrno) {
     case ENOLCK:
     case EDEADLK:
         return EFileError::LockViolation;
+    // What the package file's open gives for anything but a regular file, and what the OS gives
+    // for a device file without its device or a socket.
+    case ENOTSUP:
+    case ENXIO:
+    case ENODEV:
+        return EFileError::NotRegularFile;
     default:
         return EFileError::Generic;
     }
@@ -68,6 +75,8 @@ std::string FormatFileError(int nErrno, const std::string& strFullPath) {
     case EFileError::LockViolation:
         pszFormat = "A locking violation occurred while accessing %1.";
         break;
+    case EFileError::NotRegularFile:
+        return FillPlaceholders(LoadString(kIdsNotRegularFile), {strFullPath});
     }
     return FillPlaceholders(pszFormat, {strFullPath});
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The message an operator sees when a chosen package file cannot be opened: the OS cause sorted
-// into one of eight texts, with the file's full path.
+// into one of nine texts, with the file's full path.
 #include <string>
 
 class IOperator;
@@ -14,6 +14,7 @@ enum class EFileError {
     HardIo,
     SharingViolation,
     LockViolation,
+    NotRegularFile, // a FIFO, device or socket: nothing a package could be read from
 };
 
 EFileError ClassifyFileError(int nErrno);

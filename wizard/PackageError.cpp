@@ -3,6 +3,7 @@
 #include "frontend/Operator.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "transfer/PackageSource.h"
 #include "wizard/FileError.h"
 
 std::string FormatNotAPackage(const std::string& strFullPath) {
@@ -13,7 +14,8 @@ std::string FormatPackageFault(const CLoadedPackage& loaded) {
     if (loaded.m_eResult == EPackageLoad::TooLarge)
         return LoadString(kIdsPackageTooLarge);
     return FillPlaceholders(LoadString(kIdsPackageFault),
-                            {std::to_string(loaded.m_fault.m_nOffset), loaded.m_fault.m_strWhat});
+                            {std::to_string(loaded.m_fault.m_nOffset),
+                             DescribePackageFault(loaded.m_fault, GetUserLanguage())});
 }
 
 void ReportUnsendablePackage(IOperator& op, const CLoadedPackage& loaded,

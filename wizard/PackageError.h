@@ -4,7 +4,7 @@
 // fault.
 #include <string>
 
-#include "transfer/PackageCheck.h"
+#include "package/PackageCheck.h"
 
 class IOperator;
 

@@ -4,10 +4,10 @@
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
+#include "package/PackageFile.h"
+#include "package/PackageText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageFile.h"
-#include "transfer/PackageText.h"
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
     if (!state.m_strPackagePath.empty())
@@ -113,6 +113,6 @@ void CServiceCommands::OpenPackage() {
     m_state.m_strPackagePath = strChosen;
     if (!CanReadPackageFile(strChosen))
         return;
-    m_state.m_strPackage = ReadPackageText(strChosen);
+    m_state.m_strPackage = ReadPackageFileText(strChosen);
     m_state.RefreshControls();
 }

@@ -3,10 +3,10 @@
 #include <iterator>
 
 #include "frontend/Operator.h"
+#include "package/PackageCheck.h"
 #include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageCheck.h"
 #include "wizard/PackageError.h"
 
 namespace {

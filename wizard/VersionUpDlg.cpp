@@ -19,7 +19,7 @@
 #include "illustrations/Dib.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageText.h"
+#include "transfer/PackageSource.h"
 #include "transfer/ProgressDlg.h"
 #include "widgets/AppIcon.h"
 #include "widgets/DialogUnits.h"

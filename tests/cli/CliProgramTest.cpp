@@ -2,6 +2,8 @@
 // version, and inspect next to ufw-inspect.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "serial/SerialPort.h"
@@ -61,12 +63,16 @@ TEST_F(CliProgramTest, InspectPrintsWhatUfwInspectPrints) {
     damaged[200] ^= 0x40;
     WriteBytes(m_dir / "damaged.ufw", damaged);
     const std::string strDamaged = (m_dir / "damaged.ufw").string();
+    // Both read no more than a chosen package may be: one limit for every reader.
+    const std::string strHuge = (m_dir / "huge.ufw").string();
+    WriteBytes(strHuge, {});
+    ASSERT_EQ(::truncate(strHuge.c_str(), (int64_t(16) << 20) + 1), 0);
     struct CCase {
         std::string m_strFile;
         int m_nExit;
     };
     for (const CCase& c : {CCase{kStandinPackage.string(), 0}, CCase{strDamaged, 1},
-                           CCase{(m_dir / "missing.ufw").string(), 2}}) {
+                           CCase{(m_dir / "missing.ufw").string(), 2}, CCase{strHuge, 2}}) {
         SCOPED_TRACE(c.m_strFile);
         const CCommandResult cli = Cli({"inspect", c.m_strFile});
         const CCommandResult tool = RunCommand(m_dir.Path(), {UFW_INSPECT, c.m_strFile});

@@ -201,6 +201,7 @@ TEST(OpenFailureText, NamesDeviceAndCause) {
         {EBUSY, "/dev/ttyUSB0", "in use by another program"},
         {EWOULDBLOCK, "/dev/ttyUSB0", "in use by another program"},
         {EACCES, "/dev/ttyUSB0", "\"dialout\" group"},
+        {EROFS, "/dev/ttyUSB0", "\"dialout\" group"},
         {EPERM, "/dev/ttyUSB0", "Permission denied"},
         {ENOTTY, "/dev/null", "not a serial port"},
         {EIO, "/dev/ttyUSB0", "Input/output error"},
@@ -237,6 +238,35 @@ TEST(OpenFailureText, NamesDeviceAndCause) {
     EXPECT_NE(DescribeOpenFailure("COM1:", inside, ELanguage::English)
                   .find("The ports folder " + CPortMap::DefaultPortsDir() + " cannot be read"),
               std::string::npos);
+}
+
+// versionup-cli ports sorts a failed open as the wizard's detail does, in short.
+TEST(OpenFailureText, PortStatesFollowTheSameCauses) {
+    const std::string strLink = CPortMap::DefaultPortsDir() + "/com1";
+    const struct {
+        int m_nErrno;
+        std::string m_strDevice;
+        EOpenCause m_eCause;
+        const char* m_pszState;
+    } cases[] = {
+        {0, "", EOpenCause::NoDevice, "no device"},
+        {ENXIO, "/dev/ttyS1", EOpenCause::NotPresent, "absent"},
+        {EWOULDBLOCK, "/dev/ttyUSB0", EOpenCause::InUse, "busy: in use by another program"},
+        {EROFS, "/dev/ttyUSB0", EOpenCause::Denied, "permission denied: join the \"dialout\""},
+        {EACCES, strLink, EOpenCause::FolderUnreadable, "cannot be opened: Permission denied"},
+        {ENOTTY, "/dev/null", EOpenCause::NotSerial, "not a serial port"},
+        {EIO, "/dev/ttyUSB0", EOpenCause::Other, "cannot be opened: Input/output error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pszState);
+        const CPortError error{c.m_nErrno, c.m_strDevice};
+        EXPECT_EQ(ClassifyOpenFailure(error, CPortMap::DefaultPortsDir()), c.m_eCause);
+        const std::string strState = DescribeOpenState(error, ELanguage::English);
+        EXPECT_EQ(strState.rfind(c.m_pszState, 0), 0u) << strState;
+        const std::string strJa = DescribeOpenState(error, ELanguage::Japanese);
+        EXPECT_NE(strJa, "");
+        EXPECT_NE(strJa, strState);
+    }
 }
 
 } // namespace

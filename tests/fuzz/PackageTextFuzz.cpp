@@ -8,10 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "package/PackageText.h"
 #include "resources/Resources.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/ResourceOverride.h"
-#include "transfer/PackageText.h"
+#include "transfer/PackageSource.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FUZZ_CHECK(fd >= 0);
     FUZZ_CHECK(write(fd, pData, nSize) == static_cast<ssize_t>(nSize));
     close(fd);
-    const std::string strFromFile = ReadPackageText(strPath);
+    const std::string strFromFile = ReadPackageFileText(strPath);
     FUZZ_CHECK(strFromFile == strExpected);
 
     {

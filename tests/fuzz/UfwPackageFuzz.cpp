@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "package/PackageInspector.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "transfer/PackageInspector.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "package/PackageText.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
-#include "transfer/PackageText.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ TEST(PackageFileInput, HeaderTextIsRightOrEmptyAndComesAtOnce) {
         ASSERT_TRUE(bad.m_make(strPath));
         // In a child: a read that blocks or crashes fails this case instead of the whole run.
         const int nResult =
-            RunInChild([&] { return ReadPackageText(strPath) == bad.m_strText ? 0 : 1; }, 10000,
+            RunInChild([&] { return ReadPackageFileText(strPath) == bad.m_strText ? 0 : 1; }, 10000,
                        bad.m_bAsNobody);
         EXPECT_EQ(nResult, 0) << (nResult == kChildHung ? "hung" : "wrong text or crashed");
     }

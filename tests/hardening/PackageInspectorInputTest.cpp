@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "package/PackageInspector.h"
 #include "tests/support/Packages.h"
-#include "transfer/PackageInspector.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "package/PackageCheck.h"
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "sim/BootMode.h"
@@ -25,7 +26,6 @@
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
-#include "transfer/PackageCheck.h"
 #include "transfer/Transfer.h"
 
 namespace {
@@ -102,6 +102,19 @@ TEST_F(TransferInput, FileDeletedOrReplacedAfterTheCheckSendsWhatWasChecked) {
         EXPECT_EQ(run.m_nResult, 1);
         EXPECT_EQ(run.m_package, good);
     }
+}
+
+TEST_F(TransferInput, PaddingAfterTheEndTagPassesTheCheckAndGoesOutAsStored) {
+    // As a text-mode copy and a block-padded one leave it.
+    std::vector<uint8_t> padded = MakeSmallPackage(700, 5);
+    padded.insert(padded.end(), {'\r', '\n', 0x1A, 0, 0, 0});
+    const std::string strPath = m_dir / "padded.ufw";
+    WriteBytes(strPath, padded);
+    const CLoadedPackage loaded = LoadCheckedPackage(strPath);
+    ASSERT_EQ(loaded.m_eResult, EPackageLoad::Ok) << loaded.m_fault.m_strWhat;
+    const CRun run = Transfer(&loaded.m_bytes);
+    EXPECT_EQ(run.m_nResult, 1);
+    EXPECT_EQ(run.m_package, padded);
 }
 
 TEST_F(TransferInput, ThreeGiBIsRefusedBeforeAnythingIsRead) {

@@ -5,6 +5,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "resources/Strings.h"
 #include "tests/support/ResourceOverride.h"
@@ -45,6 +47,7 @@ const CText kTexts[] = {
     {123, "Connect the AC Adapter.", "AC ｱﾀﾞﾌﾟﾀを取り付けます。"},
     {125, "The file is larger than 16 MiB; no firmware package is that large.",
      "ﾌｧｲﾙが 16 MiB を超えています。ﾌｧｰﾑｳｪｱ ﾊﾟｯｹｰｼﾞではありません。"},
+    {126, "%1 is not a regular file.", "%1 は通常のﾌｧｲﾙではありません。"},
     {201,
      "The ports folder %1 cannot be read: %2. Give your user read and search permission on it "
      "(chmod u+rx %1).",
@@ -62,9 +65,10 @@ TEST(StringTable, EveryIdHasItsExactTextInBothLanguages) {
     }
 }
 
-// The command line's texts are filled in by number: a translation that lost or added a "%n"
-// would drop a port name or a reason from what the operator reads.
-TEST(StringTable, CommandLineTextsHaveTheSamePlaceholdersInBothLanguages) {
+// Texts filled in by number (the package reader's sentences, the port causes, the command line):
+// a translation that lost or added a "%n" would drop a port name or a reason from what the
+// operator reads.
+TEST(StringTable, FilledInTextsHaveTheSamePlaceholdersInBothLanguages) {
     auto placeholders = [](const std::string& strText) {
         std::multiset<std::string> found;
         for (size_t i = 0; i + 1 < strText.size(); ++i) {
@@ -73,7 +77,12 @@ TEST(StringTable, CommandLineTextsHaveTheSamePlaceholdersInBothLanguages) {
         }
         return found;
     };
-    for (unsigned nId = 400; nId <= 445; ++nId) {
+    std::vector<unsigned> ids;
+    for (const auto [nFirst, nLast] : {std::pair{150u, 168u}, {201u, 209u}, {400u, 445u}}) {
+        for (unsigned nId = nFirst; nId <= nLast; ++nId)
+            ids.push_back(nId);
+    }
+    for (unsigned nId : ids) {
         SCOPED_TRACE(nId);
         const std::string strEnglish = LoadString(nId, ELanguage::English);
         const std::string strJapanese = LoadString(nId, ELanguage::Japanese);

@@ -7,10 +7,10 @@
 #include <functional>
 #include <regex>
 
+#include "package/PackageInspector.h"
 #include "resources/Resources.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-#include "transfer/PackageInspector.h"
 
 namespace {
 
@@ -115,7 +115,7 @@ TEST(UfwInspect, DamagedCopiesFailWithTheFirstFaultNamed) {
          "expected end tag \"PUFE\", found end of file"},
         {"misspelt PUFE", [](Bytes& b) { Put(b, 118654, "PUFX"); }, 118654,
          "expected section length (8 hex digits) or end tag \"PUFE\", found \"PUFX\""},
-        {"bytes after PUFE", [](Bytes& b) { b.push_back('\n'); }, 118658,
+        {"bytes after PUFE", [](Bytes& b) { b.push_back('x'); }, 118658,
          "expected end of file after \"PUFE\", found 1 more bytes"},
         {"truncated inside a record", [](Bytes& b) { b.resize(70); }, 65,
          "found end of file after 5"},

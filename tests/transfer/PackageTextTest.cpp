@@ -12,7 +12,7 @@
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
-#include "transfer/PackageText.h"
+#include "transfer/PackageSource.h"
 
 namespace {
 
@@ -86,6 +86,34 @@ TEST_F(PackageText, FileThatCannotBeReadGivesEmptyText) {
                              : 1;
               }),
               0);
+}
+
+// The reader's sentences come from the string tables, so a Japanese package box speaks
+// Japanese throughout; the words the reader found go in as they stand.
+TEST(PackageFaultText, EveryFaultHasItsSentenceInBothLanguages) {
+    for (int n = 0; n <= static_cast<int>(EPackageFault::Closing); ++n) {
+        SCOPED_TRACE(n);
+        const CPackageFault fault{0, static_cast<EPackageFault>(n), {"W1", "W2", "W3", "W4"}, {}};
+        const std::string strEnglish = DescribePackageFault(fault, ELanguage::English);
+        const std::string strJapanese = DescribePackageFault(fault, ELanguage::Japanese);
+        EXPECT_EQ(strEnglish.find('%'), std::string::npos) << strEnglish;
+        EXPECT_EQ(strJapanese.find('%'), std::string::npos) << strJapanese;
+        EXPECT_NE(strJapanese, strEnglish);
+        for (const char* pszWord : {"W1", "W2", "W3", "W4"}) {
+            EXPECT_EQ(strEnglish.find(pszWord) == std::string::npos,
+                      strJapanese.find(pszWord) == std::string::npos)
+                << pszWord << ": " << strEnglish << " / " << strJapanese;
+        }
+    }
+    // What the reader itself says is the English table's sentence.
+    const CPackageReport report = InspectPackage({'P', 'U', 'F'});
+    ASSERT_NE(report.FirstFault(), nullptr);
+    const CPackageFault& cut = *report.FirstFault();
+    EXPECT_EQ(DescribePackageFault(cut, ELanguage::English), cut.m_strWhat);
+    EXPECT_EQ(cut.m_strWhat, "expected tag \"PUF...\" (10 bytes), found \"PUF\"");
+    const CPackageFault end{118654, EPackageFault::NoEndTag, {""}, {}};
+    EXPECT_EQ(DescribePackageFault(end, ELanguage::Japanese),
+              "終了タグ \"PUFE\" があるべき所が ファイルの終わり です");
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <optional>
 
+#include "package/PackageFile.h"
+#include "platform/OsError.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
 #include "sim/BootMode.h"
@@ -22,7 +24,6 @@
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
-#include "transfer/PackageFile.h"
 #include "transfer/Transfer.h"
 
 namespace {
@@ -569,11 +570,11 @@ TEST_F(PackageFileTest, RefusesWhatCannotBeSentWithItsCause) {
     for (const auto& c : cases) {
         CPackageFile file;
         EXPECT_EQ(file.Open(c.m_strPath), 0) << c.m_strPath;
-        EXPECT_EQ(file.GetError(), c.m_nErrno) << c.m_strPath;
+        EXPECT_EQ(file.GetError(), OsError(c.m_nErrno)) << c.m_strPath;
         EXPECT_FALSE(file.IsOpen());
     }
     // A descriptor fstat cannot look at gives fstat's own cause, not that of a wrong file type.
-    EXPECT_EQ(CheckRegularFile(-1), EBADF);
+    EXPECT_EQ(CheckRegularFile(-1), OsError(EBADF));
     // Once the first holder lets go, the file opens again.
     first.Close();
     CPackageFile again;
@@ -585,7 +586,7 @@ TEST_F(PackageFileTest, AReadErrorIsReportedNotTakenForTheEnd) {
     ASSERT_EQ(file.Open("/proc/self/mem"), 1);
     uint8_t piece[256];
     EXPECT_EQ(file.Read(piece, 256), -1);
-    EXPECT_EQ(file.GetError(), EIO);
+    EXPECT_EQ(file.GetError(), OsError(EIO));
 }
 
 } // namespace

@@ -26,6 +26,8 @@ TEST(FileError, EachCauseHasItsText) {
         {ETXTBSY, "A sharing violation occurred while accessing /w/a.ufw."},
         {EWOULDBLOCK, "A sharing violation occurred while accessing /w/a.ufw."},
         {ENOLCK, "A locking violation occurred while accessing /w/a.ufw."},
+        {ENOTSUP, "/w/a.ufw is not a regular file."},
+        {ENXIO, "/w/a.ufw is not a regular file."},
         {ENOSPC, "An unknown error occurred while accessing /w/a.ufw."},
         {0, "An unknown error occurred while accessing /w/a.ufw."},
     };

@@ -10,10 +10,10 @@
 
 namespace {
 
-CLoadedPackage Malformed(size_t nOffset, const std::string& strWhat) {
+CLoadedPackage Malformed(size_t nOffset, EPackageFault eKind, std::vector<std::string> words) {
     CLoadedPackage loaded;
     loaded.m_eResult = EPackageLoad::Malformed;
-    loaded.m_fault = {nOffset, strWhat};
+    loaded.m_fault = {nOffset, eKind, std::move(words), {}};
     return loaded;
 }
 
@@ -21,8 +21,8 @@ TEST(PackageError, ThePathAndTheFaultArePutInAsTheyStand) {
     // Neither a path nor the reader's words are formats: their own "%1" and "%2" stay.
     EXPECT_EQ(FormatNotAPackage("/w/%2 and %1.ufw"),
               "/w/%2 and %1.ufw is not a valid firmware package. It was not sent.");
-    EXPECT_EQ(FormatPackageFault(Malformed(64, "found \"%1\"")),
-              "First fault at offset 64: found \"%1\"");
+    EXPECT_EQ(FormatPackageFault(Malformed(64, EPackageFault::RecordLetter, {"\"%1\""})),
+              "First fault at offset 64: expected record letter \"B\", found \"%1\"");
     CLoadedPackage tooLarge;
     tooLarge.m_eResult = EPackageLoad::TooLarge;
     EXPECT_EQ(FormatPackageFault(tooLarge),
@@ -36,7 +36,7 @@ TEST(PackageError, EachRefusalHasItsBox) {
         unsigned m_nId;
         std::string m_strText;
     } const cases[] = {
-        {"malformed", Malformed(0, "expected tag"), kIdsNotAPackage,
+        {"malformed", Malformed(0, EPackageFault::WrongTag, {"\"BM\""}), kIdsNotAPackage,
          "/w/a.ufw is not a valid firmware package. It was not sent."},
         {"file error", CLoadedPackage{EPackageLoad::FileError, ENOENT, {}, {}}, 0,
          "/w/a.ufw was not found."},

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "package/PackageCheck.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "sim/BootMode.h"
@@ -17,7 +18,6 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 #include "tests/wizard/WizardFixture.h"
-#include "transfer/PackageCheck.h"
 #include "wizard/ServiceCommands.h"
 
 namespace {

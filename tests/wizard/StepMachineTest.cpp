@@ -1,6 +1,7 @@
 // The steps walked with Back and Next against a scripted machine, no window.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -290,6 +291,16 @@ TEST_F(StepMachineWithFile, FailedOpenIsReportedAndNextTriesTheFileAgain) {
          },
          [this] { ::close(m_nHeldFd); },
          "A sharing violation occurred while accessing " + m_strPath + "."},
+        {"replaced by a FIFO",
+         [this] {
+             std::filesystem::remove(m_strPath);
+             ASSERT_EQ(::mkfifo(m_strPath.c_str(), 0600), 0);
+         },
+         [this] {
+             std::filesystem::remove(m_strPath);
+             WriteBytes(m_strPath, m_package);
+         },
+         m_strPath + " is not a regular file."},
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(c.m_pszName);

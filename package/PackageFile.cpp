@@ -1,4 +1,4 @@
-#include "transfer/PackageFile.h"
+#include "package/PackageFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,61 +7,63 @@
 
 #include <cerrno>
 
-int CheckRegularFile(int nFd, int64_t* pnLength) {
+#include "platform/OsError.h"
+
+std::error_code CheckRegularFile(int nFd, int64_t* pnLength) {
     struct stat st {};
     if (::fstat(nFd, &st) != 0)
-        return errno;
+        return LastOsError();
     if (!S_ISREG(st.st_mode))
-        return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return OsError(S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP);
     if (pnLength)
         *pnLength = static_cast<int64_t>(st.st_size);
-    return 0;
+    return {};
 }
 
 int OpenRegularFile(const std::string& strPath) {
     const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (nFd < 0)
         return -1;
-    if (const int nError = CheckRegularFile(nFd)) {
+    if (const std::error_code error = CheckRegularFile(nFd)) {
         ::close(nFd);
-        errno = nError;
+        errno = error.value();
         return -1;
     }
     return nFd;
 }
 
-int ReadFileToInspect(const std::string& strPath, std::vector<uint8_t>& bytes) {
-    const int64_t nMax = kMaxInspectedFileSize;
+std::error_code ReadFileToInspect(const std::string& strPath, std::vector<uint8_t>& bytes) {
+    const int64_t nMax = kMaxPackageFileSize;
     bytes.clear();
     const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (nFd < 0)
-        return errno;
+        return LastOsError();
     // Only a regular file tells its size beforehand; anything else is read up to the limit.
     int64_t nLength = 0;
-    if (CheckRegularFile(nFd, &nLength) == 0 && nLength > nMax) {
+    if (!CheckRegularFile(nFd, &nLength) && nLength > nMax) {
         ::close(nFd);
-        return EFBIG;
+        return OsError(EFBIG);
     }
     uint8_t buf[65536];
-    int nError = 0;
+    std::error_code error;
     for (;;) {
         const ssize_t n = ::read(nFd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            nError = errno;
+            error = LastOsError();
             break;
         }
         if (n == 0)
             break;
         bytes.insert(bytes.end(), buf, buf + n);
         if (static_cast<int64_t>(bytes.size()) > nMax) {
-            nError = EFBIG;
+            error = OsError(EFBIG);
             break;
         }
     }
     ::close(nFd);
-    return nError;
+    return error;
 }
 
 CPackageFile::~CPackageFile() {
@@ -70,17 +72,17 @@ CPackageFile::~CPackageFile() {
 
 int CPackageFile::Open(const std::string& strPath) {
     Close();
-    m_nError = 0;
+    m_error.clear();
     const int nFd = OpenRegularFile(strPath);
     if (nFd < 0) {
-        m_nError = errno;
+        m_error = LastOsError();
         return 0;
     }
     // Nobody else may hold the file while it is sent; another program that has it locked makes
     // the open fail with EWOULDBLOCK rather than wait. The lock is advisory, so a file system
     // that cannot lock at all (ENOLCK on a network share) does not cost a readable package.
     if (::flock(nFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        m_nError = errno;
+        m_error = LastOsError();
         ::close(nFd);
         return 0;
     }
@@ -104,7 +106,7 @@ int64_t CPackageFile::GetLength() const {
 
 int CPackageFile::Read(void* pDest, int nMax) {
     if (m_nFd < 0) {
-        m_nError = EBADF;
+        m_error = OsError(EBADF);
         return -1;
     }
     // A short read of a regular file means its end; keep reading until nMax or the end so a
@@ -116,7 +118,7 @@ int CPackageFile::Read(void* pDest, int nMax) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            m_nError = errno;
+            m_error = LastOsError();
             return -1;
         }
         if (n == 0)

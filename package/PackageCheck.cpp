@@ -1,18 +1,18 @@
-#include "transfer/PackageCheck.h"
+#include "package/PackageCheck.h"
 
 #include <cerrno>
 
-#include "transfer/PackageFile.h"
+#include "platform/OsError.h"
 
 namespace {
 
 constexpr int kReadPiece = 64 * 1024;
 
-CLoadedPackage FileError(int nErrno) {
+CLoadedPackage FileError(std::error_code error) {
     CLoadedPackage loaded;
     loaded.m_eResult = EPackageLoad::FileError;
     // A failure must never pass for success just because the OS gave no cause.
-    loaded.m_nErrno = nErrno != 0 ? nErrno : EIO;
+    loaded.m_nErrno = error ? error.value() : EIO;
     return loaded;
 }
 
@@ -33,7 +33,7 @@ CLoadedPackage LoadCheckedPackage(const std::string& strPath) {
     errno = 0;
     const int64_t nLength = file.GetLength();
     if (nLength < 0)
-        return FileError(errno);
+        return FileError(LastOsError());
     if (nLength > kMaxPackageFileSize)
         return TooLarge();
 

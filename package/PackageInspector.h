@@ -1,18 +1,55 @@
 #pragma once
 // Reads a firmware package (.ufw) the way its loader would and tells what it holds: tag, header
 // text, each section's declared and real length, records by type, memory covered, start address,
-// bad checksums and the end tag. Before a chosen file is sent it passes through here
-// (PackageCheck.h), and so does the package built into the program; ufw-inspect shows the report.
+// bad checksums, the end tag and any padding after it. Before a chosen file is sent it passes
+// through here (PackageCheck.h), and so does the package built into the program; ufw-inspect and
+// versionup-cli inspect show the report (RunInspect.h).
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+// What the reader expected and did not find. The order is that of the sentences in the string
+// tables, from kFirstPackageFaultText on.
+enum class EPackageFault {
+    TagShort,
+    WrongTag,
+    HeaderShort,
+    BadValue,
+    NoEndTag,
+    AfterEndTag,
+    AfterPadding,
+    FirstLength,
+    LengthOrEndTag,
+    RecordShort,
+    RecordLetter,
+    RecordType,
+    HeaderRecord,
+    CountTooSmall,
+    RecordCut,
+    Checksum,
+    SectionLength,
+    Closing,
+};
+
+// The string-table ids of the reader's sentences (%1.. its words) and of the end of a file. The
+// English ones are built into this library as well, for check-package, which runs before the
+// tables are built into the program.
+constexpr unsigned kFirstPackageFaultText = 150;
+constexpr unsigned kPackageEndOfFileText = 168;
+
 struct CPackageFault {
     size_t m_nOffset = 0;
-    std::string m_strWhat;
+    EPackageFault m_eKind = EPackageFault::TagShort;
+    std::vector<std::string> m_words; // as they go into its sentence; empty: the end of the file
+    std::string m_strWhat;            // the sentence in English
 };
+
+// The fault's sentence from strFormat (its kind's text in some language), with strEndOfFile for
+// the words that found the end of the file.
+std::string FillPackageFault(const CPackageFault& fault, const std::string& strFormat,
+                             const std::string& strEndOfFile);
 
 struct CAddressRange {
     uint32_t m_nFirst = 0;
@@ -46,6 +83,7 @@ struct CPackageReport {
     std::string m_strValue;
     std::vector<CPackageSection> m_sections;
     bool m_bEndTag = false;
+    std::string m_strPadding; // CR, LF, 0x1A and NUL bytes after the end tag, as they stand
     std::vector<CPackageFault> m_faults; // every fault found, by offset
 
     bool IsWellFormed() const { return m_faults.empty(); }

@@ -10,10 +10,10 @@
 #include <functional>
 #include <string>
 
+#include "package/PackageCheck.h"
 #include "resources/Resources.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
-#include "transfer/PackageCheck.h"
 
 namespace {
 

@@ -3,23 +3,25 @@
 // with another program while the transfer reads it.
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
+// The built-in package is about 120 KB; a file many times that size is no package, and is
+// refused without being read whole, by every reader of package files.
+constexpr int64_t kMaxPackageFileSize = int64_t(16) << 20;
+
 // Only a regular file is a package: a FIFO would hold the window while it is read and a device
-// would be sent without end. 0 when nFd is one (its length in *pnLength when asked for); else the
-// reason as an errno: EISDIR for a folder, EINVAL for a FIFO, device or socket.
-int CheckRegularFile(int nFd, int64_t* pnLength = nullptr);
+// would be sent without end. No error when nFd is one (its length in *pnLength when asked for);
+// else EISDIR for a folder, ENOTSUP for a FIFO, device or socket.
+[[nodiscard]] std::error_code CheckRegularFile(int nFd, int64_t* pnLength = nullptr);
 // Opens strPath for reading if it is a regular file, without waiting for a FIFO's writer or
 // making a terminal ours on the way: the descriptor, or -1 with errno set.
 int OpenRegularFile(const std::string& strPath);
 
-// A package is about 120 KB; a file far beyond this is not one and need not be read whole to
-// tell so.
-constexpr int64_t kMaxInspectedFileSize = int64_t(64) << 20;
 // Reads strPath whole for inspection, whatever kind of file it is (the inspector looks at what
-// the wizard would refuse too), but no more than kMaxInspectedFileSize bytes: 0, or the errno;
-// EFBIG beyond the limit.
-int ReadFileToInspect(const std::string& strPath, std::vector<uint8_t>& bytes);
+// the wizard would refuse too), but no more than kMaxPackageFileSize bytes: EFBIG beyond it.
+[[nodiscard]] std::error_code ReadFileToInspect(const std::string& strPath,
+                                                std::vector<uint8_t>& bytes);
 
 class CPackageFile {
 public:
@@ -28,12 +30,12 @@ public:
     CPackageFile(const CPackageFile&) = delete;
     CPackageFile& operator=(const CPackageFile&) = delete;
 
-    // 1 when open; 0 with the OS cause in GetError() (errno; EWOULDBLOCK when another program
-    // holds a lock on it).
+    // 1 when open; 0 with the OS cause in GetError() (EWOULDBLOCK when another program holds a
+    // lock on it).
     int Open(const std::string& strPath);
     void Close();
     bool IsOpen() const { return m_nFd >= 0; }
-    int GetError() const { return m_nError; }
+    std::error_code GetError() const { return m_error; }
 
     // Length in bytes; -1 when it cannot be told.
     int64_t GetLength() const;
@@ -42,5 +44,5 @@ public:
 
 private:
     int m_nFd = -1;
-    int m_nError = 0;
+    std::error_code m_error;
 };

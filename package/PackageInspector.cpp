@@ -1,17 +1,22 @@
-#include "transfer/PackageInspector.h"
+#include "package/PackageInspector.h"
 
 #include <algorithm>
 #include <cstdio>
+
+// The English string table's sentence of nId (PackageFaultTexts.cpp, made by the build).
+const char* EnglishPackageText(unsigned nId);
 
 namespace {
 
 constexpr size_t kTagLength = 10;
 constexpr size_t kHeaderLength = 22;
 
+// As long as the text needs: a section name may be any length a count byte allows.
 std::string Format(const char* pszFormat, auto... args) {
-    char sz[256];
-    std::snprintf(sz, sizeof sz, pszFormat, args...);
-    return sz;
+    const int n = std::snprintf(nullptr, 0, pszFormat, args...);
+    std::string str(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    std::snprintf(str.data(), str.size() + 1, pszFormat, args...);
+    return str;
 }
 
 // Bytes as a person can read them in a message: printable ASCII as is, the rest as \xNN.
@@ -49,6 +54,17 @@ bool IsEndType(char c) {
 bool IsDataType(char c) {
     return c == '1' || c == '2' || c == '3';
 }
+CPackageFault MakeFault(size_t nOffset, EPackageFault eKind, std::vector<std::string> words) {
+    CPackageFault fault{nOffset, eKind, std::move(words), {}};
+    fault.m_strWhat = FillPackageFault(
+        fault, EnglishPackageText(kFirstPackageFaultText + static_cast<unsigned>(eKind)),
+        EnglishPackageText(kPackageEndOfFileText));
+    return fault;
+}
+
+bool IsPadding(uint8_t c) {
+    return c == '\r' || c == '\n' || c == 0x1A || c == 0;
+}
 
 class CReader {
 public:
@@ -63,24 +79,19 @@ public:
         for (;;) {
             if (!m_report.m_sections.empty()) {
                 if (Left(p) == 0)
-                    return Fatal(p, "expected end tag \"PUFE\", found end of file");
+                    return Fault(p, EPackageFault::NoEndTag, {Found(p, 4)});
                 if (Left(p) >= 4 &&
                     std::equal(m_bytes.begin() + p, m_bytes.begin() + p + 4, "PUFE")) {
                     m_report.m_bEndTag = true;
-                    if (Left(p + 4) > 0)
-                        Fault(p + 4, Format("expected end of file after \"PUFE\", found %zu "
-                                            "more bytes",
-                                            Left(p + 4)));
-                    return;
+                    return ReadPadding(p + 4);
                 }
             }
             uint32_t nLength = 0;
             if (!ReadHex(p, 8, nLength)) {
-                return Fatal(p, m_report.m_sections.empty()
-                                    ? "expected section length (8 hex digits), found " + Found(p, 8)
-                                    : "expected section length (8 hex digits) or end tag "
-                                      "\"PUFE\", found " +
-                                          Found(p, 8));
+                return Fault(p,
+                             m_report.m_sections.empty() ? EPackageFault::FirstLength
+                                                         : EPackageFault::LengthOrEndTag,
+                             {Found(p, 8)});
             }
             m_report.m_sections.emplace_back();
             CPackageSection& section = m_report.m_sections.back();
@@ -95,16 +106,16 @@ public:
 private:
     size_t Left(size_t p) const { return p < m_bytes.size() ? m_bytes.size() - p : 0; }
 
+    // Empty at the end of the file, for which each language has its words (FillPackageFault).
     std::string Found(size_t p, size_t n) const {
         if (Left(p) == 0)
-            return "end of file";
+            return {};
         return Quote(m_bytes.data() + p, std::min(n, Left(p)));
     }
 
-    void Fault(size_t nOffset, std::string strWhat) {
-        m_report.m_faults.push_back({nOffset, std::move(strWhat)});
+    void Fault(size_t nOffset, EPackageFault eKind, std::vector<std::string> args) {
+        m_report.m_faults.push_back(MakeFault(nOffset, eKind, std::move(args)));
     }
-    void Fatal(size_t nOffset, std::string strWhat) { Fault(nOffset, std::move(strWhat)); }
 
     bool ReadHex(size_t p, size_t n, uint32_t& nValue) const {
         if (Left(p) < n)
@@ -124,27 +135,26 @@ private:
 
     bool ReadFixedFields() {
         if (Left(0) < kTagLength) {
-            Fatal(0, "expected tag \"PUF...\" (10 bytes), found " + Found(0, kTagLength));
+            Fault(0, EPackageFault::TagShort, {Found(0, kTagLength)});
             return false;
         }
         m_report.m_strTag.assign(m_bytes.begin(), m_bytes.begin() + kTagLength);
         if (m_report.m_strTag.compare(0, 3, "PUF") != 0)
-            Fault(0, "expected tag beginning with \"PUF\", found " + Found(0, kTagLength));
+            Fault(0, EPackageFault::WrongTag, {Found(0, kTagLength)});
         if (Left(kTagLength) < kHeaderLength) {
-            Fatal(kTagLength,
-                  "expected header text (22 bytes), found " + Found(kTagLength, kHeaderLength));
+            Fault(kTagLength, EPackageFault::HeaderShort, {Found(kTagLength, kHeaderLength)});
             return false;
         }
         m_report.m_strHeader.assign(m_bytes.begin() + kTagLength,
                                     m_bytes.begin() + kTagLength + kHeaderLength);
         uint32_t nValue = 0;
         if (Left(32) < 8) {
-            Fatal(32, "expected package value (8 hex digits), found " + Found(32, 8));
+            Fault(32, EPackageFault::BadValue, {Found(32, 8)});
             return false;
         }
         m_report.m_strValue.assign(m_bytes.begin() + 32, m_bytes.begin() + 40);
         if (!ReadHex(32, 8, nValue))
-            Fault(32, "expected package value (8 hex digits), found " + Found(32, 8));
+            Fault(32, EPackageFault::BadValue, {Found(32, 8)});
         return true;
     }
 
@@ -154,36 +164,34 @@ private:
         std::vector<CAddressRange> pieces;
         for (bool bFirst = true;; bFirst = false) {
             if (Left(p) < 3) {
-                Fatal(p, "expected a record (letter \"B\", type, count), found " + Found(p, 3));
+                Fault(p, EPackageFault::RecordShort, {Found(p, 3)});
                 return false;
             }
             if (m_bytes[p] != 'B') {
-                Fatal(p, "expected record letter \"B\", found " + Found(p, 1));
+                Fault(p, EPackageFault::RecordLetter, {Found(p, 1)});
                 return false;
             }
             const uint8_t cType = m_bytes[p + 1];
             if (!IsRecordType(cType)) {
-                Fatal(p + 1,
-                      "expected record type \"0\" to \"9\" (not \"4\"), found " + Found(p + 1, 1));
+                Fault(p + 1, EPackageFault::RecordType, {Found(p + 1, 1)});
                 return false;
             }
             if (bFirst && cType != '0') {
-                Fatal(p + 1, "expected header record (type \"0\") at the start of section " +
-                                 std::to_string(m_report.m_sections.size()) + ", found type " +
-                                 Found(p + 1, 1));
+                Fault(p + 1, EPackageFault::HeaderRecord,
+                      {std::to_string(m_report.m_sections.size()), Found(p + 1, 1)});
                 return false;
             }
             const size_t nAddr = AddressLength(static_cast<char>(cType));
             const size_t nCount = m_bytes[p + 2];
             if (nCount < nAddr + 1) {
-                Fatal(p + 2, Format("expected a count of at least %zu for a type \"%c\" record, "
-                                    "found %zu",
-                                    nAddr + 1, cType, nCount));
+                Fault(p + 2, EPackageFault::CountTooSmall,
+                      {std::to_string(nAddr + 1), std::string(1, static_cast<char>(cType)),
+                       std::to_string(nCount)});
                 return false;
             }
             if (Left(p + 3) < nCount) {
-                Fatal(p, Format("expected a record of %zu bytes, found end of file after %zu",
-                                3 + nCount, Left(p)));
+                Fault(p, EPackageFault::RecordCut,
+                      {std::to_string(3 + nCount), std::to_string(Left(p))});
                 return false;
             }
 
@@ -194,11 +202,10 @@ private:
             const uint8_t nExpected = static_cast<uint8_t>(~nSum);
             const uint8_t nStored = pBody[nCount];
             if (nStored != nExpected) {
-                CPackageFault fault{
-                    p + 2 + nCount,
-                    Format("expected checksum 0x%02X of the type \"%c\" record at offset "
-                           "%zu, found 0x%02X",
-                           nExpected, cType, p, nStored)};
+                const CPackageFault fault =
+                    MakeFault(p + 2 + nCount, EPackageFault::Checksum,
+                              {Format("%02X", nExpected), std::string(1, static_cast<char>(cType)),
+                               std::to_string(p), Format("%02X", nStored)});
                 section.m_badChecksums.push_back(fault);
                 m_report.m_faults.push_back(fault);
             }
@@ -228,23 +235,33 @@ private:
 
         section.m_memory = JoinPieces(std::move(pieces));
         if (section.m_nDeclaredLength != section.m_nTextLength) {
-            Fault(section.m_nOffset,
-                  Format("expected section length %08zX (%zu, its records as S-record text), "
-                         "found %s (%u)",
-                         section.m_nTextLength, section.m_nTextLength,
-                         section.m_strLengthField.c_str(), section.m_nDeclaredLength));
+            Fault(section.m_nOffset, EPackageFault::SectionLength,
+                  {Format("%08zX", section.m_nTextLength), std::to_string(section.m_nTextLength),
+                   section.m_strLengthField, std::to_string(section.m_nDeclaredLength)});
         }
         uint32_t nClosing = 0;
         if (!ReadHex(p, 4, nClosing)) {
-            Fatal(p, "expected closing value of section " +
-                         std::to_string(m_report.m_sections.size()) + " (4 hex digits), found " +
-                         Found(p, 4));
+            Fault(p, EPackageFault::Closing,
+                  {std::to_string(m_report.m_sections.size()), Found(p, 4)});
             return false;
         }
         section.m_strClosing.assign(m_bytes.begin() + p, m_bytes.begin() + p + 4);
         section.m_bComplete = true;
         nNext = p + 4;
         return true;
+    }
+
+    // A file that went through a text-mode or block-padded copy ends in line ends, a DOS end of
+    // file or zeros after its end tag; the loader stops reading at the tag.
+    void ReadPadding(size_t p) {
+        size_t q = p;
+        while (q < m_bytes.size() && IsPadding(m_bytes[q]))
+            ++q;
+        m_report.m_strPadding.assign(m_bytes.begin() + p, m_bytes.begin() + q);
+        if (Left(q) > 0) {
+            Fault(q, q > p ? EPackageFault::AfterPadding : EPackageFault::AfterEndTag,
+                  {std::to_string(Left(q))});
+        }
     }
 
     static std::vector<CAddressRange> JoinPieces(std::vector<CAddressRange> pieces) {
@@ -274,6 +291,23 @@ std::string Address(uint32_t n, int nDigits) {
 }
 
 } // namespace
+
+std::string FillPackageFault(const CPackageFault& fault, const std::string& strFormat,
+                             const std::string& strEndOfFile) {
+    std::string strText;
+    for (size_t i = 0; i < strFormat.size(); ++i) {
+        const size_t nWord = i + 1 < strFormat.size() && strFormat[i] == '%'
+                                 ? static_cast<size_t>(strFormat[i + 1] - '1')
+                                 : fault.m_words.size();
+        if (nWord < fault.m_words.size()) {
+            strText += fault.m_words[nWord].empty() ? strEndOfFile : fault.m_words[nWord];
+            ++i;
+        } else {
+            strText += strFormat[i];
+        }
+    }
+    return strText;
+}
 
 std::vector<CAddressRange> CPackageSection::Gaps() const {
     std::vector<CAddressRange> gaps;
@@ -356,6 +390,19 @@ std::string FormatPackageReport(const CPackageReport& report) {
     }
     if (report.m_bEndTag)
         out += "end tag      \"PUFE\"\n";
+    if (!report.m_strPadding.empty()) {
+        std::string strKinds;
+        for (const auto& [c, pszName] : {std::pair<uint8_t, const char*>{'\r', "CR"},
+                                         {'\n', "LF"},
+                                         {0x1A, "0x1A"},
+                                         {0, "NUL"}}) {
+            const auto n = std::count(report.m_strPadding.begin(), report.m_strPadding.end(), c);
+            if (n > 0)
+                strKinds += (strKinds.empty() ? "" : ", ") + std::to_string(n) + " " + pszName;
+        }
+        out += "padding      " + Plural(report.m_strPadding.size(), "byte", "bytes") +
+               " after the end tag (" + strKinds + ")\n";
+    }
     if (const CPackageFault* pFault = report.FirstFault())
         out += Format("malformed    offset %zu: ", pFault->m_nOffset) + pFault->m_strWhat + "\n";
     else

@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "transfer/PackageInspector.h"
-
-// The built-in package is about 120 KB; a file many times that size is no package, and is
-// refused before a byte of it is read.
-constexpr int64_t kMaxPackageFileSize = int64_t(16) << 20;
+#include "package/PackageFile.h"
+#include "package/PackageInspector.h"
 
 enum class EPackageLoad { Ok, FileError, TooLarge, Malformed };
 
@@ -21,5 +18,6 @@ struct CLoadedPackage {
     std::vector<uint8_t> m_bytes; // Ok: exactly the bytes checked, sent unchanged
 };
 
-// Reads a chosen package once (over 16 MiB refused before reading) and checks it.
+// Reads a chosen package once (beyond kMaxPackageFileSize refused before reading) and checks
+// it.
 CLoadedPackage LoadCheckedPackage(const std::string& strPath);
