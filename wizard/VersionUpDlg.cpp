@@ -449,8 +449,8 @@ bool CVersionUpDlg::RunFileOpenDialog(const std::string& strFolder, const std::s
     return bChosen;
 }
 
-bool CVersionUpDlg::RunFileOpenDialogHere(const std::string& strFolder,
-                                          const std::string& strFile, std::string& strChosen) {
+bool CVersionUpDlg::RunFileOpenDialogHere(const std::string& strFolder, const std::string& strFile,
+                                          std::string& strChosen) {
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::AnyFile);

@@ -40,7 +40,7 @@ struct CScenario {
     const char* m_pszName;
     std::string m_strPort; // the port name before the run; empty runs discovery
     std::vector<int> m_silent;
-    int m_nMachine = 0;      // the port with a machine that answers the query, 0 for none
+    int m_nMachine = 0;       // the port with a machine that answers the query, 0 for none
     bool m_bTransfer = false; // a machine in boot mode on COM1, and Next on Plug-adapter
 };
 

@@ -2,7 +2,6 @@
 // The program's own machine link, with its device check counted and marked while it runs, so a
 // window test can tell whether input during a check started another one. The check runs on the
 // window's worker and the test reads the marks on the window's thread.
-#include <QTest>
 #include <atomic>
 
 #include "wizard/VersionUpDlg.h"
@@ -23,9 +22,4 @@ inline CMachineLink CountedChecks(CCheckCount& count) {
         return bResult;
     };
     return link;
-}
-
-// Until the window's run on its worker has ended, with the window's events handled meanwhile.
-inline bool WaitIdle(const CVersionUpDlg& dlg) {
-    return QTest::qWaitFor([&] { return !dlg.IsBusy(); }, 120'000);
 }

@@ -19,6 +19,7 @@
 #include "tests/support/PauseClock.h"
 #include "tests/support/SimPorts.h"
 #include "tests/wizard/CountedChecks.h"
+#include "tests/wizard/WaitIdle.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -133,8 +134,8 @@ private slots:
         QCOMPARE(asked, port.isEmpty() ? QStringList{"port dialog"}
                                        : QStringList{"Transmission faild. Try again."});
         for (int n : silent) {
-            // Only the check's waits move the clock: a firing after which it moved came while
-            // the check was still waiting on that port, and the wait cursor must have been up.
+            // Until the operator answers, the waits alone move the clock: a firing after which it
+            // moved came while the check still waited on that port, with the wait cursor up.
             // A silent port costs more than a second of the clock; the timer fires throughout.
             const std::vector<CFiring>& at = firings[n];
             int nDuringWait = 0;
@@ -142,13 +143,14 @@ private slots:
                 if (at[i].m_nClock == at[i - 1].m_nClock)
                     continue;
                 ++nDuringWait;
-                QVERIFY2(at[i - 1].m_bWaitCursor,
-                         qPrintable(QString("COM%1: no wait cursor at %2 ms")
-                                        .arg(n)
-                                        .arg(at[i - 1].m_nClock)));
+                QVERIFY2(
+                    at[i - 1].m_bWaitCursor,
+                    qPrintable(
+                        QString("COM%1: no wait cursor at %2 ms").arg(n).arg(at[i - 1].m_nClock)));
             }
-            QVERIFY2(nDuringWait >= 4,
-                     qPrintable(QString("COM%1: %2 firings during the wait").arg(n).arg(nDuringWait)));
+            QVERIFY2(
+                nDuringWait >= 4,
+                qPrintable(QString("COM%1: %2 firings during the wait").arg(n).arg(nDuringWait)));
         }
         QVERIFY(bInputSent);
         QVERIFY(!QApplication::overrideCursor());

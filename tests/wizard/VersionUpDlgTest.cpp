@@ -36,6 +36,7 @@
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
+#include "tests/wizard/WaitIdle.h"
 #include "transfer/ProgressDlg.h"
 #include "wizard/VersionUpDlg.h"
 
@@ -128,11 +129,6 @@ private:
     QPointer<QWindow> m_pTransientParent;
     QRect m_geometry;
 };
-
-// Until a run on the window's worker has ended, with the window's events handled meanwhile.
-bool WaitIdle(const CVersionUpDlg& dlg) {
-    return QTest::qWaitFor([&] { return !dlg.IsBusy(); }, 60'000);
-}
 
 // Holds a run on the worker until the test lets it go, or until the holder goes: declared after
 // the window, it lets a run go before the window waits for it.

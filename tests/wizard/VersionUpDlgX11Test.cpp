@@ -18,6 +18,7 @@
 #include "tests/support/PauseClock.h"
 #include "tests/support/SimPorts.h"
 #include "tests/wizard/CountedChecks.h"
+#include "tests/wizard/WaitIdle.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
