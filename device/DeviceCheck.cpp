@@ -34,8 +34,7 @@ constexpr int kPollWaitMs = 4;
 // The pause before a probe's reply is taken is slept in slices, so the window stays alive.
 constexpr int kSettleSliceMs = 10;
 
-void AwaitByte(CSerialPort& port, IOperator& op) {
-    op.KeepAlive();
+void AwaitByte(CSerialPort& port, IOperator&) {
     // A port whose device went away answers the wait at once; sleep instead of spinning.
     if (port.WaitForByte(kPollWaitMs) == 0 && port.IsDead())
         GetClock().Sleep(kPollWaitMs);
@@ -104,7 +103,6 @@ bool ProbeOpenPort(CSerialPort& port, IOperator& op) {
         AwaitByte(port, op);
     }
     for (int nSlept = 0; nSlept < kProbeSettleMs; nSlept += kSettleSliceMs) {
-        op.KeepAlive();
         GetClock().Sleep(std::min(kSettleSliceMs, kProbeSettleMs - nSlept));
     }
     char text[kProbeMax];

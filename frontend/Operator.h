@@ -36,8 +36,4 @@ public:
                                    std::string& strChosen) = 0;
     // A new progress dialog for one transfer run (not yet created).
     virtual std::unique_ptr<IProgressSink> CreateProgress() = 0;
-    // Called over and over while the device check waits for the machine, a few milliseconds
-    // apart: a window answers paint, expose and the window manager here and drops what the
-    // operator typed or clicked meanwhile. Nothing to do without a window.
-    virtual void KeepAlive() {}
 };

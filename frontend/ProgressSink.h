@@ -11,8 +11,8 @@ public:
     virtual int Create() = 0;
     virtual void SetMessage(const std::string& strText) = 0;
     virtual void SetRange(int32_t nLower, int32_t nUpper) = 0;
-    // Handles pending window events, moves the bar, updates the percent label.
+    // Moves the bar and updates the percent label; a window may do so later, in order.
     virtual int SetPos(int32_t nPos) = 0;
-    // Handles pending window events, then returns and clears the cancel flag.
+    // Returns and clears the cancel flag; called from the thread that runs the transfer.
     virtual int CheckCancel() = 0;
 };

@@ -122,7 +122,6 @@ void CProgressDlg::SetRange(int32_t nLower, int32_t nUpper) {
 }
 
 int CProgressDlg::SetPos(int32_t nPos) {
-    PumpMessages();
     const int nPrevious = m_pProgress->value();
     // The bar holds its position within its range, as a native bar would.
     m_pProgress->setValue(std::clamp<int>(nPos, m_pProgress->minimum(), m_pProgress->maximum()));
@@ -131,15 +130,7 @@ int CProgressDlg::SetPos(int32_t nPos) {
 }
 
 int CProgressDlg::CheckCancel() {
-    PumpMessages();
-    const int bCancel = m_bCancel;
-    m_bCancel = 0;
-    return bCancel;
-}
-
-void CProgressDlg::PumpMessages() {
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return m_bCancel.exchange(0);
 }
 
 QString CProgressDlg::GetPercentText() const {
@@ -159,8 +150,8 @@ void CProgressDlg::UpdatePercent(int32_t nPos) {
     const QString strText =
         nPercent < 0 ? QString() : QString::asprintf("%d%%", static_cast<int>(nPercent));
     // Only a change of the whole percentage redraws the label, and it redraws at once, as a
-    // native static control does: after the last position no event is handled before the
-    // dialog goes, and a label left to the event loop would end the run at "99%".
+    // native static control does: the last position and the dialog's end may arrive in one
+    // batch of events, and a label left to a later paint would end the run at "99%".
     if (m_pPercent->text() != strText) {
         m_pPercent->setText(strText);
         m_pPercent->repaint();
@@ -176,4 +167,52 @@ void CProgressDlg::reject() {
 void CProgressDlg::closeEvent(QCloseEvent* pEvent) {
     m_bCancel = 1;
     pEvent->ignore();
+}
+
+CProgressLink::CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow)
+    : m_calls(std::move(calls)) {
+    m_calls.Call([&] { m_pDlg = new CProgressDlg(nTitleId, pMainWindow); });
+}
+
+CProgressLink::~CProgressLink() {
+    if (!m_pDlg)
+        return;
+    // A window that has shut its calls deletes the dialog when its loop next runs.
+    if (!m_calls.Call([this] { delete m_pDlg; }))
+        m_pDlg->deleteLater();
+}
+
+int CProgressLink::Create() {
+    int nResult = 0;
+    if (m_pDlg)
+        m_calls.Call([&] { nResult = m_pDlg->Create(); });
+    m_nBar = m_nLower;
+    return nResult;
+}
+
+void CProgressLink::SetMessage(const std::string& strText) {
+    if (m_pDlg)
+        m_calls.Post([pDlg = m_pDlg, strText] { pDlg->SetMessage(strText); });
+}
+
+void CProgressLink::SetRange(int32_t nLower, int32_t nUpper) {
+    m_nLower = nLower;
+    m_nUpper = nUpper;
+    if (m_pDlg)
+        m_calls.Post([pDlg = m_pDlg, nLower, nUpper] { pDlg->SetRange(nLower, nUpper); });
+}
+
+int CProgressLink::SetPos(int32_t nPos) {
+    const int nPrevious = m_nBar;
+    // As the bar keeps it: a range whose upper end lies below the lower one holds the lower end.
+    m_nBar = std::clamp(nPos, m_nLower, std::max(m_nLower, m_nUpper));
+    if (m_pDlg)
+        m_calls.Post([pDlg = m_pDlg, nPos] { pDlg->SetPos(nPos); });
+    return nPrevious;
+}
+
+int CProgressLink::CheckCancel() {
+    if (m_calls.IsShut())
+        return 1;
+    return m_pDlg ? m_pDlg->CheckCancel() : 0;
 }

@@ -1,16 +1,18 @@
 #pragma once
 // The small window shown while the firmware goes out: a message line, a bar with a percent
-// label, and Cancel. It runs no event loop of its own; the transfer calls it between bytes and
-// pieces, and each call handles the events that are waiting. While it exists the main window is
-// disabled, so no step or command can start meanwhile. Cancel closes nothing: it raises a flag
-// that the transfer reads with CheckCancel.
+// label, and Cancel. It lives on the window's thread and is drawn by the ordinary event loop; a
+// transfer that runs on another thread reaches it through CProgressLink. While it exists the
+// main window is disabled, so no step or command can start meanwhile. Cancel closes nothing: it
+// raises a flag that the transfer reads with CheckCancel, from any thread.
 #include <QDialog>
 #include <QPointer>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "frontend/ProgressSink.h"
+#include "widgets/WindowCalls.h"
 
 class QLabel;
 class QProgressBar;
@@ -32,10 +34,8 @@ public:
     void SetRange(int32_t nLower, int32_t nUpper) override;
     // The bar's previous position.
     int SetPos(int32_t nPos) override;
+    // The only call that may come from another thread.
     int CheckCancel() override;
-
-    // Handles every event that is waiting for this thread and returns; never waits.
-    static void PumpMessages();
 
     // Control ids of the window, as the dialog template numbers them.
     static constexpr int kIdCancel = 2;
@@ -62,7 +62,7 @@ private:
     unsigned m_nTitleId;
     int32_t m_nLower = 0;
     int32_t m_nUpper = 100;
-    int m_bCancel = 0;
+    std::atomic<int> m_bCancel{0};
     int m_bOwnerDisabled = 0;
 
     QPointer<QWidget> m_pMainWindow;
@@ -71,4 +71,34 @@ private:
     QLabel* m_pPercent = nullptr;
     QProgressBar* m_pProgress = nullptr;
     QPushButton* m_pCancel = nullptr;
+};
+
+// The transfer's side of a progress dialog on the window's thread, for a transfer that runs on a
+// worker. Making, showing and destroying the dialog wait for the window, so the main window is
+// disabled before the first byte and enabled again before the run reports; the message, range
+// and positions are queued and never hold the line back. Cancel is the dialog's flag, read where
+// it is; once the window has shut its calls, every check answers Cancel.
+class CProgressLink : public IProgressSink {
+public:
+    CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow);
+    ~CProgressLink() override;
+    CProgressLink(const CProgressLink&) = delete;
+    CProgressLink& operator=(const CProgressLink&) = delete;
+
+    int Create() override;
+    void SetMessage(const std::string& strText) override;
+    void SetRange(int32_t nLower, int32_t nUpper) override;
+    int SetPos(int32_t nPos) override;
+    int CheckCancel() override;
+
+    // The dialog, for a test on the window's thread; null when it could not be made.
+    CProgressDlg* GetDialog() const { return m_pDlg; }
+
+private:
+    CWindowCalls m_calls;
+    CProgressDlg* m_pDlg = nullptr;
+    // The bar as the queued calls will leave it, so SetPos answers without asking the window.
+    int32_t m_nLower = 0;
+    int32_t m_nUpper = 100;
+    int32_t m_nBar = 0;
 };

@@ -117,7 +117,7 @@ int CStepMachine::SendPackage() {
             return kNotSent;
         }
     }
-    // The port name is copied: the transfer runs a nested event loop for its progress dialog.
+    // The port name is copied: the transfer holds it for the whole run, whatever the state does.
     const std::string strPort = m_state.m_strPort;
     return m_link.m_fnTransferFirmware(strPort, bChosen ? &chosen.m_bytes : nullptr, m_op);
 }

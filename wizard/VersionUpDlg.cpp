@@ -67,54 +67,10 @@ protected:
     }
 };
 
-// While the check waits for the machine the program handles its events but drops the operator's
-// input: a click or a key kept for later would act on the step after the check and skip an
-// instruction. ExcludeUserInputEvents would only keep it for later.
-class CInputDiscard : public QObject {
-public:
-    CInputDiscard() { QCoreApplication::instance()->installEventFilter(this); }
-    ~CInputDiscard() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject*, QEvent* pEvent) override {
-        switch (pEvent->type()) {
-        case QEvent::ShortcutOverride:
-            // Taken by the focus widget, so that no shortcut runs; the key press then comes here.
-            pEvent->accept();
-            return true;
-        case QEvent::Close:
-            // The close box; a close the program asks for itself is not spontaneous.
-            return pEvent->spontaneous();
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::NonClientAreaMouseButtonPress:
-        case QEvent::NonClientAreaMouseButtonRelease:
-        case QEvent::NonClientAreaMouseButtonDblClick:
-        case QEvent::NonClientAreaMouseMove:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::InputMethod:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TouchCancel:
-        case QEvent::TabletPress:
-        case QEvent::TabletMove:
-        case QEvent::TabletRelease:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-            return true;
-        default:
-            return false;
-        }
-    }
-};
+// The steps whose routine talks to the machine: their press runs on the worker.
+bool TalksToMachine(EStep eStep) {
+    return eStep == EStep::VersionCheck || eStep == EStep::Upgrade;
+}
 
 unsigned GetKeyState(const QMouseEvent& event) {
     unsigned nKeys = 0;
@@ -201,6 +157,11 @@ CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
 }
 
 CVersionUpDlg::~CVersionUpDlg() {
+    // Only a window destroyed under a run (a failed test) gets here with the worker going: it
+    // gets no more answers, so that it ends at its next question or cancel point.
+    m_calls.Shut();
+    if (m_worker.joinable())
+        m_worker.join();
     m_state.m_pWindow = nullptr;
     if (m_nWaitCursor > 0)
         QApplication::restoreOverrideCursor();
@@ -268,31 +229,42 @@ void CVersionUpDlg::Layout(int nPictureWidth, int nPictureHeight) {
         QPoint((rc.left() + rc.left() + rc.width()) / 2, (rc.top() + rc.top() + rc.height()) / 2);
 }
 
+// The calls of the logic below may come from the worker: each runs here while the worker waits,
+// so the state it reads holds still.
+
 void CVersionUpDlg::RefreshControls() {
-    m_pText->setPlainText(ToDisplayText(m_state.m_strStep));
-    // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte from
-    // 0x80 on must not turn into a replacement mark.
-    m_pStatus->setText(QString::fromLatin1(m_state.m_strStatus));
-    m_pPort->setText(ToQt(m_state.m_strPort));
-    m_pPackage->setText(ToQt(m_state.m_strPackage));
+    m_calls.Call([this] {
+        m_pText->setPlainText(ToDisplayText(m_state.m_strStep));
+        // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte
+        // from 0x80 on must not turn into a replacement mark.
+        m_pStatus->setText(QString::fromLatin1(m_state.m_strStatus));
+        m_pPort->setText(ToQt(m_state.m_strPort));
+        m_pPackage->setText(ToQt(m_state.m_strPackage));
+    });
 }
 
 void CVersionUpDlg::Repaint() {
-    update();
+    m_calls.Call([this] { update(); });
 }
 
 void CVersionUpDlg::EnableButton(int nControlId, bool bEnable) {
-    if (QWidget* pButton = GetControl(nControlId))
-        pButton->setEnabled(bEnable);
+    m_calls.Call([&] {
+        if (QWidget* pButton = GetControl(nControlId))
+            pButton->setEnabled(bEnable);
+    });
 }
 
 void CVersionUpDlg::Free() {
-    if (m_pDib)
-        m_pDib->Free();
+    m_calls.Call([this] {
+        if (m_pDib)
+            m_pDib->Free();
+    });
 }
 
 int CVersionUpDlg::Load(int nId) {
-    return m_pDib ? m_pDib->Load(nId) : 0;
+    int nResult = 0;
+    m_calls.Call([&] { nResult = m_pDib ? m_pDib->Load(nId) : 0; });
+    return nResult;
 }
 
 void CVersionUpDlg::paintEvent(QPaintEvent*) {
@@ -311,15 +283,36 @@ void CVersionUpDlg::paintEvent(QPaintEvent*) {
 void CVersionUpDlg::OnBack() {
     if (m_nBusy)
         return;
-    CBusy busy(*this);
-    m_steps.BackPressed();
+    RunPress(m_state.m_eBack, [this] { m_steps.BackPressed(); });
 }
 
 void CVersionUpDlg::OnNext() {
     if (m_nBusy)
         return;
+    RunPress(m_state.m_eNext, [this] { m_steps.NextPressed(); });
+}
+
+void CVersionUpDlg::RunPress(EStep eTarget, std::function<void()> fnPress) {
+    if (TalksToMachine(eTarget)) {
+        RunOnWorker(std::move(fnPress));
+        return;
+    }
     CBusy busy(*this);
-    m_steps.NextPressed();
+    fnPress();
+}
+
+void CVersionUpDlg::RunOnWorker(std::function<void()> fnRun) {
+    // Busy until the run's end arrives here, after every call the run made.
+    ++m_nBusy;
+    m_worker = std::thread([this, fnRun = std::move(fnRun)] {
+        fnRun();
+        m_calls.Post([this] { EndRun(); });
+    });
+}
+
+void CVersionUpDlg::EndRun() {
+    m_worker.join();
+    --m_nBusy;
 }
 
 void CVersionUpDlg::mouseDoubleClickEvent(QMouseEvent* pEvent) {
@@ -341,6 +334,9 @@ void CVersionUpDlg::mouseDoubleClickEvent(QMouseEvent* pEvent) {
 }
 
 void CVersionUpDlg::ShowPopup(EPopup ePopup, const QPoint& ptGlobal) {
+    // Queued behind the double-click: a Next in the same batch may have started a run since.
+    if (m_nBusy)
+        return;
     QMenu menu(this);
     menu.setObjectName(ePopup == EPopup::Service ? "servicePopup" : "plainPopup");
     for (const CMenuItem& item : GetPopupItems(ePopup)) {
@@ -357,6 +353,10 @@ void CVersionUpDlg::ShowPopup(EPopup ePopup, const QPoint& ptGlobal) {
 void CVersionUpDlg::RunCommand(unsigned nId) {
     if (m_nBusy)
         return;
+    if (nId == kIdSendFirmware) {
+        RunOnWorker([this, nId] { m_commands.Run(nId); });
+        return;
+    }
     CBusy busy(*this);
     if (nId == kIdAbout)
         ShowAbout();
@@ -384,6 +384,13 @@ void CVersionUpDlg::closeEvent(QCloseEvent* pEvent) {
 }
 
 int CVersionUpDlg::ShowMessage(const CMessage& message) {
+    // A window that no longer answers stops the run at its question.
+    int nResult = kIdCancel;
+    m_calls.Call([&] { nResult = ShowMessageHere(message); });
+    return nResult;
+}
+
+int CVersionUpDlg::ShowMessageHere(const CMessage& message) {
     QMessageBox box(this);
     box.setWindowTitle(ToQt(GetApplicationTitle()));
     box.setIcon(QMessageBox::NoIcon);
@@ -416,30 +423,34 @@ int CVersionUpDlg::ShowMessage(const CMessage& message) {
 }
 
 void CVersionUpDlg::BeginWaitCursor() {
-    if (m_nWaitCursor++ == 0)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Opening a port may take a while before the first wait lets the window paint; draw the step
-    // now so that the operator reads what is going on.
-    if (isVisible())
-        repaint();
-}
-
-void CVersionUpDlg::KeepAlive() {
-    CInputDiscard discard;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    m_calls.Call([this] {
+        if (m_nWaitCursor++ == 0)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    });
 }
 
 void CVersionUpDlg::EndWaitCursor() {
-    if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
-        QApplication::restoreOverrideCursor();
+    m_calls.Call([this] {
+        if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
+            QApplication::restoreOverrideCursor();
+    });
 }
 
 bool CVersionUpDlg::RunPortDialog(std::string& strPort) {
-    return CPortDlg::Run(this, strPort);
+    bool bChosen = false;
+    m_calls.Call([&] { bChosen = CPortDlg::Run(this, strPort); });
+    return bChosen;
 }
 
 bool CVersionUpDlg::RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                                       std::string& strChosen) {
+    bool bChosen = false;
+    m_calls.Call([&] { bChosen = RunFileOpenDialogHere(strFolder, strFile, strChosen); });
+    return bChosen;
+}
+
+bool CVersionUpDlg::RunFileOpenDialogHere(const std::string& strFolder, const std::string& strFile,
+                                          std::string& strChosen) {
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::AnyFile);
@@ -460,5 +471,5 @@ bool CVersionUpDlg::RunFileOpenDialog(const std::string& strFolder, const std::s
 }
 
 std::unique_ptr<IProgressSink> CVersionUpDlg::CreateProgress() {
-    return std::make_unique<CProgressDlg>(0, this);
+    return std::make_unique<CProgressLink>(m_calls, 0, this);
 }

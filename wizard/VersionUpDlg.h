@@ -2,14 +2,21 @@
 // The main window: the current step's text and picture, "<< Back" and "Next >>", the status
 // line, and a top line with the port and the package's header text. It owns the wizard state,
 // the step picture and the step machine, and is the operator the logic talks to.
+//
+// A press or command that talks to the machine (the check, the transfer) runs on a worker
+// thread, one at a time, while this thread goes on with its ordinary event loop. The logic's
+// calls on the window, the picture and the operator come back to this thread and wait for it;
+// input to the window meanwhile comes to nothing.
 #include <QDialog>
 #include <QIcon>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
+#include "widgets/WindowCalls.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
 
@@ -40,8 +47,11 @@ public:
 
     // The popup a right-button double-click with these keys and buttons would open.
     EPopup GetPopupFor(unsigned nKeyState) const { return ChoosePopup(m_state, nKeyState); }
-    // Runs a popup command (a service command or About) as if chosen from the popup.
+    // Runs a popup command (a service command or About) as if chosen from the popup. Send
+    // Firmware returns at once and goes on on the worker.
     void RunCommand(unsigned nId);
+    // While a step or command runs; a run on the worker ends in a later event.
+    bool IsBusy() const { return m_nBusy > 0; }
     void ShowAbout();
     // The About box belongs to the application, which hands it in: it opens it over pParent and
     // shows strUpgradeFor, the line that names the package in use.
@@ -61,7 +71,6 @@ public:
     bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
-    void KeepAlive() override;
 
     void setVisible(bool bVisible) override;
 
@@ -82,8 +91,15 @@ private:
     void OnBack();
     void OnNext();
     void ShowPopup(EPopup ePopup, const QPoint& ptGlobal);
+    // Runs fnPress here, or on the worker when entering eTarget talks to the machine.
+    void RunPress(EStep eTarget, std::function<void()> fnPress);
+    void RunOnWorker(std::function<void()> fnRun);
+    void EndRun();
+    int ShowMessageHere(const CMessage& message);
+    bool RunFileOpenDialogHere(const std::string& strFolder, const std::string& strFile,
+                               std::string& strChosen);
 
-    // While a step or command runs (a transfer pumps events), nothing may end the window.
+    // While a step or command runs, nothing may start another or end the window.
     class CBusy;
 
     CWizardState m_state;
@@ -96,6 +112,8 @@ private:
     bool m_bStarted = false;
     int m_nBusy = 0;
     int m_nWaitCursor = 0;
+    CWindowCalls m_calls{this};
+    std::thread m_worker;
 
     QPushButton* m_pNext = nullptr;
     QPushButton* m_pBack = nullptr;

@@ -1,11 +1,14 @@
 #pragma once
 // The program's own machine link, with its device check counted and marked while it runs, so a
-// window test can tell whether input during a check started another one.
+// window test can tell whether input during a check started another one. The check runs on the
+// window's worker and the test reads the marks on the window's thread.
+#include <atomic>
+
 #include "wizard/VersionUpDlg.h"
 
 struct CCheckCount {
-    int m_nChecks = 0;
-    bool m_bInCheck = false;
+    std::atomic<int> m_nChecks{0};
+    std::atomic<bool> m_bInCheck{false};
 };
 
 inline CMachineLink CountedChecks(CCheckCount& count) {

@@ -17,7 +17,9 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <future>
 
 #include "app/AboutDlg.h"
 #include "app/VersionUpApp.h"
@@ -34,24 +36,28 @@
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
+#include "tests/wizard/WaitIdle.h"
 #include "transfer/ProgressDlg.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
 
 // The machine: every check passes on "COM1:" with a TVK-50, every transfer returns the next
-// scripted result (1 when none is left).
+// scripted result (1 when none is left). Both run on the window's worker.
 struct CScriptedMachine {
     std::string m_strReply = "V250 TVK-50";
     std::vector<int> m_transfers;
-    int m_nChecks = 0;
-    int m_nTransferCalls = 0;
+    std::atomic<int> m_nChecks{0};
+    std::atomic<int> m_nTransferCalls{0};
+    std::function<void(IOperator&)> m_fnDuringCheck;
     std::function<void(IOperator&)> m_fnDuringTransfer;
 
     CMachineLink MakeLink() {
         CMachineLink link;
-        link.m_fnCheckFirmwareVersion = [this](CWizardState& state, IOperator&, const char*) {
+        link.m_fnCheckFirmwareVersion = [this](CWizardState& state, IOperator& op, const char*) {
             ++m_nChecks;
+            if (m_fnDuringCheck)
+                m_fnDuringCheck(op);
             state.m_strPort = "COM1:";
             state.m_strStatus = m_strReply;
             state.RefreshControls();
@@ -122,6 +128,30 @@ private:
     bool m_bSeen = false;
     QPointer<QWindow> m_pTransientParent;
     QRect m_geometry;
+};
+
+// Holds a run on the worker until the test lets it go, or until the holder goes: declared after
+// the window, it lets a run go before the window waits for it.
+class CHold {
+public:
+    CHold() : m_released(m_release.get_future().share()) {}
+    ~CHold() { Release(); }
+    // Called on the worker.
+    void Wait() {
+        m_bHeld = true;
+        m_released.wait();
+    }
+    void Release() {
+        if (!m_bReleased.exchange(true))
+            m_release.set_value();
+    }
+    bool IsHeld() const { return m_bHeld; }
+
+private:
+    std::promise<void> m_release;
+    std::shared_future<void> m_released;
+    std::atomic<bool> m_bHeld{false};
+    std::atomic<bool> m_bReleased{false};
 };
 
 // A left click through the window system, which drops it on a disabled or blocked window.
@@ -404,6 +434,7 @@ private slots:
         dlg.show();
         dlg.GetSteps().Enter(EStep::Connect);
         static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        QVERIFY(WaitIdle(dlg));
         QCOMPARE(machine.m_nChecks, 1);
         const QString strShown = Text(dlg, kIdStatus);
         QCOMPARE(strShown.size(), 15);
@@ -416,8 +447,10 @@ private slots:
             CScriptedMachine machine;
             CVersionUpDlg dlg(nullptr, machine.MakeLink());
             QTimer::singleShot(0, &dlg, [&] {
-                for (int n = 0; n < nNexts; ++n)
+                for (int n = 0; n < nNexts; ++n) {
                     static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+                    static_cast<void>(WaitIdle(dlg));
+                }
                 QTest::keyClick(&dlg, Qt::Key_Escape);
                 // Should Escape not end the window, end it with another result than Cancel so
                 // the comparison below fails at once instead of exec() waiting for ever.
@@ -431,6 +464,72 @@ private slots:
         }
     }
 
+    // Input that arrives while the machine is asked comes to nothing, whichever way it comes: a
+    // right double-click and a Next posted in one batch, once as the batch whose Next starts the
+    // run (the popup the double-click queued would open behind it) and once while the run goes
+    // on, open no popup and start no second run; the run moves the wizard by exactly one step.
+    void inputDuringARunComesToNothing_data() {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("reached");
+        QTest::newRow("check") << int(EStep::Connect)
+                               << QString::fromStdString(LoadString(kIdsUnplugAdapter));
+        QTest::newRow("transfer") << int(EStep::PlugAdapter)
+                                  << QString::fromStdString(LoadString(kIdsTransferDone));
+    }
+    void inputDuringARunComesToNothing() {
+        QFETCH(int, from);
+        QFETCH(QString, reached);
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        CHold hold;
+        machine.m_fnDuringCheck = machine.m_fnDuringTransfer = [&](IOperator&) { hold.Wait(); };
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.GetSteps().Enter(static_cast<EStep>(from));
+        QWidget* pNext = dlg.GetControl(kIdNext);
+
+        // Posts the batch and waits until it and what it queued in turn have been handled; true
+        // when a popup came up meanwhile (it is closed again).
+        auto handleBatch = [&] {
+            const QPoint pt = dlg.GetPictureCentre();
+            QCoreApplication::postEvent(&dlg, new QMouseEvent(QEvent::MouseButtonDblClick, pt,
+                                                              dlg.mapToGlobal(pt), Qt::RightButton,
+                                                              Qt::RightButton, Qt::NoModifier));
+            const QPoint ptNext = pNext->rect().center();
+            for (QEvent::Type eType : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                QCoreApplication::postEvent(
+                    pNext, new QMouseEvent(eType, ptNext, pNext->mapToGlobal(ptNext),
+                                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+            bool bHandled = false, bPopup = false;
+            QMetaObject::invokeMethod(
+                &dlg,
+                [&] {
+                    QMetaObject::invokeMethod(
+                        &dlg,
+                        [&] {
+                            if (QWidget* pPopup = QApplication::activePopupWidget()) {
+                                bPopup = true;
+                                pPopup->close();
+                            }
+                            bHandled = true;
+                        },
+                        Qt::QueuedConnection);
+                },
+                Qt::QueuedConnection);
+            return QTest::qWaitFor([&] { return bHandled; }, 10'000) && !bPopup;
+        };
+
+        QVERIFY2(handleBatch(), "a popup came up as the run started");
+        QVERIFY(QTest::qWaitFor([&] { return hold.IsHeld(); }, 10'000));
+        QVERIFY2(handleBatch(), "a popup came up during the run");
+        QVERIFY(dlg.IsBusy());
+        hold.Release();
+        QVERIFY(WaitIdle(dlg));
+        QCOMPARE(machine.m_nChecks + machine.m_nTransferCalls, 1);
+        QCOMPARE(Text(dlg, kIdStepText), reached.replace("\r\n", "\n"));
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
     void transferKeepsTheWindowDisabled() {
         CScriptedMachine machine;
         CVersionUpDlg dlg(nullptr, machine.MakeLink());
@@ -439,10 +538,12 @@ private slots:
         machine.m_fnDuringTransfer = [&](IOperator& op) {
             std::unique_ptr<IProgressSink> pProgress = op.CreateProgress();
             pProgress->Create();
-            bDisabledDuring = !dlg.isEnabled();
+            QMetaObject::invokeMethod(
+                &dlg, [&] { bDisabledDuring = !dlg.isEnabled(); }, Qt::BlockingQueuedConnection);
         };
         dlg.GetSteps().Enter(EStep::PlugAdapter);
         static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        QVERIFY(WaitIdle(dlg));
         QVERIFY(bDisabledDuring);
         QVERIFY(dlg.isEnabled());
         QCOMPARE(Text(dlg, kIdStepText),
@@ -470,6 +571,7 @@ private slots:
         {
             CWhenUp when(record, "QMessageBox");
             dlg.RunCommand(kIdSendFirmware);
+            QVERIFY(WaitIdle(dlg));
             QVERIFY(when.WasSeen());
             QCOMPARE(when.GetTransientParent(), dlg.windowHandle());
         }
@@ -477,6 +579,7 @@ private slots:
         {
             CWhenUp when(record, "QMessageBox");
             dlg.RunCommand(kIdSendFirmware);
+            QVERIFY(WaitIdle(dlg));
             QVERIFY(when.WasSeen());
         }
         const QString strTitle = QString::fromStdString(GetApplicationTitle());
@@ -588,6 +691,7 @@ private slots:
             if (QTest::qWaitForWindowExposed(&dlg)) {
                 for (int n = 0; n < 6 && strMessage.isEmpty(); ++n) {
                     ClickThroughWindow(dlg, dlg.GetControl(kIdNext));
+                    static_cast<void>(WaitIdle(dlg));
                     steps << Text(dlg, kIdStepText);
                     ports << Text(dlg, kIdPortText);
                     states << Text(dlg, kIdStatus);
@@ -674,6 +778,7 @@ private slots:
         QVERIFY(!QFontDatabase::families(QFontDatabase::Japanese).isEmpty());
         static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
         static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+        QVERIFY(WaitIdle(dlg));
         QCOMPARE(Text(dlg, kIdStepText),
                  QString::fromUtf8("電源SWを切らずに AC ｱﾀﾞﾌﾟﾀを取り外します。"));
     }

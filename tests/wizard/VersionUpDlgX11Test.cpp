@@ -3,7 +3,7 @@
 // it goes away and the window is drawn again before the wait ends, and a click on Next and an
 // Enter typed with the X server's own test input during a wait come to nothing, then or after the
 // check. No dialog follows the input (its own event loop would take what was kept for later while
-// the check is still running), so input kept rather than dropped would press Next after the check.
+// the check is still running), so input kept rather than ignored would press Next after the check.
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -18,6 +18,7 @@
 #include "tests/support/PauseClock.h"
 #include "tests/support/SimPorts.h"
 #include "tests/wizard/CountedChecks.h"
+#include "tests/wizard/WaitIdle.h"
 #include "wizard/VersionUpDlg.h"
 
 namespace {
@@ -77,8 +78,13 @@ private slots:
         QTimer timer;
         connect(&timer, &QTimer::timeout, &dlg, [&] {
             QWidget* pModal = QApplication::activeModalWidget();
-            const std::string& strPort = dlg.GetState().m_strPort;
-            const int n = strPort.size() == 5 ? strPort[3] - '0' : 0;
+            // The silent port asked last, told by the machines: the wizard state belongs to the
+            // check while it runs.
+            int n = 0;
+            for (int nSilent = 1; nSilent <= 3; ++nSilent) {
+                if (ports.Mode(nSilent).GetQueryCount() > 0)
+                    n = nSilent;
+            }
             // Only while a probe waits for its answer.
             if (pModal || !count.m_bInCheck || n < 1 || n > 3 || ports.Mode(n).GetQueryCount() != 1)
                 return;
@@ -119,6 +125,7 @@ private slots:
         {
             CClockOverride useClock(clock);
             pNext->click();
+            QVERIFY(WaitIdle(dlg));
         }
         timer.stop();
 

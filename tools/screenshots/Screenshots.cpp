@@ -78,6 +78,19 @@ private:
     QDir m_dir;
 };
 
+// The check and the transfer run on the window's worker; the shots are taken on this thread.
+void OnWindowThread(const std::function<void()>& fn) {
+    QMetaObject::invokeMethod(qApp, fn, Qt::BlockingQueuedConnection);
+}
+
+// Until the window's run on its worker has ended.
+void WaitIdle(const CVersionUpDlg& dlg) {
+    while (dlg.IsBusy()) {
+        QApplication::processEvents();
+        QThread::msleep(5);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -94,7 +107,7 @@ int main(int argc, char** argv) {
     CMachineLink link;
     link.m_fnCheckFirmwareVersion = [&](CWizardState& state, IOperator& op, const char*) {
         op.BeginWaitCursor();
-        shooter.Shoot("03-version-check");
+        OnWindowThread([&] { shooter.Shoot("03-version-check"); });
         op.EndWaitCursor();
         state.m_strPort = "COM1:";
         state.m_strStatus = "V250 TVK-50";
@@ -109,7 +122,7 @@ int main(int argc, char** argv) {
         pProgress->SetRange(0, 143169);
         pProgress->SetPos(61200);
         if (nTransferResult)
-            shooter.Shoot("08-upgrade");
+            OnWindowThread([&] { shooter.Shoot("08-upgrade"); });
         return nTransferResult;
     };
 
@@ -121,6 +134,7 @@ int main(int argc, char** argv) {
     pNext->click();
     shooter.Shoot("02-connect");
     pNext->click(); // the check passes and moves on by itself
+    WaitIdle(dlg);
     shooter.Shoot("04-unplug-adapter");
     pNext->click();
     shooter.Shoot("05-unplug-j9-j10");
@@ -129,10 +143,12 @@ int main(int argc, char** argv) {
     pNext->click();
     shooter.Shoot("07-plug-adapter");
     pNext->click(); // the first transfer fails
+    WaitIdle(dlg);
     shooter.Shoot("10-retry");
     pNext->click();
     nTransferResult = 1;
     pNext->click();
+    WaitIdle(dlg);
     shooter.Shoot("09-transfer-done");
     pNext->click();
     shooter.Shoot("11-unplug-j1-j2");
@@ -169,6 +185,7 @@ int main(int argc, char** argv) {
     nTransferResult = 0;
     shooter.ShootWhenUp("17-message", [](QWidget* pUp) { static_cast<QDialog*>(pUp)->accept(); });
     dlg.RunCommand(kIdSendFirmware);
+    WaitIdle(dlg);
 
     // A picture chosen where a package should be: refused before the port is opened.
     QTemporaryDir chosen;
@@ -185,5 +202,6 @@ int main(int argc, char** argv) {
     shooter.ShootWhenUp("18-not-a-package",
                         [](QWidget* pUp) { static_cast<QDialog*>(pUp)->accept(); });
     dlg.RunCommand(kIdSendFirmware);
+    WaitIdle(dlg);
     return 0;
 }
