@@ -17,7 +17,7 @@ constexpr unsigned kIdsPackageTooLarge = 125;
 // The file-error report of a chosen file that is a FIFO, device or socket (%1 the file). Ours.
 constexpr unsigned kIdsNotRegularFile = 126;
 // 150 to 168: the package reader's sentences, in the detail of a package box (110, 442); the
-// reader names them (package/PackageInspector.h, kFirstPackageFaultText).
+// reader names them (ufw/PackageInspector.h, kFirstPackageFaultText).
 
 // The detail of "Wrong port.": why the port would not open (device/OpenFailure.h). The first
 // line names the device (%1 the port, %2 the device), the second the cause.

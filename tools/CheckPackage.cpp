@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "package/PackageFile.h"
-#include "package/PackageInspector.h"
-#include "package/RunInspect.h"
+#include "ufw/PackageFile.h"
+#include "ufw/PackageInspector.h"
+#include "ufw/RunInspect.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "package/RunInspect.h"
+#include "ufw/RunInspect.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "transfer/PackageSource.h"
 
-#include "package/PackageText.h"
+#include "ufw/PackageText.h"
 #include "resources/Resources.h"
 
 std::string ReadPackageText(const std::string& strPackagePath) {

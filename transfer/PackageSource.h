@@ -3,7 +3,7 @@
 // chosen file is no package, in the operator's language.
 #include <string>
 
-#include "package/PackageInspector.h"
+#include "ufw/PackageInspector.h"
 #include "resources/Strings.h"
 
 // strPackagePath empty: the built-in package ("BIN" 150); otherwise the file, as

@@ -4,7 +4,7 @@
 // fault.
 #include <string>
 
-#include "package/PackageCheck.h"
+#include "ufw/PackageCheck.h"
 
 class IOperator;
 

@@ -4,8 +4,8 @@
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
-#include "package/PackageFile.h"
-#include "package/PackageText.h"
+#include "ufw/PackageFile.h"
+#include "ufw/PackageText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 

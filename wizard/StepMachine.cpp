@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "frontend/Operator.h"
-#include "package/PackageCheck.h"
+#include "ufw/PackageCheck.h"
 #include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "package/PackageText.h"
+#include "ufw/PackageText.h"
 #include "resources/Resources.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/ResourceOverride.h"

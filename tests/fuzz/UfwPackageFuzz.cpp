@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageInspector.h"
+#include "ufw/PackageInspector.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "package/PackageText.h"
+#include "ufw/PackageText.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageInspector.h"
+#include "ufw/PackageInspector.h"
 #include "tests/support/Packages.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "package/PackageCheck.h"
+#include "ufw/PackageCheck.h"
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "sim/BootMode.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <regex>
 
-#include "package/PackageInspector.h"
+#include "ufw/PackageInspector.h"
 #include "resources/Resources.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <optional>
 
-#include "package/PackageFile.h"
+#include "ufw/PackageFile.h"
 #include "platform/OsError.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"

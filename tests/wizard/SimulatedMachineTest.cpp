@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "package/PackageCheck.h"
+#include "ufw/PackageCheck.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "sim/BootMode.h"

@@ -1,4 +1,4 @@
-#include "package/PackageFile.h"
+#include "ufw/PackageFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "package/PackageInspector.h"
+#include "ufw/PackageInspector.h"
 
 struct CInspectRun {
     int m_nExit = 2;              // 0 well-formed, 1 malformed, 2 the file cannot be read

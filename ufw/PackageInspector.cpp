@@ -1,4 +1,4 @@
-#include "package/PackageInspector.h"
+#include "ufw/PackageInspector.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "package/RunInspect.h"
+#include "ufw/RunInspect.h"
 
-#include "package/PackageFile.h"
+#include "ufw/PackageFile.h"
 
 CInspectRun RunInspect(const std::string& strPath, const char* pszProgram, FILE* pOut, FILE* pErr) {
     CInspectRun run;

@@ -1,10 +1,10 @@
-#include "package/PackageText.h"
+#include "ufw/PackageText.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "package/PackageFile.h"
+#include "ufw/PackageFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "package/PackageCheck.h"
+#include "ufw/PackageCheck.h"
 
 #include <cerrno>
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageFile.h"
-#include "package/PackageInspector.h"
+#include "ufw/PackageFile.h"
+#include "ufw/PackageInspector.h"
 
 enum class EPackageLoad { Ok, FileError, TooLarge, Malformed };
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "package/PackageCheck.h"
+#include "ufw/PackageCheck.h"
 #include "resources/Resources.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
