@@ -85,6 +85,9 @@ private:
 
     const CCliStreams& m_io;
     const ELanguage m_eLanguage;
+    // Set by the commands that talk to machines. It outlives the writer: a second Ctrl-C while
+    // the last output waits for its reader still ends the program at once.
+    std::optional<CInterruptGuard> m_guard;
     // Every text goes out through it, in every mode.
     COutputWriter m_writer;
 };
@@ -329,7 +332,7 @@ int CCli::Ports() {
 }
 
 int CCli::Check(const CCommandLine& line) {
-    CInterruptGuard guard;
+    m_guard.emplace();
     const std::string strPackageVersion = "V" + LoadString(kIdsPackageVersion, m_eLanguage);
     // No --port: one discovery over COM1 to COM4, as the wizard's first check does.
     std::vector<CPortName> ports = line.m_ports;
@@ -511,7 +514,7 @@ int CCli::Upgrade(const CCommandLine& line) {
     if (!Confirm(line))
         return kExitUsage;
 
-    CInterruptGuard guard;
+    m_guard.emplace();
     std::vector<std::string> shown;
     for (const CPortName& port : line.m_ports)
         shown.push_back(port.m_strShown);
