@@ -190,8 +190,13 @@ std::string CProgressBoard::ResultLine(const CSlot& slot) const {
     case EPortResult::Ok:
         return Label(slot.m_strPort) + " " + OneLine(LoadString(kIdsTransferDone, m_eLanguage));
     case EPortResult::Failed:
+        // A machine that failed may be left in its loader at the package's speed: like the
+        // wizard's Retry step, the line says how to make it ready for the next run.
         return Label(slot.m_strPort) + " " + LoadString(kIdsTransmissionFailed, m_eLanguage) + " " +
-               slot.m_strReason;
+               slot.m_strReason + " " +
+               FormatText(kIdsCliBeforeRetry, m_eLanguage,
+                          {OneLine(LoadString(kIdsUnplugAdapter, m_eLanguage)),
+                           OneLine(LoadString(kIdsPlugAdapter, m_eLanguage))});
     case EPortResult::Cancelled:
         break;
     }

@@ -20,6 +20,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/Packages.h"
 #include "tests/support/SimPorts.h"
+#include "tests/support/StuckTerminal.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -110,48 +111,6 @@ TEST_F(CliOutputTest, AReaderThatLeavesAfterOneLineEndsNoRun) {
     EXPECT_EQ(WaitExit(pid), 0) << "the exit status is the run's";
     ExpectUpgraded();
 }
-
-// A pseudo-terminal whose buffer the test fills and then never reads: every write of the program
-// blocks for good, as on a terminal stopped with Ctrl-S.
-class CStuckTerminal {
-public:
-    CStuckTerminal() {
-        m_nMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0)
-            return;
-        m_nSlave = ::open(::ptsname(m_nMaster), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (m_nSlave < 0)
-            return;
-        // The kernel moves what was written on to the reading side a little later, which makes
-        // room again: the buffer is full once a pause has made none.
-        for (int nRound = 0; nRound < 100; ++nRound) {
-            size_t nWritten = 0;
-            while (::write(m_nSlave, "x", 1) == 1)
-                ++nWritten;
-            if (errno != EAGAIN)
-                return;
-            if (nWritten == 0 && nRound > 0) {
-                m_bFull = true;
-                break;
-            }
-            ::usleep(50000);
-        }
-        ::fcntl(m_nSlave, F_SETFL, ::fcntl(m_nSlave, F_GETFL) & ~O_NONBLOCK);
-    }
-    ~CStuckTerminal() {
-        if (m_nSlave >= 0)
-            ::close(m_nSlave);
-        if (m_nMaster >= 0)
-            ::close(m_nMaster);
-    }
-    int GetSlave() const { return m_nSlave; }
-    bool IsFull() const { return m_bFull; }
-
-private:
-    int m_nMaster = -1;
-    int m_nSlave = -1;
-    bool m_bFull = false;
-};
 
 TEST_F(CliOutputTest, ATerminalNobodyReadsHoldsBackNoMachine) {
     ASSERT_TRUE(m_pBoot);

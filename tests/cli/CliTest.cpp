@@ -256,6 +256,12 @@ TEST_P(CliUpgradeTest, OneMachineEndsWithItsResultAndReason) {
                                                   : "0 of 1 machines upgraded."),
               std::string::npos)
         << result.m_strOut;
+    // A failure says how to make the machine ready for the next run.
+    EXPECT_EQ(result.m_strOut.find("Before you run it again: Disconnect the AC Adapter. DON'T "
+                                   "TURN OFF THE POWER SWITCH!! Connect the AC Adapter.") !=
+                  std::string::npos,
+              c.m_nExit != 0)
+        << result.m_strOut;
     if (c.m_nExit == 0) {
         EXPECT_EQ(pBoot->GetLoader(), m_loader);
         WaitUntil([&] { return pBoot->GetPackage().size() >= m_package.size(); });
@@ -455,7 +461,7 @@ TEST_F(CliTest, PlainOutputHasALineForEachPhaseAndOnATerminalOneLiveLineAPort) {
          {"COM1: opening\n", "COM1: boot mode handshake\n", "COM1: boot loader  40 bytes\n",
           "COM1: package  600 bytes\n", "COM1: finishing\n",
           "/dev/null: Transmission faild. Try again. /dev/null is /dev/null. This device is not "
-          "a serial port. ("})
+          "a serial port. Before you run it again: "})
         EXPECT_NE(plain.m_strOut.find(pszLine), std::string::npos) << pszLine << plain.m_strOut;
     EXPECT_EQ(plain.m_strOut.find("\033["), std::string::npos);
 
@@ -528,7 +534,13 @@ TEST_F(CliTest, MessagesFollowTheDesktopLanguage) {
     setenv("LANG", "ja_JP.UTF-8", 1);
     const CCliResult check = Run({"check", "--port", "COM1"});
     const CCliResult wrong = Run({"upgrade"});
+    const CCliResult failed = Run({"upgrade", "--port", "COM3", "--yes"});
     setenv("LANG", "C", 1);
+    EXPECT_NE(
+        failed.m_strOut.find("もう一度実行する前に: 電源SWを切らずに AC ｱﾀﾞﾌﾟﾀを取り外します。 "
+                             "AC ｱﾀﾞﾌﾟﾀを取り付けます。"),
+        std::string::npos)
+        << failed.m_strOut;
     EXPECT_EQ(check.m_nExit, 1);
     EXPECT_NE(check.m_strOut.find(LoadString(105, ELanguage::Japanese)), std::string::npos)
         << check.m_strOut;
