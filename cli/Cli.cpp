@@ -523,7 +523,10 @@ int CCli::Upgrade(const CCommandLine& line) {
                                                     : EOutput::Plain;
     CProgressBoard board(m_writer, m_io.m_pOut, eOutput, m_eLanguage, shown);
     CTransferOptions options;
-    options.m_nReplyLimitMs = static_cast<int>(std::lround(line.m_fTimeout * 1000));
+    // A limit a person gave never rounds down to "no limit".
+    options.m_nReplyLimitMs =
+        line.m_fTimeout > 0 ? std::max(1, static_cast<int>(std::lround(line.m_fTimeout * 1000)))
+                            : 0;
 
     std::vector<int> results(line.m_ports.size(), 0);
     std::vector<std::thread> threads;

@@ -315,6 +315,34 @@ INSTANTIATE_TEST_SUITE_P(
         CUpgradeCase{"Absent", nullptr, 1, "COM3: is /nonexistent/ttyUSB2."}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
 
+TEST_F(CliTest, ATimeoutBelowAMillisecondStillLimitsTheWait) {
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_bSilent = true;
+    BootMachine(3, behaviour);
+    const CCliResult result = Run({"upgrade", "--port", "COM3", "--yes", "--timeout", "0.0001"});
+    EXPECT_EQ(result.m_nExit, 1) << result.m_strOut << result.m_strErr;
+    EXPECT_NE(result.m_strOut.find("no reply within 0.0001 s (synchronisation)"), std::string::npos)
+        << result.m_strOut;
+}
+
+// Ctrl-C during a check: the query under way runs to its end, no further port is tried.
+TEST_F(CliTest, InterruptedCheckEndsAfterTheQueryUnderWay) {
+    CStepClock clock(10, 5);
+    CClockOverride useClock(clock);
+    CNormalMode& silent = m_ports.Machine(1, "", ENormalFault::Silent);
+    CNormalMode& machine = m_ports.Machine(2, "V250 TVK-50;");
+    CCliResult result;
+    std::thread run([&] { result = Run({"check"}); });
+    const bool bAsked = WaitUntil([&] { return silent.GetQueryCount() == 1; });
+    ::kill(::getpid(), SIGINT);
+    run.join();
+    ASSERT_TRUE(bAsked);
+    EXPECT_EQ(result.m_nExit, 130) << result.m_strOut << result.m_strErr;
+    EXPECT_EQ(machine.GetQueryCount(), 0) << "discovery went on after Ctrl-C";
+    EXPECT_EQ(result.m_strOut, "COM1-COM4: cancelled\n");
+    EXPECT_NE(result.m_strErr.find("Interrupted"), std::string::npos) << result.m_strErr;
+}
+
 TEST_F(CliTest, UpgradeOfABusyPortFailsAtOnceAndLeavesTheHolderAlone) {
     BootMachine(1);
     HoldPort(1);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliText.h"
 #include "cli/OutputWriter.h"
 #include "cli/ProgressBoard.h"
 #include "sim/BootMode.h"
@@ -143,6 +144,24 @@ TEST_F(ProgressBoardTest, JsonProgressComesAtMostOnceASecondWithThePhasesOwnCoun
         EXPECT_GE(progress[i] - progress[i - 1], 0.999) << strOut;
     EXPECT_EQ(std::regex_replace(strEvents, std::regex("progress:\\w+ "), ""),
               "start:open phase:handshake phase:loader phase:package phase:finish done:finish ");
+}
+
+// A live line must not wrap, and is never cut inside a character: wide characters take two
+// columns, the half-width katakana of the Japanese texts one.
+TEST(FitToColumns, CutsAtCharactersByTheColumnsTheyTake) {
+    const struct {
+        const char* m_pszLine;
+        size_t m_nColumns;
+        const char* m_pszFitted;
+    } cases[] = {
+        {"abcdef", 0, "abcdef"}, {"abcdef", 7, "abcdef"}, {"abcdef", 4, "abc"},
+        {"日本語", 5, "日本"},   {"日本語", 4, "日"},     {"日本語", 7, "日本語"},
+        {"ｱﾀﾞﾌﾟﾀを", 4, "ｱﾀﾞ"},  {"a日b", 3, "a"},        {"a日b", 4, "a日"},
+        {"Ａ１", 3, "Ａ"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FitToColumns(c.m_pszLine, c.m_nColumns), c.m_pszFitted)
+            << c.m_pszLine << " in " << c.m_nColumns;
 }
 
 } // namespace
