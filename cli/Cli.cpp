@@ -228,7 +228,7 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
             }
         } else if (bUpgrade && (strArg == "--yes" || strArg == "-y") && !value) {
             line.m_bYes = true;
-        } else if (bUpgrade && strArg == "--json" && !value) {
+        } else if ((bUpgrade || bCheck) && strArg == "--json" && !value) {
             line.m_bJson = true;
         } else if (line.m_strCommand == "inspect" && line.m_strFile.empty() &&
                    (strArg.empty() || strArg[0] != '-' || strArg == "-")) {
@@ -372,33 +372,63 @@ int CCli::Check(const CCommandLine& line) {
             strShown + ": " + LoadString(kIdsWrongPort, m_eLanguage) + " ";
         int nCode = kExitNoMachine;
         std::string strLine;
+        const char* pszResult = "";
+        std::string strReason;
         switch (outcome.m_eVerdict) {
         case ECheckVerdict::UpgradeNeeded:
             nCode = kExitOk;
             strLine = strReplyLine + Text(kIdsCliUpgradeNeeded);
+            pszResult = "needed";
             break;
         case ECheckVerdict::Unnecessary:
             nCode = kExitFailed;
             strLine = strReplyLine + LoadString(kIdsUpgradeUnnecessary, m_eLanguage);
+            pszResult = "unnecessary";
             break;
         case ECheckVerdict::WrongModel:
             nCode = kExitFailed;
             strLine = strReplyLine + LoadString(kIdsWrongModel, m_eLanguage);
+            pszResult = "wrong-model";
             break;
         case ECheckVerdict::UnusableReply:
         case ECheckVerdict::NoReply:
             strLine = strReplyLine + LoadString(kIdsTransmissionFailed, m_eLanguage);
+            pszResult =
+                outcome.m_eVerdict == ECheckVerdict::NoReply ? "no-reply" : "unusable-reply";
             break;
         case ECheckVerdict::PortFailed:
-            strLine = strWrongPort + OneLine(DescribeOpenFailure(outcome.m_strPort,
-                                                                 outcome.m_portError, m_eLanguage));
+            strReason =
+                OneLine(DescribeOpenFailure(outcome.m_strPort, outcome.m_portError, m_eLanguage));
+            strLine = strWrongPort + strReason;
+            pszResult = "port-failed";
             break;
         case ECheckVerdict::NothingFound:
-            strLine = strWrongPort + Text(kIdsCliNothingFound);
+            strReason = Text(kIdsCliNothingFound);
+            strLine = strWrongPort + strReason;
+            pszResult = "nothing-found";
             break;
         case ECheckVerdict::Cancelled:
             strLine = strShown + ": " + Text(kIdsCliCancelled);
+            pszResult = "cancelled";
             break;
+        }
+        if (line.m_bJson) {
+            // The keys of upgrade --json where they apply; null where the check learnt nothing.
+            auto orNull = [](const std::string& strText) {
+                return strText.empty() ? std::string("null") : JsonString(strText);
+            };
+            const bool bAnswered =
+                !outcome.m_strReply.empty() || outcome.m_eVerdict == ECheckVerdict::NoReply;
+            strLine = "{\"event\":\"check\",\"port\":" + JsonString(strShown) + ",\"result\":\"" +
+                      pszResult +
+                      "\",\"reply\":" + (bAnswered ? JsonString(outcome.m_strReply) : "null") +
+                      ",\"model\":" + orNull(outcome.m_strModel) +
+                      ",\"version\":" + orNull(outcome.m_strVersion) +
+                      ",\"package\":" + JsonString(strPackageVersion) + ",\"needed\":" +
+                      (outcome.m_eVerdict == ECheckVerdict::UpgradeNeeded ? "true" : "false");
+            if (!strReason.empty())
+                strLine += ",\"reason\":" + JsonString(strReason);
+            strLine += "}";
         }
         Print(strLine + "\n");
         nExit = std::max(nExit, nCode);

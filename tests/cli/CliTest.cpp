@@ -224,6 +224,34 @@ TEST_F(CliTest, CheckWithoutPortFindsTheMachineLikeTheWizard) {
         << none.m_strOut;
 }
 
+TEST_F(CliTest, CheckJsonGivesOneObjectAPortWithTheUpgradesKeys) {
+    CStepClock clock(50);
+    CClockOverride useClock(clock);
+    m_ports.Machine(1, "V250 TVK-50;");
+    m_ports.Machine(2, "V260 \"x\x01;");
+    m_ports.Machine(4, "", ENormalFault::Silent);
+    const CCliResult result = Run({"check", "--port", "COM1", "--port", "COM2", "--port", "COM3",
+                                   "--port", "COM4", "--json"});
+    EXPECT_EQ(result.m_nExit, 3) << result.m_strErr;
+    const std::string strTail = R"(,"package":"V260",)";
+    EXPECT_EQ(result.m_strOut,
+              R"({"event":"check","port":"COM1","result":"needed","reply":"V250 TVK-50",)"
+              R"("model":"TVK-50","version":"V250")" +
+                  strTail + R"("needed":true})" + "\n" +
+                  R"({"event":"check","port":"COM2","result":"wrong-model",)"
+                  R"("reply":"V260 \"x\u0001","model":"\"x\u0001","version":"V260")" +
+                  strTail + R"("needed":false})" + "\n" +
+                  R"({"event":"check","port":"COM3","result":"port-failed","reply":null,)"
+                  R"("model":null,"version":null)" +
+                  strTail +
+                  R"("needed":false,"reason":"COM3: is /nonexistent/ttyUSB2. The device is not )"
+                  R"(present: check that the cable or USB adapter is plugged in."})"
+                  "\n" +
+                  R"({"event":"check","port":"COM4","result":"no-reply","reply":"",)"
+                  R"("model":null,"version":null)" +
+                  strTail + R"("needed":false})" + "\n");
+}
+
 // ---------------------------------------------------------------------------------------------
 // upgrade: the transfer on one port, each fault of the boot mode named with its step.
 
