@@ -17,7 +17,6 @@
 #include "cli/ProgressBoard.h"
 #include "device/DeviceCheck.h"
 #include "device/OpenFailure.h"
-#include "device/Reply.h"
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"

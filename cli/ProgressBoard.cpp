@@ -2,8 +2,6 @@
 
 #include <sys/ioctl.h>
 
-#include <algorithm>
-#include <cinttypes>
 #include <optional>
 
 #include "cli/CliText.h"
