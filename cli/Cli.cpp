@@ -13,10 +13,10 @@
 
 #include "cli/CliText.h"
 #include "cli/Interrupt.h"
+#include "cli/OutputWriter.h"
 #include "cli/ProgressBoard.h"
 #include "device/DeviceCheck.h"
 #include "device/OpenFailure.h"
-#include "device/Reply.h"
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
@@ -25,6 +25,7 @@
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
+#include "transfer/PackageSource.h"
 #include "transfer/Transfer.h"
 
 namespace {
@@ -51,7 +52,8 @@ struct CCommandLine {
 
 class CCli {
 public:
-    explicit CCli(const CCliStreams& streams) : m_io(streams), m_eLanguage(GetUserLanguage()) {}
+    explicit CCli(const CCliStreams& streams)
+        : m_io(streams), m_eLanguage(GetUserLanguage()), m_writer(streams.m_pOut, streams.m_pErr) {}
 
     int Run(const std::vector<std::string>& args);
 
@@ -68,13 +70,25 @@ private:
     }
     std::string DescribeFailure(const CPortName& port, const CTransferOutcome& outcome,
                                 const CCommandLine& line) const;
-    void Error(const std::string& strText) const {
-        std::fprintf(m_io.m_pErr, "versionup-cli: %s\n", strText.c_str());
-        std::fflush(m_io.m_pErr);
+    void Print(const std::string& strText) { m_writer.Write(EStream::Out, strText); }
+    void Error(const std::string& strText) {
+        m_writer.Write(EStream::Err, "versionup-cli: " + strText + "\n");
+    }
+    // The exit status of a command that a signal cut short, else nExit.
+    int ExitAfterSignals(int nExit) {
+        if (!CInterruptGuard::IsInterrupted())
+            return nExit;
+        Error(Text(kIdsCliInterrupted));
+        return CInterruptGuard::GetSignal() == SIGHUP ? kExitHungUp : kExitInterrupted;
     }
 
     const CCliStreams& m_io;
     const ELanguage m_eLanguage;
+    // Set by the commands that talk to machines. It outlives the writer: a second Ctrl-C while
+    // the last output waits for its reader still ends the program at once.
+    std::optional<CInterruptGuard> m_guard;
+    // Every text goes out through it, in every mode.
+    COutputWriter m_writer;
 };
 
 bool ParsePortName(const std::string& strName, CPortName& port) {
@@ -141,8 +155,6 @@ public:
 class CUpgradeOperator : public CCheckOperator {
 public:
     CUpgradeOperator(CProgressBoard& board, size_t nIndex) : m_board(board), m_nIndex(nIndex) {}
-    // The transfer shows the wait cursor for its last pause only.
-    void BeginWaitCursor() override { m_board.OnFinishing(m_nIndex); }
     std::unique_ptr<IProgressSink> CreateProgress() override {
         return m_board.CreateSink(m_nIndex);
     }
@@ -154,7 +166,7 @@ private:
 
 int CCli::Usage(const std::string& strProblem) {
     Error(strProblem);
-    std::fprintf(m_io.m_pErr, "%s\n", Text(kIdsCliTryHelp).c_str());
+    m_writer.Write(EStream::Err, Text(kIdsCliTryHelp) + "\n");
     return kExitUsage;
 }
 
@@ -215,7 +227,7 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
             }
         } else if (bUpgrade && (strArg == "--yes" || strArg == "-y") && !value) {
             line.m_bYes = true;
-        } else if (bUpgrade && strArg == "--json" && !value) {
+        } else if ((bUpgrade || bCheck) && strArg == "--json" && !value) {
             line.m_bJson = true;
         } else if (line.m_strCommand == "inspect" && line.m_strFile.empty() &&
                    (strArg.empty() || strArg[0] != '-' || strArg == "-")) {
@@ -252,17 +264,17 @@ int CCli::Run(const std::vector<std::string>& args) {
     CCommandLine line;
     std::string strProblem;
     if (args.empty()) {
-        std::fputs(Text(kIdsCliUsage).c_str(), m_io.m_pErr);
+        m_writer.Write(EStream::Err, Text(kIdsCliUsage));
         return kExitUsage;
     }
     if (!Parse(args, line, strProblem))
         return Usage(strProblem);
     if (line.m_strCommand == "--help" || line.m_strCommand == "-h") {
-        std::fputs(Text(kIdsCliUsage).c_str(), m_io.m_pOut);
+        Print(Text(kIdsCliUsage));
         return kExitOk;
     }
     if (line.m_strCommand == "--version") {
-        std::fprintf(m_io.m_pOut, "versionup-cli %s\n", GetAppVersion());
+        Print(std::string("versionup-cli ") + GetAppVersion() + "\n");
         return kExitOk;
     }
     if (line.m_strCommand == "ports")
@@ -287,34 +299,31 @@ int CCli::Ports() {
         const std::string strState = !strDevice.empty() && error.m_nErrno == 0
                                          ? Text(kIdsCliPresent)
                                          : DescribeOpenState(error, m_eLanguage);
-        std::fprintf(m_io.m_pOut, "COM%d  %-28s  %s\n", n,
-                     strDevice.empty() ? "-" : strDevice.c_str(), strState.c_str());
+        char szLine[64];
+        std::snprintf(szLine, sizeof szLine, "COM%d  %-28s  ", n,
+                      strDevice.empty() ? "-" : strDevice.c_str());
+        Print(szLine + strState + "\n");
     }
     return kExitOk;
 }
 
 int CCli::Check(const CCommandLine& line) {
-    CInterruptGuard guard;
+    m_guard.emplace();
     const std::string strPackageVersion = "V" + LoadString(kIdsPackageVersion, m_eLanguage);
     // No --port: one discovery over COM1 to COM4, as the wizard's first check does.
     std::vector<CPortName> ports = line.m_ports;
     if (ports.empty())
         ports.push_back({});
 
-    struct CResult {
-        bool m_bNeeded = false;
-        CWizardState m_state;
-        std::vector<CMessage> m_messages;
-    };
-    std::vector<CResult> results(ports.size());
+    std::vector<CCheckOutcome> outcomes(ports.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < ports.size(); ++i) {
         threads.emplace_back([&, i] {
-            CResult& result = results[i];
             CCheckOperator op;
-            result.m_state.m_strPort = ports[i].m_strOpen;
-            result.m_bNeeded = CheckFirmwareVersion(result.m_state, op, strPackageVersion.c_str());
-            result.m_messages = std::move(op.m_messages);
+            CWizardState state;
+            state.m_strPort = ports[i].m_strOpen;
+            outcomes[i] = RunDeviceCheck(state, op, strPackageVersion.c_str(),
+                                         &CInterruptGuard::IsInterrupted);
         });
     }
     for (std::thread& thread : threads)
@@ -322,48 +331,85 @@ int CCli::Check(const CCommandLine& line) {
 
     int nExit = kExitOk;
     for (size_t i = 0; i < ports.size(); ++i) {
-        const CResult& result = results[i];
+        const CCheckOutcome& outcome = outcomes[i];
         std::string strShown = ports[i].m_strShown;
         if (strShown.empty()) {
             CPortName found;
-            strShown =
-                ParsePortName(result.m_state.m_strPort, found) ? found.m_strShown : "COM1-COM4";
+            strShown = ParsePortName(outcome.m_strPort, found) ? found.m_strShown : "COM1-COM4";
         }
-        const unsigned nVerdict = result.m_messages.empty() ? 0 : result.m_messages.back().m_nId;
+        const std::string strReplyLine =
+            Text(kIdsCliCheckLine,
+                 {strShown + ":", Printable(outcome.m_strReply),
+                  outcome.m_strModel.empty() ? "-" : Printable(outcome.m_strModel),
+                  outcome.m_strVersion.empty() ? "-" : Printable(outcome.m_strVersion),
+                  strPackageVersion}) +
+            "  ";
+        const std::string strWrongPort =
+            strShown + ": " + LoadString(kIdsWrongPort, m_eLanguage) + " ";
         int nCode = kExitNoMachine;
         std::string strLine;
-        if (result.m_bNeeded || nVerdict == kIdsUpgradeUnnecessary || nVerdict == kIdsWrongModel ||
-            nVerdict == kIdsTransmissionFailed) {
-            const CReplySplit split = SplitReply(result.m_state.m_strStatus);
-            strLine = Text(kIdsCliCheckLine, {strShown + ":", Printable(result.m_state.m_strStatus),
-                                              split.m_bUsable ? Printable(split.m_strModel) : "-",
-                                              split.m_bUsable ? Printable(split.m_strVersion) : "-",
-                                              strPackageVersion});
-            if (result.m_bNeeded) {
-                nCode = kExitOk;
-                strLine += "  " + Text(kIdsCliUpgradeNeeded);
-            } else {
-                nCode = nVerdict == kIdsTransmissionFailed ? kExitNoMachine : kExitFailed;
-                strLine += "  " + result.m_messages.back().m_strText;
-            }
-        } else {
-            // The port would not open, or discovery found nothing.
-            std::string strDetail =
-                result.m_messages.empty() ? std::string() : result.m_messages.back().m_strDetail;
-            if (ports[i].m_strOpen.empty() && result.m_state.m_strPort.empty())
-                strDetail = Text(kIdsCliNothingFound);
-            strLine =
-                strShown + ": " + LoadString(kIdsWrongPort, m_eLanguage) + " " + OneLine(strDetail);
+        const char* pszResult = "";
+        std::string strReason;
+        switch (outcome.m_eVerdict) {
+        case ECheckVerdict::UpgradeNeeded:
+            nCode = kExitOk;
+            strLine = strReplyLine + Text(kIdsCliUpgradeNeeded);
+            pszResult = "needed";
+            break;
+        case ECheckVerdict::Unnecessary:
+            nCode = kExitFailed;
+            strLine = strReplyLine + LoadString(kIdsUpgradeUnnecessary, m_eLanguage);
+            pszResult = "unnecessary";
+            break;
+        case ECheckVerdict::WrongModel:
+            nCode = kExitFailed;
+            strLine = strReplyLine + LoadString(kIdsWrongModel, m_eLanguage);
+            pszResult = "wrong-model";
+            break;
+        case ECheckVerdict::UnusableReply:
+        case ECheckVerdict::NoReply:
+            strLine = strReplyLine + LoadString(kIdsTransmissionFailed, m_eLanguage);
+            pszResult =
+                outcome.m_eVerdict == ECheckVerdict::NoReply ? "no-reply" : "unusable-reply";
+            break;
+        case ECheckVerdict::PortFailed:
+            strReason =
+                OneLine(DescribeOpenFailure(outcome.m_strPort, outcome.m_portError, m_eLanguage));
+            strLine = strWrongPort + strReason;
+            pszResult = "port-failed";
+            break;
+        case ECheckVerdict::NothingFound:
+            strReason = Text(kIdsCliNothingFound);
+            strLine = strWrongPort + strReason;
+            pszResult = "nothing-found";
+            break;
+        case ECheckVerdict::Cancelled:
+            strLine = strShown + ": " + Text(kIdsCliCancelled);
+            pszResult = "cancelled";
+            break;
         }
-        std::fprintf(m_io.m_pOut, "%s\n", strLine.c_str());
+        if (line.m_bJson) {
+            // The keys of upgrade --json where they apply; null where the check learnt nothing.
+            auto orNull = [](const std::string& strText) {
+                return strText.empty() ? std::string("null") : JsonString(strText);
+            };
+            const bool bAnswered =
+                !outcome.m_strReply.empty() || outcome.m_eVerdict == ECheckVerdict::NoReply;
+            strLine = "{\"event\":\"check\",\"port\":" + JsonString(strShown) + ",\"result\":\"" +
+                      pszResult +
+                      "\",\"reply\":" + (bAnswered ? JsonString(outcome.m_strReply) : "null") +
+                      ",\"model\":" + orNull(outcome.m_strModel) +
+                      ",\"version\":" + orNull(outcome.m_strVersion) +
+                      ",\"package\":" + JsonString(strPackageVersion) + ",\"needed\":" +
+                      (outcome.m_eVerdict == ECheckVerdict::UpgradeNeeded ? "true" : "false");
+            if (!strReason.empty())
+                strLine += ",\"reason\":" + JsonString(strReason);
+            strLine += "}";
+        }
+        Print(strLine + "\n");
         nExit = std::max(nExit, nCode);
     }
-    std::fflush(m_io.m_pOut);
-    if (CInterruptGuard::IsInterrupted()) {
-        Error(Text(kIdsCliInterrupted));
-        return kExitInterrupted;
-    }
-    return nExit;
+    return ExitAfterSignals(nExit);
 }
 
 bool CCli::Confirm(const CCommandLine& line) {
@@ -376,8 +422,8 @@ bool CCli::Confirm(const CCommandLine& line) {
     std::string strPorts;
     for (const CPortName& port : line.m_ports)
         strPorts += (strPorts.empty() ? "" : ", ") + port.m_strShown;
-    std::fprintf(m_io.m_pErr, "%s ", Text(kIdsCliConfirm, {strPorts}).c_str());
-    std::fflush(m_io.m_pErr);
+    m_writer.Write(EStream::Err, Text(kIdsCliConfirm, {strPorts}) + " ");
+    m_writer.Flush();
     char szAnswer[64] = {};
     const bool bRead = std::fgets(szAnswer, sizeof szAnswer, m_io.m_pIn) != nullptr;
     std::string strAnswer = bRead ? szAnswer : "";
@@ -467,23 +513,26 @@ int CCli::Upgrade(const CCommandLine& line) {
         case EPackageLoad::Malformed:
             Error(Text(kIdsCliPackageMalformed,
                        {line.m_strPackage, std::to_string(chosen.m_fault.m_nOffset),
-                        chosen.m_fault.m_strWhat}));
+                        DescribePackageFault(chosen.m_fault, m_eLanguage)}));
             return kExitUsage;
         }
     }
     if (!Confirm(line))
         return kExitUsage;
 
-    CInterruptGuard guard;
+    m_guard.emplace();
     std::vector<std::string> shown;
     for (const CPortName& port : line.m_ports)
         shown.push_back(port.m_strShown);
     const EOutput eOutput = line.m_bJson            ? EOutput::Json
                             : m_io.m_bOutIsTerminal ? EOutput::Terminal
                                                     : EOutput::Plain;
-    CProgressBoard board(m_io.m_pOut, eOutput, m_eLanguage, shown);
+    CProgressBoard board(m_writer, m_io.m_pOut, eOutput, m_eLanguage, shown);
     CTransferOptions options;
-    options.m_nReplyLimitMs = static_cast<int>(std::lround(line.m_fTimeout * 1000));
+    // A limit a person gave never rounds down to "no limit".
+    options.m_nReplyLimitMs =
+        line.m_fTimeout > 0 ? std::max(1, static_cast<int>(std::lround(line.m_fTimeout * 1000)))
+                            : 0;
 
     std::vector<int> results(line.m_ports.size(), 0);
     std::vector<std::thread> threads;
@@ -507,17 +556,9 @@ int CCli::Upgrade(const CCommandLine& line) {
     board.Close();
 
     const int nOk = static_cast<int>(std::count(results.begin(), results.end(), 1));
-    if (!line.m_bJson) {
-        std::fprintf(
-            m_io.m_pOut, "%s\n",
-            Text(kIdsCliSummary, {std::to_string(nOk), std::to_string(results.size())}).c_str());
-        std::fflush(m_io.m_pOut);
-    }
-    if (CInterruptGuard::IsInterrupted()) {
-        Error(Text(kIdsCliInterrupted));
-        return kExitInterrupted;
-    }
-    return nOk == static_cast<int>(results.size()) ? kExitOk : kExitFailed;
+    if (!line.m_bJson)
+        Print(Text(kIdsCliSummary, {std::to_string(nOk), std::to_string(results.size())}) + "\n");
+    return ExitAfterSignals(nOk == static_cast<int>(results.size()) ? kExitOk : kExitFailed);
 }
 
 int CCli::Inspect(const CCommandLine& line) {
@@ -535,6 +576,7 @@ int CCli::Inspect(const CCommandLine& line) {
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, const CCliStreams& streams) {
+    // The writer is finished when cli goes: after the runs have ended and every port is closed.
     CCli cli(streams);
     return cli.Run(args);
 }

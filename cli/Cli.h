@@ -19,7 +19,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;    // check: no upgrade needed or wrong model; upgrade: a port failed
 constexpr int kExitUsage = 2;     // a wrong command line, an unusable package, no confirmation
 constexpr int kExitNoMachine = 3; // check: no answer, an unusable reply, or the port failed
-constexpr int kExitInterrupted = 130;
+constexpr int kExitHungUp = 129;  // SIGHUP: the terminal went away
+constexpr int kExitInterrupted = 130; // Ctrl-C or SIGTERM
 
-// args without the program's own name. Ctrl-C and SIGTERM are caught while a command runs.
+// args without the program's own name. Ctrl-C, SIGTERM and SIGHUP are caught while a command
+// runs. All output goes through a writer thread of its own; a closed output is no failure of the
+// command, and output that stands still for a while at the end is given up.
 int RunCli(const std::vector<std::string>& args, const CCliStreams& streams);

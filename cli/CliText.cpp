@@ -1,5 +1,6 @@
 #include "cli/CliText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args) {
@@ -76,4 +77,33 @@ std::string JsonString(const std::string& strText) {
         i += nLength;
     }
     return strOut + "\"";
+}
+
+// Columns a character takes: the wide East Asian ranges two, the rest one (the half-width
+// katakana of the Japanese texts among them).
+static size_t ColumnsOf(char32_t c) {
+    const bool bWide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                       (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                       (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                       (c >= 0xFFE0 && c <= 0xFFE6);
+    return bWide ? 2 : 1;
+}
+
+std::string FitToColumns(const std::string& strLine, size_t nColumns) {
+    if (nColumns == 0)
+        return strLine;
+    size_t nUsed = 0;
+    for (size_t i = 0; i < strLine.size();) {
+        const auto c = static_cast<unsigned char>(strLine[i]);
+        size_t nLength = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+        nLength = std::min(nLength, strLine.size() - i);
+        char32_t code = nLength == 1 ? c : c & (0x3F >> (nLength - 1));
+        for (size_t k = 1; k < nLength; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(strLine[i + k]) & 0x3F);
+        nUsed += ColumnsOf(code);
+        if (nUsed >= nColumns)
+            return strLine.substr(0, i);
+        i += nLength;
+    }
+    return strLine;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Texts of the command line: the string tables' texts with their "%1".."%9" filled in, in the
 // language chosen once at start, and the escaping that JSON output needs.
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 
@@ -13,3 +14,6 @@ std::string OneLine(const std::string& strText);
 // strText as a JSON string, quotes included. Bytes that are not valid UTF-8 (a machine's reply
 // may hold anything) are written as \u00XX so the line stays valid JSON.
 std::string JsonString(const std::string& strText);
+// strLine (UTF-8) cut at a character boundary so that it takes fewer than nColumns columns of a
+// terminal, wide East Asian characters counting two (0: as it is).
+std::string FitToColumns(const std::string& strLine, size_t nColumns);

@@ -5,17 +5,26 @@
 namespace {
 
 // Lock-free, so the handler may touch it; every port's thread reads it at its cancel points.
-std::atomic<bool> g_bInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> g_nSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnSignal(int) {
-    g_bInterrupted.store(true);
+void OnSignal(int nSignal) {
+    int nNone = 0;
+    if (g_nSignal.compare_exchange_strong(nNone, nSignal) || nSignal == SIGHUP)
+        return;
+    // A second Ctrl-C or SIGTERM: the person or the system means it. A repeated hang-up is only
+    // the terminal going on going away.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(nSignal, &action, nullptr);
+    raise(nSignal);
 }
 
 } // namespace
 
 CInterruptGuard::CInterruptGuard() {
-    g_bInterrupted = false;
+    g_nSignal = 0;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
@@ -23,13 +32,19 @@ CInterruptGuard::CInterruptGuard() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &m_oldInt);
     sigaction(SIGTERM, &action, &m_oldTerm);
+    sigaction(SIGHUP, &action, &m_oldHup);
 }
 
 CInterruptGuard::~CInterruptGuard() {
     sigaction(SIGINT, &m_oldInt, nullptr);
     sigaction(SIGTERM, &m_oldTerm, nullptr);
+    sigaction(SIGHUP, &m_oldHup, nullptr);
 }
 
 bool CInterruptGuard::IsInterrupted() {
-    return g_bInterrupted.load();
+    return g_nSignal.load() != 0;
+}
+
+int CInterruptGuard::GetSignal() {
+    return g_nSignal.load();
 }

@@ -2,23 +2,18 @@
 
 #include <sys/ioctl.h>
 
-#include <algorithm>
-#include <cinttypes>
+#include <optional>
 
 #include "cli/CliText.h"
 #include "cli/Interrupt.h"
+#include "cli/OutputWriter.h"
 #include "platform/Clock.h"
 #include "resources/StringIds.h"
 
 namespace {
 
-constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+constexpr int kRedrawEveryMs = 100;
 constexpr int64_t kJsonProgressEveryMs = 1000;
-constexpr int64_t kLoaderWeight = 8;
-// What is still to come after the loader, for the time left: the package at 38400 baud (ten bits
-// a byte) and the protocol's pauses.
-constexpr double kPackageBytesPerSecond = 38400.0 / 10;
-constexpr double kPauseSeconds = 2.0;
 
 class CBoardSink : public IProgressSink {
 public:
@@ -28,21 +23,21 @@ public:
         return 1;
     }
     void SetMessage(const std::string&) override {}
-    void SetRange(int32_t, int32_t nUpper) override { m_board.OnRange(m_nIndex, nUpper); }
-    int SetPos(int32_t nPos) override {
-        m_board.OnPos(m_nIndex, nPos);
-        return 0;
-    }
+    void SetRange(int32_t, int32_t) override {}
+    int SetPos(int32_t) override { return 0; }
     int CheckCancel() override { return CInterruptGuard::IsInterrupted() ? 1 : 0; }
+    void OnStepEntered(ETransferStep eStep) override { m_board.OnStepEntered(m_nIndex, eStep); }
+    void OnBytesDone(ETransferStep eStep, int64_t nDone, int64_t nTotal) override {
+        m_board.OnBytesDone(m_nIndex, eStep, nDone, nTotal);
+    }
 
 private:
     CProgressBoard& m_board;
     const size_t m_nIndex;
 };
 
-// Seconds since nSinceMs on the program's clock.
-double SecondsSince(int64_t nSinceMs) {
-    return double(GetClock().GetMilliseconds() - nSinceMs) / 1000;
+double Seconds(int64_t nMs) {
+    return double(nMs) / 1000;
 }
 
 std::string MinutesSeconds(double fSeconds) {
@@ -61,36 +56,6 @@ size_t TerminalColumns(FILE* pOut) {
     return 80;
 }
 
-// Columns a character takes: the wide East Asian ranges two, the rest one (the half-width
-// katakana of the Japanese texts among them).
-size_t ColumnsOf(char32_t c) {
-    const bool bWide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-                       (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-                       (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-                       (c >= 0xFFE0 && c <= 0xFFE6);
-    return bWide ? 2 : 1;
-}
-
-// strLine cut so that it takes fewer than nColumns columns (0: as it is).
-std::string FitToColumns(const std::string& strLine, size_t nColumns) {
-    if (nColumns == 0)
-        return strLine;
-    size_t nUsed = 0;
-    for (size_t i = 0; i < strLine.size();) {
-        const auto c = static_cast<unsigned char>(strLine[i]);
-        size_t nLength = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
-        nLength = std::min(nLength, strLine.size() - i);
-        char32_t code = nLength == 1 ? c : c & (0x3F >> (nLength - 1));
-        for (size_t k = 1; k < nLength; ++k)
-            code = (code << 6) | (static_cast<unsigned char>(strLine[i + k]) & 0x3F);
-        nUsed += ColumnsOf(code);
-        if (nUsed >= nColumns)
-            return strLine.substr(0, i);
-        i += nLength;
-    }
-    return strLine;
-}
-
 const char* JsonPhase(int nPhase) {
     static const char* const s_names[] = {"open", "handshake", "loader", "package", "finish"};
     return s_names[nPhase];
@@ -103,9 +68,9 @@ std::string Label(const std::string& strPort) {
 
 } // namespace
 
-CProgressBoard::CProgressBoard(FILE* pOut, EOutput eOutput, ELanguage eLanguage,
-                               const std::vector<std::string>& ports)
-    : m_pOut(pOut), m_eOutput(eOutput), m_eLanguage(eLanguage) {
+CProgressBoard::CProgressBoard(COutputWriter& writer, FILE* pTerminal, EOutput eOutput,
+                               ELanguage eLanguage, const std::vector<std::string>& ports)
+    : m_writer(writer), m_pTerminal(pTerminal), m_eOutput(eOutput), m_eLanguage(eLanguage) {
     const int64_t nNowMs = GetClock().GetMilliseconds();
     for (const std::string& strPort : ports) {
         CSlot slot;
@@ -113,8 +78,8 @@ CProgressBoard::CProgressBoard(FILE* pOut, EOutput eOutput, ELanguage eLanguage,
         slot.m_nStartMs = slot.m_nPhaseStartMs = nNowMs;
         m_slots.push_back(std::move(slot));
     }
-    if (m_eOutput == EOutput::Terminal)
-        m_redraw = std::thread(&CProgressBoard::RedrawLoop, this);
+    m_writer.SetSource([this] { return TakeText(); },
+                       m_eOutput == EOutput::Terminal ? kRedrawEveryMs : 0);
 }
 
 CProgressBoard::~CProgressBoard() {
@@ -125,45 +90,51 @@ std::unique_ptr<IProgressSink> CProgressBoard::CreateSink(size_t nIndex) {
     return std::make_unique<CBoardSink>(*this, nIndex);
 }
 
+// The last text is taken here, on the caller's thread, and queued behind whatever the writer
+// has not yet written; the source is gone before anything else can be queued.
 void CProgressBoard::Close() {
+    std::string strLast;
     {
         std::lock_guard lock(m_mutex);
-        if (m_bStop)
+        if (m_bClosed)
             return;
-        m_bStop = true;
+        strLast = m_eOutput == EOutput::Terminal ? Draw(true) : FormatRecords();
+        m_bClosed = true;
     }
-    m_cvStop.notify_all();
-    if (m_redraw.joinable())
-        m_redraw.join();
-    if (m_eOutput == EOutput::Terminal) {
-        std::lock_guard lock(m_mutex);
-        Draw(true);
-    }
+    m_writer.SetSource(nullptr, 0);
+    m_writer.Write(EStream::Out, std::move(strLast));
 }
 
-void CProgressBoard::RedrawLoop() {
-    std::unique_lock lock(m_mutex);
-    while (!m_bStop) {
-        if (m_bDirty)
-            Draw(false);
-        m_cvStop.wait_for(lock, kRedrawEvery);
-    }
+std::string CProgressBoard::TakeText() {
+    std::lock_guard lock(m_mutex);
+    if (m_bClosed)
+        return {};
+    if (m_eOutput == EOutput::Terminal)
+        return m_bDirty ? Draw(false) : std::string();
+    return FormatRecords();
+}
+
+std::string CProgressBoard::FormatRecords() {
+    std::string strText;
+    for (const CRecord& record : m_records)
+        strText += Format(record);
+    m_records.clear();
+    return strText;
 }
 
 // The cursor goes back up over the lines drawn last time and each line is written anew. While
 // the lines are live none may wrap, or going up would land on the wrong line; the last drawing
 // stays and shows each line whole.
-void CProgressBoard::Draw(bool bLast) {
-    const size_t nColumns = bLast ? 0 : TerminalColumns(m_pOut);
+std::string CProgressBoard::Draw(bool bLast) {
+    const size_t nColumns = bLast ? 0 : TerminalColumns(m_pTerminal);
     std::string strOut;
     if (m_bDrawn)
         strOut += "\033[" + std::to_string(m_slots.size()) + "A";
     for (const CSlot& slot : m_slots)
         strOut += "\r\033[K" + FitToColumns(LiveLine(slot), nColumns) + "\n";
-    std::fputs(strOut.c_str(), m_pOut);
-    std::fflush(m_pOut);
     m_bDrawn = true;
     m_bDirty = false;
+    return strOut;
 }
 
 std::string CProgressBoard::PhaseName(EPhase ePhase) const {
@@ -187,26 +158,29 @@ std::string CProgressBoard::ResultLine(const CSlot& slot) const {
     case EPortResult::Ok:
         return Label(slot.m_strPort) + " " + OneLine(LoadString(kIdsTransferDone, m_eLanguage));
     case EPortResult::Failed:
+        // A machine that failed may be left in its loader at the package's speed: like the
+        // wizard's Retry step, the line says how to make it ready for the next run.
         return Label(slot.m_strPort) + " " + LoadString(kIdsTransmissionFailed, m_eLanguage) + " " +
-               slot.m_strReason;
+               slot.m_strReason + " " +
+               FormatText(kIdsCliBeforeRetry, m_eLanguage,
+                          {OneLine(LoadString(kIdsUnplugAdapter, m_eLanguage)),
+                           OneLine(LoadString(kIdsPlugAdapter, m_eLanguage))});
     case EPortResult::Cancelled:
         break;
     }
     return Label(slot.m_strPort) + " " + LoadString(kIdsCliCancelled, m_eLanguage);
 }
 
+// The phase's own rate and time left: what comes after it is the transfer's business.
 std::string CProgressBoard::LiveLine(const CSlot& slot) const {
     if (slot.m_bDone)
         return ResultLine(slot);
     if (slot.m_ePhase != EPhase::Loader && slot.m_ePhase != EPhase::Package)
         return Label(slot.m_strPort) + " " + PhaseName(slot.m_ePhase);
-    const double fElapsed = SecondsSince(slot.m_nPhaseStartMs);
+    const double fElapsed = Seconds(GetClock().GetMilliseconds() - slot.m_nPhaseStartMs);
     const double fRate = fElapsed > 0 ? double(slot.m_nBytes) / fElapsed : 0;
-    double fLeft = fRate > 0 ? double(slot.m_nTotal - slot.m_nBytes) / fRate : -1;
-    if (slot.m_ePhase == EPhase::Loader && fLeft >= 0)
-        fLeft += double(slot.m_nPackage) / kPackageBytesPerSecond + kPauseSeconds;
-    const int64_t nAll = slot.m_nPackage + slot.m_nLoaderUnits;
-    const int64_t nPercent = nAll > 0 ? slot.m_nPos * 100 / nAll : 0;
+    const double fLeft = fRate > 0 ? double(slot.m_nTotal - slot.m_nBytes) / fRate : -1;
+    const int64_t nPercent = slot.m_nTotal > 0 ? slot.m_nBytes * 100 / slot.m_nTotal : 0;
     return FormatText(kIdsCliProgressLine, m_eLanguage,
                       {Label(slot.m_strPort), PhaseName(slot.m_ePhase),
                        std::to_string(slot.m_nBytes), std::to_string(slot.m_nTotal),
@@ -214,114 +188,119 @@ std::string CProgressBoard::LiveLine(const CSlot& slot) const {
                        MinutesSeconds(fLeft)});
 }
 
-void CProgressBoard::WriteJson(const CSlot& slot, const char* pszEvent) {
-    const bool bDone = slot.m_bDone;
+std::string CProgressBoard::Format(const CRecord& record) const {
+    const CSlot& slot = record.m_slot;
+    const double fSeconds = Seconds(record.m_nAtMs - slot.m_nStartMs);
+    if (m_eOutput == EOutput::Plain) {
+        if (slot.m_bDone) {
+            char szSeconds[32];
+            std::snprintf(szSeconds, sizeof szSeconds, " (%.1f s)", fSeconds);
+            return ResultLine(slot) + szSeconds + "\n";
+        }
+        std::string strLine = Label(slot.m_strPort) + " " + PhaseName(slot.m_ePhase);
+        if (slot.m_ePhase == EPhase::Loader || slot.m_ePhase == EPhase::Package)
+            strLine +=
+                "  " + FormatText(kIdsCliBytes, m_eLanguage, {std::to_string(slot.m_nTotal)});
+        return strLine + "\n";
+    }
     std::string strResult = "null";
-    if (bDone) {
+    if (slot.m_bDone) {
         strResult = slot.m_eResult == EPortResult::Ok       ? "\"ok\""
                     : slot.m_eResult == EPortResult::Failed ? "\"failed\""
                                                             : "\"cancelled\"";
     }
     char szSeconds[32];
-    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", SecondsSince(slot.m_nStartMs));
-    std::string strLine = std::string("{\"event\":\"") + pszEvent +
+    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", fSeconds);
+    std::string strLine = std::string("{\"event\":\"") + record.m_pszEvent +
                           "\",\"port\":" + JsonString(slot.m_strPort) + ",\"phase\":\"" +
                           JsonPhase(static_cast<int>(slot.m_ePhase)) +
                           "\",\"bytes\":" + std::to_string(slot.m_nBytes) +
                           ",\"total\":" + std::to_string(slot.m_nTotal) +
                           ",\"result\":" + strResult + ",\"seconds\":" + szSeconds;
-    if (bDone && slot.m_eResult == EPortResult::Failed)
+    if (slot.m_bDone && slot.m_eResult == EPortResult::Failed)
         strLine += ",\"reason\":" + JsonString(slot.m_strReason);
-    strLine += "}\n";
-    std::fputs(strLine.c_str(), m_pOut);
-    std::fflush(m_pOut);
+    return strLine + "}\n";
+}
+
+void CProgressBoard::Note(const CSlot& slot, const char* pszEvent) {
+    m_bDirty = true;
+    if (m_eOutput != EOutput::Terminal)
+        m_records.push_back({pszEvent, slot, GetClock().GetMilliseconds()});
 }
 
 void CProgressBoard::EnterPhase(CSlot& slot, EPhase ePhase) {
     slot.m_ePhase = ePhase;
     slot.m_nPhaseStartMs = GetClock().GetMilliseconds();
-    m_bDirty = true;
-    if (m_eOutput == EOutput::Json) {
-        WriteJson(slot, ePhase == EPhase::Open ? "start" : "phase");
-    } else if (m_eOutput == EOutput::Plain) {
-        std::string strLine = Label(slot.m_strPort) + " " + PhaseName(ePhase);
-        if (ePhase == EPhase::Loader || ePhase == EPhase::Package)
-            strLine +=
-                "  " + FormatText(kIdsCliBytes, m_eLanguage, {std::to_string(slot.m_nTotal)});
-        std::fprintf(m_pOut, "%s\n", strLine.c_str());
-        std::fflush(m_pOut);
-    }
+    Note(slot, ePhase == EPhase::Open ? "start" : "phase");
 }
 
 void CProgressBoard::OnCreate(size_t nIndex) {
-    std::lock_guard lock(m_mutex);
-    CSlot& slot = m_slots[nIndex];
-    slot.m_nStartMs = GetClock().GetMilliseconds();
-    EnterPhase(slot, EPhase::Open);
+    {
+        std::lock_guard lock(m_mutex);
+        CSlot& slot = m_slots[nIndex];
+        slot.m_nStartMs = GetClock().GetMilliseconds();
+        EnterPhase(slot, EPhase::Open);
+    }
+    m_writer.Wake();
 }
 
-// The first range is the package alone, the second adds eight units for each loader byte: the
-// difference gives the loader's length, and the port is open.
-void CProgressBoard::OnRange(size_t nIndex, int32_t nUpper) {
-    std::lock_guard lock(m_mutex);
-    CSlot& slot = m_slots[nIndex];
-    if (++slot.m_nRanges == 1) {
-        slot.m_nPackage = int64_t(nUpper) + 1;
+// The loader's and the package's phases begin with their first count, which brings their size.
+void CProgressBoard::OnStepEntered(size_t nIndex, ETransferStep eStep) {
+    std::optional<EPhase> phase;
+    switch (eStep) {
+    case ETransferStep::Sync:
+        phase = EPhase::Handshake;
+        break;
+    case ETransferStep::Finish:
+        phase = EPhase::Finish;
+        break;
+    default:
+        break;
+    }
+    if (!phase)
         return;
+    {
+        std::lock_guard lock(m_mutex);
+        EnterPhase(m_slots[nIndex], *phase);
     }
-    slot.m_nLoaderUnits = int64_t(nUpper) + 1 - slot.m_nPackage;
-    EnterPhase(slot, EPhase::Handshake);
+    m_writer.Wake();
 }
 
-void CProgressBoard::OnPos(size_t nIndex, int32_t nPos) {
-    std::lock_guard lock(m_mutex);
-    CSlot& slot = m_slots[nIndex];
-    slot.m_nPos = nPos;
-    const bool bLoader = nPos < slot.m_nLoaderUnits;
-    const EPhase ePhase = bLoader ? EPhase::Loader : EPhase::Package;
-    slot.m_nTotal = bLoader ? slot.m_nLoaderUnits / kLoaderWeight : slot.m_nPackage;
-    slot.m_nBytes = bLoader ? nPos / kLoaderWeight : nPos - slot.m_nLoaderUnits;
-    m_bDirty = true;
-    if (slot.m_ePhase != ePhase) {
-        // Counted from the phase's first position, so the rate is the phase's own.
-        const int64_t nBytes = slot.m_nBytes;
-        slot.m_nBytes = 0;
-        EnterPhase(slot, ePhase);
-        slot.m_nBytes = nBytes;
-        slot.m_nLastJsonMs = GetClock().GetMilliseconds();
-        return;
+void CProgressBoard::OnBytesDone(size_t nIndex, ETransferStep eStep, int64_t nDone,
+                                 int64_t nTotal) {
+    const EPhase ePhase = eStep == ETransferStep::Loader ? EPhase::Loader : EPhase::Package;
+    bool bNews = false;
+    {
+        std::lock_guard lock(m_mutex);
+        CSlot& slot = m_slots[nIndex];
+        slot.m_nBytes = nDone;
+        slot.m_nTotal = nTotal;
+        m_bDirty = true;
+        const int64_t nNowMs = GetClock().GetMilliseconds();
+        if (slot.m_ePhase != ePhase) {
+            EnterPhase(slot, ePhase);
+            slot.m_nLastJsonMs = nNowMs;
+            bNews = true;
+        } else if (m_eOutput == EOutput::Json &&
+                   nNowMs - slot.m_nLastJsonMs >= kJsonProgressEveryMs) {
+            slot.m_nLastJsonMs = nNowMs;
+            Note(slot, "progress");
+            bNews = true;
+        }
     }
-    const int64_t nNowMs = GetClock().GetMilliseconds();
-    if (m_eOutput == EOutput::Json && nNowMs - slot.m_nLastJsonMs >= kJsonProgressEveryMs) {
-        slot.m_nLastJsonMs = nNowMs;
-        WriteJson(slot, "progress");
-    }
-}
-
-void CProgressBoard::OnFinishing(size_t nIndex) {
-    std::lock_guard lock(m_mutex);
-    EnterPhase(m_slots[nIndex], EPhase::Finish);
+    // A count alone waits for the next redraw.
+    if (bNews)
+        m_writer.Wake();
 }
 
 void CProgressBoard::OnDone(size_t nIndex, EPortResult eResult, const std::string& strReason) {
-    std::lock_guard lock(m_mutex);
-    CSlot& slot = m_slots[nIndex];
-    slot.m_bDone = true;
-    slot.m_eResult = eResult;
-    slot.m_strReason = strReason;
-    m_bDirty = true;
-    switch (m_eOutput) {
-    case EOutput::Terminal:
-        break;
-    case EOutput::Json:
-        WriteJson(slot, "done");
-        break;
-    case EOutput::Plain: {
-        char szSeconds[32];
-        std::snprintf(szSeconds, sizeof szSeconds, " (%.1f s)", SecondsSince(slot.m_nStartMs));
-        std::fprintf(m_pOut, "%s%s\n", ResultLine(slot).c_str(), szSeconds);
-        std::fflush(m_pOut);
-        break;
+    {
+        std::lock_guard lock(m_mutex);
+        CSlot& slot = m_slots[nIndex];
+        slot.m_bDone = true;
+        slot.m_eResult = eResult;
+        slot.m_strReason = strReason;
+        Note(slot, "done");
     }
-    }
+    m_writer.Wake();
 }

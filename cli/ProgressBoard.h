@@ -1,22 +1,22 @@
 #pragma once
 // What the person or the script running an upgrade sees of every port at once. Each port's run
-// reports into a slot of its own through its own progress sink; the board alone writes to the
-// output, under its lock, so lines of parallel runs never mix.
+// reports the transfer's typed events into a slot of its own through its own progress sink; only
+// the output writer's thread turns the slots into text, so a port's thread never waits for the
+// output and lines of parallel runs never mix.
 //   Terminal: one live line per port, redrawn in place at most ten times a second.
 //   Plain:    one line per port and phase, then the result.
 //   Json:     one object a line: start, phase, progress (at most once a second a port), done.
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "frontend/ProgressSink.h"
 #include "resources/Strings.h"
+
+class COutputWriter;
 
 enum class EOutput { Terminal, Plain, Json };
 
@@ -24,25 +24,25 @@ enum class EPortResult { Ok, Failed, Cancelled };
 
 class CProgressBoard {
 public:
-    CProgressBoard(FILE* pOut, EOutput eOutput, ELanguage eLanguage,
+    // pTerminal: the terminal the live lines go to, for its width (Terminal only).
+    CProgressBoard(COutputWriter& writer, FILE* pTerminal, EOutput eOutput, ELanguage eLanguage,
                    const std::vector<std::string>& ports);
     ~CProgressBoard();
     CProgressBoard(const CProgressBoard&) = delete;
     CProgressBoard& operator=(const CProgressBoard&) = delete;
 
-    // The progress dialog of one run on port nIndex. Its Cancel is Ctrl-C or SIGTERM.
+    // The progress dialog of one run on port nIndex. Its Cancel is Ctrl-C, SIGTERM or SIGHUP.
     std::unique_ptr<IProgressSink> CreateSink(size_t nIndex);
-    // The last pause before the port closes.
-    void OnFinishing(size_t nIndex);
     // The run on port nIndex has ended; strReason names a failure.
     void OnDone(size_t nIndex, EPortResult eResult, const std::string& strReason);
-    // Stops the live lines and leaves them showing the last state.
+    // Hands the last text to the writer (on a terminal the last drawing, each line whole); what is
+    // written after this comes after the board.
     void Close();
 
-    // Called by the sinks.
+    // Called by the sinks on their port's thread.
     void OnCreate(size_t nIndex);
-    void OnRange(size_t nIndex, int32_t nUpper);
-    void OnPos(size_t nIndex, int32_t nPos);
+    void OnStepEntered(size_t nIndex, ETransferStep eStep);
+    void OnBytesDone(size_t nIndex, ETransferStep eStep, int64_t nDone, int64_t nTotal);
 
 private:
     enum class EPhase { Open, Handshake, Loader, Package, Finish };
@@ -50,12 +50,8 @@ private:
     struct CSlot {
         std::string m_strPort;
         EPhase m_ePhase = EPhase::Open; // the last phase entered, also after the result
-        int m_nRanges = 0;
-        int64_t m_nPackage = 0;     // bytes
-        int64_t m_nLoaderUnits = 0; // eight for each loader byte
-        int64_t m_nBytes = 0;       // of the phase
-        int64_t m_nTotal = 0;       // of the phase
-        int64_t m_nPos = 0;
+        int64_t m_nBytes = 0;           // of the phase
+        int64_t m_nTotal = 0;           // of the phase
         // Milliseconds on the program's clock, the one the transfer's own waits are judged on.
         int64_t m_nStartMs = 0;
         int64_t m_nPhaseStartMs = 0;
@@ -64,25 +60,35 @@ private:
         EPortResult m_eResult = EPortResult::Ok;
         std::string m_strReason;
     };
+    // A line of the plain or JSON output, as the slot stood when it happened.
+    struct CRecord {
+        const char* m_pszEvent; // start, phase, progress, done
+        CSlot m_slot;
+        int64_t m_nAtMs;
+    };
 
     // All under m_mutex.
     void EnterPhase(CSlot& slot, EPhase ePhase);
-    void WriteJson(const CSlot& slot, const char* pszEvent);
+    void Note(const CSlot& slot, const char* pszEvent);
+    std::string Format(const CRecord& record) const;
+    // The plain or JSON lines of the records not yet taken.
+    std::string FormatRecords();
     std::string PhaseName(EPhase ePhase) const;
     std::string LiveLine(const CSlot& slot) const;
     std::string ResultLine(const CSlot& slot) const;
-    void Draw(bool bLast);
-    void RedrawLoop();
+    std::string Draw(bool bLast);
+    // The writer's source: what is new since it last asked.
+    std::string TakeText();
 
-    FILE* m_pOut;
+    COutputWriter& m_writer;
+    FILE* const m_pTerminal;
     const EOutput m_eOutput;
     const ELanguage m_eLanguage;
 
     std::mutex m_mutex;
     std::vector<CSlot> m_slots;
+    std::vector<CRecord> m_records;
     bool m_bDirty = true;
     bool m_bDrawn = false;
-    bool m_bStop = false;
-    std::condition_variable m_cvStop;
-    std::thread m_redraw;
+    bool m_bClosed = false;
 };

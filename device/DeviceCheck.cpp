@@ -114,10 +114,20 @@ bool ProbeOpenPort(CSerialPort& port, IOperator& op) {
 
 } // namespace
 
-bool DiscoverPort(CWizardState& state, IOperator& op) {
+namespace {
+
+enum class EDiscovery { Found, Chosen, NothingFound, Cancelled };
+
+EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool()>& fnCancelled) {
     op.BeginWaitCursor();
     auto pPort = MakeQueryPort();
     for (int n = 1; n <= 4; ++n) {
+        if (fnCancelled && fnCancelled()) {
+            state.m_strPort.clear();
+            pPort.reset();
+            op.EndWaitCursor();
+            return EDiscovery::Cancelled;
+        }
         // The window is not refreshed: the name shows only once the check refreshes it.
         state.m_strPort = "COM" + std::to_string(n) + ":";
         if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
@@ -125,7 +135,7 @@ bool DiscoverPort(CWizardState& state, IOperator& op) {
         if (ProbeOpenPort(*pPort, op)) {
             pPort.reset();
             op.EndWaitCursor();
-            return true;
+            return EDiscovery::Found;
         }
     }
     std::string strChosen;
@@ -133,59 +143,105 @@ bool DiscoverPort(CWizardState& state, IOperator& op) {
     state.m_strPort = bChosen ? strChosen : std::string();
     pPort.reset();
     op.EndWaitCursor();
-    return bChosen;
+    return bChosen ? EDiscovery::Chosen : EDiscovery::NothingFound;
+}
+
+} // namespace
+
+bool DiscoverPort(CWizardState& state, IOperator& op) {
+    const EDiscovery eFound = Discover(state, op, {});
+    return eFound == EDiscovery::Found || eFound == EDiscovery::Chosen;
 }
 
 bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPackageVersion) {
+    return RunDeviceCheck(state, op, pszPackageVersion).m_eVerdict == ECheckVerdict::UpgradeNeeded;
+}
+
+CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* pszPackageVersion,
+                             const std::function<bool()>& fnCancelled) {
+    CCheckOutcome outcome;
     const std::string_view packageVersion = pszPackageVersion ? pszPackageVersion : "";
     state.m_strStep = LoadString(kIdsCheckingVersion);
     state.RefreshControls();
 
-    if (state.m_strPort.empty() && !DiscoverPort(state, op)) {
-        op.ShowMessage(OkMessage(kIdsWrongPort));
-        return false;
+    if (state.m_strPort.empty()) {
+        const EDiscovery eFound = Discover(state, op, fnCancelled);
+        if (eFound == EDiscovery::Cancelled) {
+            outcome.m_eVerdict = ECheckVerdict::Cancelled;
+            return outcome;
+        }
+        if (eFound == EDiscovery::NothingFound) {
+            op.ShowMessage(OkMessage(kIdsWrongPort));
+            outcome.m_eVerdict = ECheckVerdict::NothingFound;
+            return outcome;
+        }
     }
+    outcome.m_strPort = state.m_strPort;
 
     auto pPort = MakeQueryPort();
     op.BeginWaitCursor();
     // The box is shown while the cursor is still up; it goes down once the box is closed.
-    auto fail = [&](const CMessage& message) {
+    auto fail = [&](ECheckVerdict eVerdict, const CMessage& message) {
+        outcome.m_eVerdict = eVerdict;
         op.ShowMessage(message);
         op.EndWaitCursor();
         pPort.reset();
+        return outcome;
+    };
+    auto cancelled = [&] {
+        if (!fnCancelled || !fnCancelled())
+            return false;
+        outcome.m_eVerdict = ECheckVerdict::Cancelled;
+        pPort.reset();
+        return true;
+    };
+    auto open = [&] {
+        if (pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
+            return true;
+        outcome.m_portError = pPort->GetOpenError();
         return false;
     };
 
-    if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
-        return fail(WrongPortMessage(state.m_strPort, *pPort));
+    if (cancelled()) {
+        op.EndWaitCursor();
+        return outcome;
+    }
+    if (!open())
+        return fail(ECheckVerdict::PortFailed, WrongPortMessage(state.m_strPort, *pPort));
 
     CReplySplit split;
     for (;;) {
         state.m_strStatus = RunQueryCycle(*pPort, op);
         state.RefreshControls();
+        outcome.m_strReply = state.m_strStatus;
         split = SplitReply(state.m_strStatus);
         if (split.m_bUsable)
             break;
+        outcome.m_eVerdict =
+            state.m_strStatus.empty() ? ECheckVerdict::NoReply : ECheckVerdict::UnusableReply;
         op.EndWaitCursor();
         CMessage question{
             kIdsTransmissionFailed, LoadString(kIdsTransmissionFailed), {}, EButtons::RetryCancel};
-        if (op.ShowMessage(question) != kIdRetry) {
+        if (op.ShowMessage(question) != kIdRetry || cancelled()) {
             pPort.reset();
-            return false;
+            return outcome;
         }
         op.BeginWaitCursor();
-        if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
-            return fail(WrongPortMessage(state.m_strPort, *pPort));
+        if (!open())
+            return fail(ECheckVerdict::PortFailed, WrongPortMessage(state.m_strPort, *pPort));
     }
+    outcome.m_strModel = split.m_strModel;
+    outcome.m_strVersion = split.m_strVersion;
 
     if (FindModel(split.m_strModel) < 0)
-        return fail(OkMessage(kIdsWrongModel));
+        return fail(ECheckVerdict::WrongModel, OkMessage(kIdsWrongModel));
     // Set before the comparison: the pictures follow the machine even when no upgrade is needed.
     state.m_nScanner = ScannerFlagOf(split.m_strModel);
     if (!IsVersionGreater(packageVersion, split.m_strVersion))
-        return fail(OkMessage(kIdsUpgradeUnnecessary));
+        return fail(ECheckVerdict::Unnecessary, OkMessage(kIdsUpgradeUnnecessary));
 
     op.EndWaitCursor();
     pPort.reset();
-    return true;
+    outcome.m_eVerdict = ECheckVerdict::UpgradeNeeded;
+    return outcome;
 }

@@ -1,6 +1,10 @@
 #pragma once
 // The model and version query ("F;"), the model table, and port discovery over COM1 to COM4.
 #include <cstdint>
+#include <functional>
+#include <string>
+
+#include "serial/SerialPort.h"
 
 struct CWizardState;
 class IOperator;
@@ -8,9 +12,36 @@ class IOperator;
 // The four models the tool serves, in table order, ended by nullptr.
 extern const char* const g_modelNames[];
 
+// How a device check ended.
+enum class ECheckVerdict {
+    UpgradeNeeded, // a model of the table with a version older than the package's
+    Unnecessary,   // a model of the table, already at the package's version or later
+    WrongModel,    // a usable reply naming a model outside the table
+    UnusableReply, // bytes came, but no version and model could be read from them
+    NoReply,       // nothing came before the gap (or only what a zero byte cuts off)
+    PortFailed,    // the port would not open (m_portError says why)
+    NothingFound,  // no port given, none of COM1 to COM4 answered, and none was chosen
+    Cancelled,     // the caller's cancel was seen between two queries
+};
+
+// What the check learnt, beside the message it showed: the record a front end renders.
+struct CCheckOutcome {
+    ECheckVerdict m_eVerdict = ECheckVerdict::PortFailed;
+    std::string m_strPort;    // the port used or found ("COM2:"); empty when none was found
+    std::string m_strReply;   // the last reply as collected (bytes before the ';')
+    std::string m_strModel;   // as the reply was split once; empty when it was unusable
+    std::string m_strVersion; // likewise
+    CPortError m_portError;   // when the port failed
+};
+
 // Asks the machine for its version and model and decides whether the upgrade goes on. Shows its
 // own messages; writes the reply into the status text and sets the scanner flag.
 bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPackageVersion);
+// The same check with its outcome. fnCancelled, when given, is asked before each port is opened
+// and before each retry: a query under way always runs to its end. A cancelled check shows no
+// message.
+CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* pszPackageVersion,
+                             const std::function<bool()>& fnCancelled = {});
 
 // Finds the port on which a machine of the model table answers, else asks the operator.
 // True when it has set the port name, false when it has emptied it.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frontend/TransferEvents.h"
+
 class IProgressSink {
 public:
     virtual ~IProgressSink() = default;
@@ -15,4 +17,12 @@ public:
     virtual int SetPos(int32_t nPos) = 0;
     // Returns and clears the cancel flag; called from the thread that runs the transfer.
     virtual int CheckCancel() = 0;
+
+    // What the run is doing, for a front end that shows more than the bar; the dialog needs none
+    // of it. Every step is entered in order until the run ends, from Open on.
+    virtual void OnStepEntered(ETransferStep) {}
+    // Bytes of the loader (eStep Loader, counted by echoes received) or of the package (eStep
+    // Package, counted by pieces handed to the port) done so far: 0 of nTotal when the step
+    // starts, then after every byte or piece, ending with nTotal of nTotal.
+    virtual void OnBytesDone(ETransferStep /*eStep*/, int64_t /*nDone*/, int64_t /*nTotal*/) {}
 };

@@ -95,3 +95,4 @@ constexpr unsigned kIdsCliPackageMalformed = 442;
 constexpr unsigned kIdsCliPackageTooLarge = 443;
 constexpr unsigned kIdsCliProgressLine = 444;   // port, phase, bytes, total, percent, rate, left
 constexpr unsigned kIdsCliBytes = 445;          // a phase's size in the plain progress
+constexpr unsigned kIdsCliBeforeRetry = 446;    // after a failed upgrade: texts 115 and 123

@@ -73,6 +73,11 @@ private:
     bool FailWrite() {
         return Fail(m_pPort->IsDead() ? ETransferFault::HungUp : ETransferFault::WriteFailed);
     }
+    // The step is noted for the outcome and told to the sink.
+    void Enter(ETransferStep eStep) {
+        m_outcome.m_eStep = eStep;
+        m_pProgress->OnStepEntered(eStep);
+    }
     bool SizePackage();
     bool OpenPort(uint32_t nBaud, const char* pszMode);
     int WaitReply(bool bSync);
@@ -103,6 +108,7 @@ int CTransferRun::Run() {
     // The run goes on without a window: it only loses the way to cancel.
     m_pProgress->Create();
     m_pProgress->SetMessage(LoadString(kIdsUpgrading));
+    Enter(ETransferStep::Open);
 
     if (!SizePackage())
         return Fail(ETransferFault::BadPackage);
@@ -127,16 +133,16 @@ int CTransferRun::Run() {
     m_pPort->Close();
     m_pPort.reset();
 
-    m_outcome.m_eStep = ETransferStep::OpenPackage;
+    Enter(ETransferStep::OpenPackage);
     if (!OpenPort(kPackageBaud, kPackageMode))
         return 0;
 
-    m_outcome.m_eStep = ETransferStep::Package;
+    Enter(ETransferStep::Package);
     m_nPos = nLoaderUnits;
     if (!(m_pChosen ? SendPackage(m_pChosen->data(), true) : SendPackage(m_package.m_pData, false)))
         return 0;
 
-    m_outcome.m_eStep = ETransferStep::Finish;
+    Enter(ETransferStep::Finish);
     // The operator sees the wait cursor for this last pause only.
     m_op.BeginWaitCursor();
     GetClock().Sleep(kFinishMs);
@@ -223,17 +229,17 @@ bool CTransferRun::Expect(int nReply, int nExpected) {
 }
 
 bool CTransferRun::UploadLoader(const CResource& loader) {
-    m_outcome.m_eStep = ETransferStep::Sync;
+    Enter(ETransferStep::Sync);
     if (!m_pPort->WriteByte(kSyncByte))
         return FailWrite();
     if (!Expect(WaitReply(true), kSyncByte))
         return false;
     // The first byte after the synchronising answer is judged: a second 0x00 fails here.
-    m_outcome.m_eStep = ETransferStep::BitRate;
+    Enter(ETransferStep::BitRate);
     if (!Exchange(kBitRateByte, kAcceptByte))
         return false;
 
-    m_outcome.m_eStep = ETransferStep::Length;
+    Enter(ETransferStep::Length);
     const int nLength = static_cast<int>(loader.m_nSize);
     if (!Exchange((nLength >> 8) & 0xFF, nLength >> 8))
         return false;
@@ -245,14 +251,16 @@ bool CTransferRun::UploadLoader(const CResource& loader) {
     while (m_pPort->ReadByte() >= 0) {
     }
 
-    m_outcome.m_eStep = ETransferStep::Loader;
+    Enter(ETransferStep::Loader);
+    m_pProgress->OnBytesDone(ETransferStep::Loader, 0, nLength);
     for (int i = 0; i < nLength; ++i) {
         m_outcome.m_nIndex = i;
         m_pProgress->SetPos(static_cast<int32_t>(kLoaderWeight * i));
         if (!Exchange(loader.m_pData[i], loader.m_pData[i]))
             return false;
+        m_pProgress->OnBytesDone(ETransferStep::Loader, i + 1, nLength);
     }
-    m_outcome.m_eStep = ETransferStep::LoaderEnd;
+    Enter(ETransferStep::LoaderEnd);
     return Expect(WaitReply(false), kAcceptByte);
 }
 
@@ -268,6 +276,7 @@ bool CTransferRun::Advance(int64_t nCount) {
 // out, a Cancel that late not honoured; a chosen file's last piece is checked like the others.
 bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
     int64_t nRemaining = m_nPackageSize;
+    m_pProgress->OnBytesDone(ETransferStep::Package, 0, m_nPackageSize);
     while (nRemaining > 0) {
         const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
         if (!Advance(nCount))
@@ -278,6 +287,8 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
             return FailWrite();
         pPiece += nCount;
         nRemaining -= nCount;
+        m_pProgress->OnBytesDone(ETransferStep::Package, m_nPackageSize - nRemaining,
+                                 m_nPackageSize);
     }
     return true;
 }

@@ -5,23 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "frontend/TransferEvents.h"
 #include "serial/SerialPort.h"
 
 class IOperator;
 
-// Where a run stood when it ended, and why it failed: the window only needs 0, a front end
-// without an operator at the bench names the cause.
-enum class ETransferStep {
-    Open,        // opening the port at 9600 for the boot mode
-    Sync,        // the synchronisation's 0x00 bytes
-    BitRate,     // 0x55 answered by 0xAA
-    Length,      // the loader's length, echoed
-    Loader,      // a loader byte, echoed (m_nIndex)
-    LoaderEnd,   // the 0xAA that starts the loader
-    OpenPackage, // opening the port at 38400 for the package
-    Package,     // the package's pieces
-    Finish,
-};
+// Where a run stood when it ended (the last step entered), and why it failed: the window only needs
+// 0, a front end without an operator at the bench names the cause.
 enum class ETransferFault {
     None,
     OpenFailed, // m_openError says why

@@ -1,8 +1,9 @@
 // versionup-cli upgrading one machine, then four at once, the whole built-in loader and package
-// on simulated lines paced at the real baud rates. Four lines at once should take no longer than
-// one (the ports do not wait for each other), and the program should spend its time waiting for
-// the lines, not on the processor. The machines run in a process of their own so their work is
-// not counted; the program's own CPU time comes from the kernel's account of it.
+// on simulated lines paced at the real baud rates; then one machine with its output going to a
+// pipe closed after one line and to a terminal nobody reads. Four lines at once should take no
+// longer than one (the ports do not wait for each other), and the program should spend its time
+// waiting for the lines, not on the processor. The machines run in a process of their own so their
+// work is not counted; the program's own CPU time comes from the kernel's account of it.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,6 +22,7 @@
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "tests/support/SimPorts.h"
+#include "tests/support/StuckTerminal.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -71,8 +73,22 @@ double CpuSeconds(const rusage& usage) {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-CRun Upgrade(const std::string& strPortsDir, int nCount) {
+// Where the program's output goes.
+enum class EOutputCase {
+    Null,         // /dev/null
+    ClosedPipe,   // a pipe whose reader leaves after the first line (`| head -n 1`)
+    StuckTerminal // a terminal whose buffer is full and nobody reads
+};
+
+CRun Upgrade(const std::string& strPortsDir, int nCount, EOutputCase eOutput = EOutputCase::Null) {
     CRun run;
+    int outPipe[2] = {-1, -1};
+    std::unique_ptr<CStuckTerminal> pTerminal;
+    if (eOutput == EOutputCase::StuckTerminal) {
+        pTerminal = std::make_unique<CStuckTerminal>();
+        if (!pTerminal->IsFull())
+            return run;
+    }
     int toParent[2], toChild[2];
     if (::pipe(toParent) != 0 || ::pipe(toChild) != 0)
         return run;
@@ -89,18 +105,33 @@ CRun Upgrade(const std::string& strPortsDir, int nCount) {
         args.push_back("--port");
         args.push_back("COM" + std::to_string(n));
     }
+    // Made now, so that only the program holds the pipe's writing end.
+    if (eOutput == EOutputCase::ClosedPipe && ::pipe2(outPipe, O_CLOEXEC) != 0)
+        return run;
     const auto start = Clock::now();
     const pid_t cli = ::fork();
     if (cli == 0) {
         const int nNull = ::open("/dev/null", O_RDWR);
         ::dup2(nNull, STDIN_FILENO);
-        ::dup2(nNull, STDOUT_FILENO);
+        ::dup2(eOutput == EOutputCase::ClosedPipe      ? outPipe[1]
+               : eOutput == EOutputCase::StuckTerminal ? pTerminal->GetSlave()
+                                                       : nNull,
+               STDOUT_FILENO);
+        if (eOutput == EOutputCase::StuckTerminal)
+            ::dup2(pTerminal->GetSlave(), STDERR_FILENO);
         std::vector<char*> argv;
         for (std::string& strArg : args)
             argv.push_back(strArg.data());
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         std::_Exit(127);
+    }
+    if (eOutput == EOutputCase::ClosedPipe) {
+        ::close(outPipe[1]);
+        char cOut = 0;
+        while (::read(outPipe[0], &cOut, 1) == 1 && cOut != '\n') {
+        }
+        ::close(outPipe[0]);
     }
     int nStatus = 0;
     rusage usage{};
@@ -137,5 +168,14 @@ int main() {
     std::printf("four against one: wall %.3f (target at most 1.03); cpu %.2f %% of one core for "
                 "all four (target under 5 %%)\n",
                 four.m_fWall / one.m_fWall, 100 * four.m_fCpu / four.m_fWall);
-    return one.m_bOk && four.m_bOk ? 0 : 1;
+    // What a reader that goes away or never reads costs the machines: nothing, and the program
+    // still ends (after at most the writer's stall limit on a stuck terminal).
+    const CRun closed = Upgrade(strPortsDir, 1, EOutputCase::ClosedPipe);
+    std::printf("output closed after one line: %s, wall %.3f s (%.3f s against /dev/null)\n",
+                closed.m_bOk ? "upgraded, exit 0" : "FAILED", closed.m_fWall, one.m_fWall);
+    std::fflush(stdout);
+    const CRun stuck = Upgrade(strPortsDir, 1, EOutputCase::StuckTerminal);
+    std::printf("terminal never read:          %s, wall %.3f s (%.3f s against /dev/null)\n",
+                stuck.m_bOk ? "upgraded, exit 0" : "FAILED", stuck.m_fWall, one.m_fWall);
+    return one.m_bOk && four.m_bOk && closed.m_bOk && stuck.m_bOk ? 0 : 1;
 }

@@ -224,6 +224,34 @@ TEST_F(CliTest, CheckWithoutPortFindsTheMachineLikeTheWizard) {
         << none.m_strOut;
 }
 
+TEST_F(CliTest, CheckJsonGivesOneObjectAPortWithTheUpgradesKeys) {
+    CStepClock clock(50);
+    CClockOverride useClock(clock);
+    m_ports.Machine(1, "V250 TVK-50;");
+    m_ports.Machine(2, "V260 \"x\x01;");
+    m_ports.Machine(4, "", ENormalFault::Silent);
+    const CCliResult result = Run({"check", "--port", "COM1", "--port", "COM2", "--port", "COM3",
+                                   "--port", "COM4", "--json"});
+    EXPECT_EQ(result.m_nExit, 3) << result.m_strErr;
+    const std::string strTail = R"(,"package":"V260",)";
+    EXPECT_EQ(result.m_strOut,
+              R"({"event":"check","port":"COM1","result":"needed","reply":"V250 TVK-50",)"
+              R"("model":"TVK-50","version":"V250")" +
+                  strTail + R"("needed":true})" + "\n" +
+                  R"({"event":"check","port":"COM2","result":"wrong-model",)"
+                  R"("reply":"V260 \"x\u0001","model":"\"x\u0001","version":"V260")" +
+                  strTail + R"("needed":false})" + "\n" +
+                  R"({"event":"check","port":"COM3","result":"port-failed","reply":null,)"
+                  R"("model":null,"version":null)" +
+                  strTail +
+                  R"("needed":false,"reason":"COM3: is /nonexistent/ttyUSB2. The device is not )"
+                  R"(present: check that the cable or USB adapter is plugged in."})"
+                  "\n" +
+                  R"({"event":"check","port":"COM4","result":"no-reply","reply":"",)"
+                  R"("model":null,"version":null)" +
+                  strTail + R"("needed":false})" + "\n");
+}
+
 // ---------------------------------------------------------------------------------------------
 // upgrade: the transfer on one port, each fault of the boot mode named with its step.
 
@@ -255,6 +283,12 @@ TEST_P(CliUpgradeTest, OneMachineEndsWithItsResultAndReason) {
     EXPECT_NE(result.m_strOut.find(c.m_nExit == 0 ? "1 of 1 machines upgraded."
                                                   : "0 of 1 machines upgraded."),
               std::string::npos)
+        << result.m_strOut;
+    // A failure says how to make the machine ready for the next run.
+    EXPECT_EQ(result.m_strOut.find("Before you run it again: Disconnect the AC Adapter. DON'T "
+                                   "TURN OFF THE POWER SWITCH!! Connect the AC Adapter.") !=
+                  std::string::npos,
+              c.m_nExit != 0)
         << result.m_strOut;
     if (c.m_nExit == 0) {
         EXPECT_EQ(pBoot->GetLoader(), m_loader);
@@ -308,6 +342,34 @@ INSTANTIATE_TEST_SUITE_P(
             "the line went dead (package)"),
         CUpgradeCase{"Absent", nullptr, 1, "COM3: is /nonexistent/ttyUSB2."}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
+
+TEST_F(CliTest, ATimeoutBelowAMillisecondStillLimitsTheWait) {
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_bSilent = true;
+    BootMachine(3, behaviour);
+    const CCliResult result = Run({"upgrade", "--port", "COM3", "--yes", "--timeout", "0.0001"});
+    EXPECT_EQ(result.m_nExit, 1) << result.m_strOut << result.m_strErr;
+    EXPECT_NE(result.m_strOut.find("no reply within 0.0001 s (synchronisation)"), std::string::npos)
+        << result.m_strOut;
+}
+
+// Ctrl-C during a check: the query under way runs to its end, no further port is tried.
+TEST_F(CliTest, InterruptedCheckEndsAfterTheQueryUnderWay) {
+    CStepClock clock(10, 5);
+    CClockOverride useClock(clock);
+    CNormalMode& silent = m_ports.Machine(1, "", ENormalFault::Silent);
+    CNormalMode& machine = m_ports.Machine(2, "V250 TVK-50;");
+    CCliResult result;
+    std::thread run([&] { result = Run({"check"}); });
+    const bool bAsked = WaitUntil([&] { return silent.GetQueryCount() == 1; });
+    ::kill(::getpid(), SIGINT);
+    run.join();
+    ASSERT_TRUE(bAsked);
+    EXPECT_EQ(result.m_nExit, 130) << result.m_strOut << result.m_strErr;
+    EXPECT_EQ(machine.GetQueryCount(), 0) << "discovery went on after Ctrl-C";
+    EXPECT_EQ(result.m_strOut, "COM1-COM4: cancelled\n");
+    EXPECT_NE(result.m_strErr.find("Interrupted"), std::string::npos) << result.m_strErr;
+}
 
 TEST_F(CliTest, UpgradeOfABusyPortFailsAtOnceAndLeavesTheHolderAlone) {
     BootMachine(1);
@@ -455,7 +517,7 @@ TEST_F(CliTest, PlainOutputHasALineForEachPhaseAndOnATerminalOneLiveLineAPort) {
          {"COM1: opening\n", "COM1: boot mode handshake\n", "COM1: boot loader  40 bytes\n",
           "COM1: package  600 bytes\n", "COM1: finishing\n",
           "/dev/null: Transmission faild. Try again. /dev/null is /dev/null. This device is not "
-          "a serial port. ("})
+          "a serial port. Before you run it again: "})
         EXPECT_NE(plain.m_strOut.find(pszLine), std::string::npos) << pszLine << plain.m_strOut;
     EXPECT_EQ(plain.m_strOut.find("\033["), std::string::npos);
 
@@ -528,7 +590,13 @@ TEST_F(CliTest, MessagesFollowTheDesktopLanguage) {
     setenv("LANG", "ja_JP.UTF-8", 1);
     const CCliResult check = Run({"check", "--port", "COM1"});
     const CCliResult wrong = Run({"upgrade"});
+    const CCliResult failed = Run({"upgrade", "--port", "COM3", "--yes"});
     setenv("LANG", "C", 1);
+    EXPECT_NE(
+        failed.m_strOut.find("もう一度実行する前に: 電源SWを切らずに AC ｱﾀﾞﾌﾟﾀを取り外します。 "
+                             "AC ｱﾀﾞﾌﾟﾀを取り付けます。"),
+        std::string::npos)
+        << failed.m_strOut;
     EXPECT_EQ(check.m_nExit, 1);
     EXPECT_NE(check.m_strOut.find(LoadString(105, ELanguage::Japanese)), std::string::npos)
         << check.m_strOut;

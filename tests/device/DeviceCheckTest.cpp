@@ -5,9 +5,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -103,6 +105,112 @@ TEST_F(DeviceCheckTest, RepliesDecideByModelTableAndByteWiseVersion) {
         EXPECT_EQ(op.m_nCursorDepth, 0);
         EXPECT_FALSE(op.m_bCursorWentNegative);
         EXPECT_TRUE(op.m_dialogPresets.empty());
+    }
+}
+
+// The outcome records what the message boxes say, and what they do not: the reply as split, the
+// port used or found, the OS cause.
+TEST_F(DeviceCheckTest, OutcomeNamesTheVerdictWithReplyModelVersionAndPort) {
+    struct CCase {
+        const char* m_pszName;
+        std::function<void(CSimPorts&)> m_fnSetUp;
+        const char* m_pszPort; // given to the check; "" discovers
+        ECheckVerdict m_eVerdict;
+        const char* m_pszUsed; // the outcome's port
+        const char* m_pszReply;
+        const char* m_pszModel;
+        const char* m_pszVersion;
+    };
+    using V = ECheckVerdict;
+    const CCase cases[] = {
+        {"needed", [](CSimPorts& p) { p.Machine(1, "V250 TVK-50;"); }, "COM1:", V::UpgradeNeeded,
+         "COM1:", "V250 TVK-50", "TVK-50", "V250"},
+        {"unnecessary", [](CSimPorts& p) { p.Machine(1, "V260 NRP-7;"); }, "COM1:", V::Unnecessary,
+         "COM1:", "V260 NRP-7", "NRP-7", "V260"},
+        {"wrong model", [](CSimPorts& p) { p.Machine(1, "V250 tvk-50;"); }, "COM1:", V::WrongModel,
+         "COM1:", "V250 tvk-50", "tvk-50", "V250"},
+        {"unusable", [](CSimPorts& p) { p.Machine(1, "V250 ;"); }, "COM1:", V::UnusableReply,
+         "COM1:", "V250 ", "", ""},
+        {"silent", [](CSimPorts& p) { p.Machine(1, "", ENormalFault::Silent); },
+         "COM1:", V::NoReply, "COM1:", "", "", ""},
+        {"absent", [](CSimPorts&) {}, "COM2:", V::PortFailed, "COM2:", "", "", ""},
+        {"found", [](CSimPorts& p) { p.Machine(3, "V250 NRP-70;"); }, "", V::UpgradeNeeded,
+         "COM3:", "V250 NRP-70", "NRP-70", "V250"},
+        {"nothing found", [](CSimPorts&) {}, "", V::NothingFound, "", "", "", ""},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CSimPorts ports;
+        c.m_fnSetUp(ports);
+        CStepClock clock(10);
+        CClockOverride useClock(clock);
+        CScriptedOperator op;
+        CWizardState state;
+        state.m_strPort = c.m_pszPort;
+        const CCheckOutcome outcome = RunDeviceCheck(state, op, kPackageVersion);
+        EXPECT_EQ(outcome.m_eVerdict, c.m_eVerdict);
+        EXPECT_EQ(outcome.m_strPort, c.m_pszUsed);
+        EXPECT_EQ(outcome.m_strReply, c.m_pszReply);
+        EXPECT_EQ(outcome.m_strModel, c.m_pszModel);
+        EXPECT_EQ(outcome.m_strVersion, c.m_pszVersion);
+        if (c.m_eVerdict == V::PortFailed) {
+            EXPECT_EQ(outcome.m_portError.m_strDevice, "/nonexistent/ttyUSB1");
+            EXPECT_EQ(outcome.m_portError.m_nErrno, ENOENT);
+        } else {
+            EXPECT_EQ(outcome.m_portError.m_nErrno, 0);
+        }
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+        EXPECT_FALSE(op.m_bCursorWentNegative);
+    }
+}
+
+// A cancel is seen before a port is opened and before a retry, never inside a query; a cancelled
+// check shows nothing.
+TEST_F(DeviceCheckTest, CancelEndsTheCheckBetweenQueriesWithoutAMessage) {
+    {
+        SCOPED_TRACE("before the first query");
+        CNormalMode& mode = m_ports.Machine(1, "V250 TVK-50;");
+        CScriptedOperator op;
+        CWizardState state;
+        state.m_strPort = "COM1:";
+        const CCheckOutcome outcome =
+            RunDeviceCheck(state, op, kPackageVersion, [] { return true; });
+        EXPECT_EQ(outcome.m_eVerdict, ECheckVerdict::Cancelled);
+        EXPECT_EQ(mode.GetQueryCount(), 0);
+        EXPECT_TRUE(op.m_messages.empty());
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+        EXPECT_FALSE(op.m_bCursorWentNegative);
+    }
+    {
+        SCOPED_TRACE("during discovery");
+        CNormalMode& mode = m_ports.Machine(2, "V250 TVK-50;");
+        CScriptedOperator op;
+        CWizardState state;
+        int nAsked = 0;
+        const CCheckOutcome outcome =
+            RunDeviceCheck(state, op, kPackageVersion, [&] { return ++nAsked > 1; });
+        EXPECT_EQ(outcome.m_eVerdict, ECheckVerdict::Cancelled);
+        EXPECT_EQ(mode.GetQueryCount(), 0) << "COM1 was tried, COM2 never";
+        EXPECT_TRUE(op.m_messages.empty());
+        EXPECT_TRUE(op.m_dialogPresets.empty());
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+    }
+    {
+        SCOPED_TRACE("at a retry");
+        CNormalMode& mode = m_ports.Machine(3, "V250 ;");
+        CScriptedOperator op;
+        op.m_answers = {kIdRetry, kIdRetry};
+        CWizardState state;
+        state.m_strPort = "COM3:";
+        int nAsked = 0;
+        const CCheckOutcome outcome =
+            RunDeviceCheck(state, op, kPackageVersion, [&] { return ++nAsked > 1; });
+        EXPECT_EQ(outcome.m_eVerdict, ECheckVerdict::Cancelled);
+        EXPECT_EQ(outcome.m_strReply, "V250 ");
+        EXPECT_EQ(mode.GetQueryCount(), 1);
+        EXPECT_EQ(op.MessageIds(), std::vector<unsigned>{108});
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+        EXPECT_FALSE(op.m_bCursorWentNegative);
     }
 }
 

@@ -70,3 +70,12 @@ int CRecordingSink::CheckCancel() {
         m_bPending = true;
     return m_bPending.exchange(false) ? 1 : 0;
 }
+
+void CRecordingSink::OnStepEntered(ETransferStep eStep) {
+    m_log.Add({CEvent::Step, static_cast<int64_t>(eStep)});
+}
+
+void CRecordingSink::OnBytesDone(ETransferStep eStep, int64_t nDone, int64_t nTotal) {
+    m_log.Add(
+        {CEvent::Bytes, nDone, nTotal, eStep == ETransferStep::Loader ? "loader" : "package"});
+}

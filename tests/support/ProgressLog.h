@@ -14,7 +14,19 @@
 
 // One call the transfer made on its operator, its dialog or the clock, in order.
 struct CEvent {
-    enum EKind { Create, Message, Range, Pos, Check, Destroy, CursorBegin, CursorEnd, Sleep };
+    enum EKind {
+        Create,
+        Message,
+        Range,
+        Pos,
+        Check,
+        Destroy,
+        CursorBegin,
+        CursorEnd,
+        Sleep,
+        Step,  // m_nA: the ETransferStep entered
+        Bytes, // m_nA of m_nB bytes done, m_strText "loader" or "package"
+    };
     CEvent(EKind eKind, int64_t nA = 0, int64_t nB = 0, std::string strText = {})
         : m_eKind(eKind), m_nA(nA), m_nB(nB), m_strText(std::move(strText)) {}
     EKind m_eKind;
@@ -49,6 +61,8 @@ public:
     void SetRange(int32_t nLower, int32_t nUpper) override;
     int SetPos(int32_t nPos) override;
     int CheckCancel() override;
+    void OnStepEntered(ETransferStep eStep) override;
+    void OnBytesDone(ETransferStep eStep, int64_t nDone, int64_t nTotal) override;
 
 private:
     CTransferLog& m_log;

@@ -249,6 +249,33 @@ TEST_P(TransferSendTest, LoaderAndPackageArriveUnchangedWithTheirProgress) {
     EXPECT_EQ(sleeps, (std::vector<int>{500, 1000, 1000}));
     // The wait cursor shows for the final pause only.
     EXPECT_EQ(strAfterLastPause, "5001000[1000]");
+
+    // The typed events: every step in order, and the bytes of the loader (each echo) and of the
+    // package (each piece) from 0 to the whole.
+    std::vector<int64_t> steps;
+    std::vector<std::string> bytes;
+    for (const CEvent& event : m_log.GetEvents()) {
+        if (event.m_eKind == CEvent::Step)
+            steps.push_back(event.m_nA);
+        if (event.m_eKind == CEvent::Bytes)
+            bytes.push_back(event.m_strText + " " + std::to_string(event.m_nA) + "/" +
+                            std::to_string(event.m_nB));
+    }
+    using S = ETransferStep;
+    std::vector<int64_t> expectedSteps;
+    for (S eStep : {S::Open, S::Sync, S::BitRate, S::Length, S::Loader, S::LoaderEnd,
+                    S::OpenPackage, S::Package, S::Finish})
+        expectedSteps.push_back(int64_t(eStep));
+    EXPECT_EQ(steps, expectedSteps);
+    std::vector<std::string> expectedBytes;
+    for (size_t i = 0; i <= kLoaderSize; ++i)
+        expectedBytes.push_back("loader " + std::to_string(i) + "/" + std::to_string(kLoaderSize));
+    for (int64_t nSent = 0;; nSent = std::min(nSent + 256, nSize)) {
+        expectedBytes.push_back("package " + std::to_string(nSent) + "/" + std::to_string(nSize));
+        if (nSent == nSize)
+            break;
+    }
+    EXPECT_EQ(bytes, expectedBytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TransferSendTest,
