@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -20,9 +21,11 @@
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
+#include "platform/Clock.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
+#include "serial/WireTrace.h"
 #include "transfer/PackageCheck.h"
 #include "transfer/PackageFile.h"
 #include "transfer/PackageInspector.h"
@@ -48,6 +51,7 @@ struct CCommandLine {
     bool m_bJson = false;
     double m_fTimeout = kDefaultTimeoutSeconds;
     std::string m_strTimeout = "10";
+    std::string m_strTraceDir; // empty: no trace
 };
 
 class CCli {
@@ -67,6 +71,8 @@ private:
     std::string Text(unsigned nId, std::initializer_list<std::string> args = {}) const {
         return FormatText(nId, m_eLanguage, args);
     }
+    void WriteTraces(const std::string& strDir, const std::vector<std::string>& ports,
+                     const std::deque<CWireTrace>& traces, int64_t nStartSeconds) const;
     std::string DescribeFailure(const CPortName& port, const CTransferOutcome& outcome,
                                 const CCommandLine& line) const;
     void Error(const std::string& strText) const {
@@ -134,8 +140,10 @@ public:
         return false;
     }
     std::unique_ptr<IProgressSink> CreateProgress() override { return nullptr; }
+    IWireTrace* GetWireTrace() override { return m_pTrace; }
 
     std::vector<CMessage> m_messages;
+    IWireTrace* m_pTrace = nullptr; // this port's own trace, when one was asked for
 };
 
 // One port's operator during an upgrade: its progress goes to its own slot of the board.
@@ -152,6 +160,20 @@ private:
     CProgressBoard& m_board;
     const size_t m_nIndex;
 };
+
+// One file a port, written once every run has ended so that no machine waits for a disk.
+void CCli::WriteTraces(const std::string& strDir, const std::vector<std::string>& ports,
+                       const std::deque<CWireTrace>& traces, int64_t nStartSeconds) const {
+    if (strDir.empty())
+        return;
+    for (size_t i = 0; i < traces.size(); ++i) {
+        if (traces[i].IsEmpty())
+            continue;
+        const std::string strPath = TraceFilePath(strDir, ports[i], nStartSeconds);
+        if (const int nErrno = traces[i].WriteFile(strPath))
+            Error(Text(kIdsCliTraceNotWritten, {strPath, std::strerror(nErrno)}));
+    }
+}
 
 int CCli::Usage(const std::string& strProblem) {
     Error(strProblem);
@@ -204,6 +226,9 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
                 return false;
             }
             line.m_ports.push_back(port);
+        } else if ((bCheck || bUpgrade) && strArg == "--trace") {
+            if (!takeValue(line.m_strTraceDir))
+                return false;
         } else if (bUpgrade && strArg == "--package") {
             if (!takeValue(line.m_strPackage))
                 return false;
@@ -230,6 +255,10 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         strProblem = Text(kIdsCliNoPort);
         return false;
     }
+    // The window has no command line, so the variable is how both programs are asked for a trace.
+    const char* pszTraceDir = std::getenv("VERSIONUP_TRACE");
+    if ((bCheck || bUpgrade) && line.m_strTraceDir.empty() && pszTraceDir)
+        line.m_strTraceDir = pszTraceDir;
     if (line.m_strCommand == "inspect" && line.m_strFile.empty()) {
         strProblem = Text(kIdsCliMissingValue, {"inspect"});
         return false;
@@ -331,11 +360,14 @@ int CCli::Check(const CCommandLine& line) {
         std::vector<CMessage> m_messages;
     };
     std::vector<CResult> results(ports.size());
+    std::deque<CWireTrace> traces(ports.size());
+    const int64_t nStartSeconds = GetClock().GetCalendarSeconds();
     std::vector<std::thread> threads;
     for (size_t i = 0; i < ports.size(); ++i) {
         threads.emplace_back([&, i] {
             CResult& result = results[i];
             CCheckOperator op;
+            op.m_pTrace = line.m_strTraceDir.empty() ? nullptr : &traces[i];
             result.m_state.m_strPort = ports[i].m_strOpen;
             result.m_bNeeded = CheckFirmwareVersion(result.m_state, op, strPackageVersion.c_str());
             result.m_messages = std::move(op.m_messages);
@@ -343,6 +375,10 @@ int CCli::Check(const CCommandLine& line) {
     }
     for (std::thread& thread : threads)
         thread.join();
+    std::vector<std::string> tracedPorts;
+    for (const CResult& result : results)
+        tracedPorts.push_back(result.m_state.m_strPort);
+    WriteTraces(line.m_strTraceDir, tracedPorts, traces, nStartSeconds);
 
     int nExit = kExitOk;
     for (size_t i = 0; i < ports.size(); ++i) {
@@ -510,10 +546,13 @@ int CCli::Upgrade(const CCommandLine& line) {
     options.m_nReplyLimitMs = static_cast<int>(std::lround(line.m_fTimeout * 1000));
 
     std::vector<int> results(line.m_ports.size(), 0);
+    std::deque<CWireTrace> traces(line.m_ports.size());
+    const int64_t nStartSeconds = GetClock().GetCalendarSeconds();
     std::vector<std::thread> threads;
     for (size_t i = 0; i < line.m_ports.size(); ++i) {
         threads.emplace_back([&, i] {
             CUpgradeOperator op(board, i);
+            op.m_pTrace = line.m_strTraceDir.empty() ? nullptr : &traces[i];
             CTransferOutcome outcome;
             CTransferOptions portOptions = options;
             portOptions.m_pOutcome = &outcome;
@@ -529,6 +568,7 @@ int CCli::Upgrade(const CCommandLine& line) {
     for (std::thread& thread : threads)
         thread.join();
     board.Close();
+    WriteTraces(line.m_strTraceDir, shown, traces, nStartSeconds);
 
     const int nOk = static_cast<int>(std::count(results.begin(), results.end(), 1));
     if (!line.m_bJson) {

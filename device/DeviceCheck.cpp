@@ -12,6 +12,7 @@
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -44,10 +45,21 @@ void AwaitByte(CSerialPort& port, IOperator& op) {
 // The query's writes give up after the time-out settings' limit for two bytes (1,004 ms): a
 // machine that is off or a loose cable holds DSR or CTS low for good, and the operator should
 // hear of it after seconds, not after the transfer's no-progress limit on every port.
-std::unique_ptr<CSerialPort> MakeQueryPort() {
+std::unique_ptr<CSerialPort> MakeQueryPort(IOperator& op) {
     auto pPort = std::make_unique<CSerialPort>();
     pPort->LimitWritesToTimeouts(true);
+    pPort->SetTrace(op.GetWireTrace());
     return pPort;
+}
+
+void TraceStep(IOperator& op, const char* pszName, const std::string& strDetail = {}) {
+    if (IWireTrace* pTrace = op.GetWireTrace())
+        pTrace->TraceStep(pszName, strDetail);
+}
+
+void TraceOutcome(IOperator& op, const std::string& strText) {
+    if (IWireTrace* pTrace = op.GetWireTrace())
+        pTrace->TraceOutcome(strText);
 }
 
 CMessage OkMessage(unsigned nId, std::string strDetail = {}) {
@@ -118,7 +130,8 @@ bool ProbeOpenPort(CSerialPort& port, IOperator& op) {
 
 bool DiscoverPort(CWizardState& state, IOperator& op) {
     op.BeginWaitCursor();
-    auto pPort = MakeQueryPort();
+    TraceStep(op, "discovery");
+    auto pPort = MakeQueryPort(op);
     for (int n = 1; n <= 4; ++n) {
         // The window is not refreshed: the name shows only once the check refreshes it.
         state.m_strPort = "COM" + std::to_string(n) + ":";
@@ -148,10 +161,12 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
         return false;
     }
 
-    auto pPort = MakeQueryPort();
+    auto pPort = MakeQueryPort(op);
     op.BeginWaitCursor();
     // The box is shown while the cursor is still up; it goes down once the box is closed.
     auto fail = [&](const CMessage& message) {
+        TraceOutcome(op, message.m_strText +
+                             (message.m_strDetail.empty() ? "" : " " + message.m_strDetail));
         op.ShowMessage(message);
         op.EndWaitCursor();
         pPort.reset();
@@ -163,6 +178,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
 
     CReplySplit split;
     for (;;) {
+        TraceStep(op, "version query");
         state.m_strStatus = RunQueryCycle(*pPort, op);
         state.RefreshControls();
         split = SplitReply(state.m_strStatus);
@@ -172,6 +188,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
         CMessage question{
             kIdsTransmissionFailed, LoadString(kIdsTransmissionFailed), {}, EButtons::RetryCancel};
         if (op.ShowMessage(question) != kIdRetry) {
+            TraceOutcome(op, question.m_strText + " (cancelled)");
             pPort.reset();
             return false;
         }
@@ -187,6 +204,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
     if (!IsVersionGreater(packageVersion, split.m_strVersion))
         return fail(OkMessage(kIdsUpgradeUnnecessary));
 
+    TraceOutcome(op, "upgrade needed: " + state.m_strStatus);
     op.EndWaitCursor();
     pPort.reset();
     return true;

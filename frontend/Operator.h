@@ -6,6 +6,8 @@
 
 #include "frontend/ProgressSink.h"
 
+class IWireTrace;
+
 // Results of a message box, as the platform numbers them.
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
@@ -40,4 +42,7 @@ public:
     // apart: a window answers paint, expose and the window manager here and drops what the
     // operator typed or clicked meanwhile. Nothing to do without a window.
     virtual void KeepAlive() {}
+    // Where the ports the operation opens report what crosses them; nullptr when nobody asked
+    // for a trace.
+    virtual IWireTrace* GetWireTrace() { return nullptr; }
 };

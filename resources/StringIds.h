@@ -83,3 +83,4 @@ constexpr unsigned kIdsCliPackageMalformed = 442;
 constexpr unsigned kIdsCliPackageTooLarge = 443;
 constexpr unsigned kIdsCliProgressLine = 444;   // port, phase, bytes, total, percent, rate, left
 constexpr unsigned kIdsCliBytes = 445;          // a phase's size in the plain progress
+constexpr unsigned kIdsCliTraceNotWritten = 446; // path, cause

@@ -1,6 +1,7 @@
 #include "transfer/Transfer.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -73,6 +75,10 @@ private:
     bool FailWrite() {
         return Fail(m_pPort->IsDead() ? ETransferFault::HungUp : ETransferFault::WriteFailed);
     }
+    void TraceStep(const char* pszName, const std::string& strDetail = {}) {
+        if (IWireTrace* pTrace = m_op.GetWireTrace())
+            pTrace->TraceStep(pszName, strDetail);
+    }
     bool SizePackage();
     bool OpenPort(uint32_t nBaud, const char* pszMode);
     int WaitReply(bool bSync);
@@ -128,15 +134,18 @@ int CTransferRun::Run() {
     m_pPort.reset();
 
     m_outcome.m_eStep = ETransferStep::OpenPackage;
+    TraceStep("open for the package");
     if (!OpenPort(kPackageBaud, kPackageMode))
         return 0;
 
     m_outcome.m_eStep = ETransferStep::Package;
+    TraceStep("package", std::to_string(m_nPackageSize) + " bytes");
     m_nPos = nLoaderUnits;
     if (!(m_pChosen ? SendPackage(m_pChosen->data(), true) : SendPackage(m_package.m_pData, false)))
         return 0;
 
     m_outcome.m_eStep = ETransferStep::Finish;
+    TraceStep("finish");
     // The operator sees the wait cursor for this last pause only.
     m_op.BeginWaitCursor();
     GetClock().Sleep(kFinishMs);
@@ -161,6 +170,7 @@ bool CTransferRun::SizePackage() {
 
 bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
     m_pPort = std::make_unique<CSerialPort>();
+    m_pPort->SetTrace(m_op.GetWireTrace());
     if (m_pPort->Open(m_strPort.c_str(), nBaud, pszMode))
         return true;
     m_outcome.m_openError = m_pPort->GetOpenError();
@@ -224,16 +234,19 @@ bool CTransferRun::Expect(int nReply, int nExpected) {
 
 bool CTransferRun::UploadLoader(const CResource& loader) {
     m_outcome.m_eStep = ETransferStep::Sync;
+    TraceStep("sync");
     if (!m_pPort->WriteByte(kSyncByte))
         return FailWrite();
     if (!Expect(WaitReply(true), kSyncByte))
         return false;
     // The first byte after the synchronising answer is judged: a second 0x00 fails here.
     m_outcome.m_eStep = ETransferStep::BitRate;
+    TraceStep("bit rate");
     if (!Exchange(kBitRateByte, kAcceptByte))
         return false;
 
     m_outcome.m_eStep = ETransferStep::Length;
+    TraceStep("length");
     const int nLength = static_cast<int>(loader.m_nSize);
     if (!Exchange((nLength >> 8) & 0xFF, nLength >> 8))
         return false;
@@ -246,6 +259,7 @@ bool CTransferRun::UploadLoader(const CResource& loader) {
     }
 
     m_outcome.m_eStep = ETransferStep::Loader;
+    TraceStep("loader", std::to_string(nLength) + " bytes");
     for (int i = 0; i < nLength; ++i) {
         m_outcome.m_nIndex = i;
         m_pProgress->SetPos(static_cast<int32_t>(kLoaderWeight * i));
@@ -253,6 +267,7 @@ bool CTransferRun::UploadLoader(const CResource& loader) {
             return false;
     }
     m_outcome.m_eStep = ETransferStep::LoaderEnd;
+    TraceStep("loader end");
     return Expect(WaitReply(false), kAcceptByte);
 }
 
@@ -282,6 +297,30 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
     return true;
 }
 
+// The outcome in words, for a person reading the trace: "completed", or "failed: wrong reply in
+// the step loader (byte 17): expected 3c, received 3d".
+std::string DescribeOutcomeForTrace(const CTransferOutcome& outcome) {
+    static const char* const kSteps[] = {"open",         "sync",    "bit rate", "length",
+                                         "loader",       "loader end",          "open for the package",
+                                         "package",      "finish"};
+    static const char* const kFaults[] = {"none",     "open failed", "no loader",   "bad package",
+                                          "wrong reply", "no reply", "hung up", "write failed",
+                                          "cancelled"};
+    if (outcome.m_eFault == ETransferFault::None)
+        return "completed";
+    std::string strText = std::string("failed: ") + kFaults[static_cast<int>(outcome.m_eFault)] +
+                          " in the step " + kSteps[static_cast<int>(outcome.m_eStep)];
+    if (outcome.m_eStep == ETransferStep::Loader)
+        strText += " (byte " + std::to_string(outcome.m_nIndex) + ")";
+    if (outcome.m_eFault == ETransferFault::WrongReply) {
+        char szBytes[48];
+        std::snprintf(szBytes, sizeof szBytes, ": expected %02x, received %02x",
+                      outcome.m_nExpected, outcome.m_nReceived);
+        strText += szBytes;
+    }
+    return strText;
+}
+
 } // namespace
 
 int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPackage,
@@ -293,6 +332,8 @@ int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<ui
                                 IOperator& op, const CTransferOptions& options) {
     CTransferRun run(strPort, pPackage, op, options);
     const int nResult = run.Run();
+    if (IWireTrace* pTrace = op.GetWireTrace())
+        pTrace->TraceOutcome(DescribeOutcomeForTrace(run.GetOutcome()));
     if (options.m_pOutcome)
         *options.m_pOutcome = run.GetOutcome();
     return nResult;

@@ -10,6 +10,7 @@
 
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
+#include "serial/WireTrace.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
 
@@ -62,6 +63,7 @@ public:
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
     void KeepAlive() override;
+    IWireTrace* GetWireTrace() override { return m_pTrace.get(); }
 
     void setVisible(bool bVisible) override;
 
@@ -93,6 +95,10 @@ private:
     QIcon m_icon;
     QPoint m_ptPictureCentre;
     FnShowAbout m_fnShowAbout;
+    // Kept while the window lives when VERSIONUP_TRACE names a folder, written there at the end.
+    std::unique_ptr<CWireTrace> m_pTrace;
+    std::string m_strTraceDir;
+    int64_t m_nTraceStart = 0;
     bool m_bStarted = false;
     int m_nBusy = 0;
     int m_nWaitCursor = 0;
