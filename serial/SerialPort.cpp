@@ -74,13 +74,13 @@ struct CSerialPort::CLinkState {
             pTrace->TraceEvent(nSinceUs, std::string("hold: ") + pszWhy);
         }
     }
-    void EndHold() {
+    void EndHold(bool bGaveUp = false) {
         if (nHoldStartUs < 0)
             return;
         const int64_t nNowUs = NowUs();
-        char szText[64];
-        std::snprintf(szText, sizeof szText, "hold ended after %.3f s",
-                      double(nNowUs - nHoldStartUs) / 1e6);
+        char szText[80];
+        std::snprintf(szText, sizeof szText, "hold ended after %.3f s%s",
+                      double(nNowUs - nHoldStartUs) / 1e6, bGaveUp ? ": the write gave up" : "");
         nHoldStartUs = -1;
         pTrace->TraceEvent(nNowUs, szText);
     }
@@ -177,8 +177,14 @@ int CSerialPort::ApplySettings() {
     int nErrno = m_pLink->pDevice->Apply(settings, applied);
     // A driver that took some settings and not others would send a frame the machine cannot
     // read, or hold no handshake where one is needed.
-    if (nErrno == 0 && !settings.IsSameLine(applied))
+    if (nErrno == 0 && !settings.IsSameLine(applied)) {
         nErrno = EINVAL;
+        m_pLink->Trace(std::string("read back differs: ") + std::to_string(applied.m_nBaud) + " " +
+                       "NOEM"[applied.m_nParity & 3] + std::to_string(applied.m_nDataBits) +
+                       std::to_string(applied.m_nStopBits) +
+                       (applied.m_bCtsFlow ? " CTS flow" : "") +
+                       (applied.m_bXonXoff ? " xon/xoff" : ""));
+    }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
         return 0;
@@ -202,6 +208,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     m_error.m_strDevice = pszPort ? ResolvePortDevice(pszPort) : std::string();
     if (m_error.m_strDevice.empty()) {
         m_error.m_nErrno = ENODEV;
+        TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
     if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
@@ -265,7 +272,6 @@ void CSerialPort::TraceOpen(const char* pszPort, const char* pszMode, const char
                            : pszMode[3] == 'X' ? "handshake xon/xoff"
                                                : "handshake off");
     if (m_error.m_nErrno != 0) {
-        strText += m_error.m_nErrno == EINVAL && pszLowLatency ? "; read back differs" : "";
         strText += std::string("; failed: ") + std::strerror(m_error.m_nErrno);
     } else {
         strText += "; read back equal";
@@ -517,7 +523,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         nResult = 0;
     if (nResult)
         nResult = Drain(nStartUs, nCount, limits);
-    link.EndHold();
+    link.EndHold(nResult == 0);
     m_bWriting = false;
     return nResult;
 }

@@ -299,14 +299,14 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
 
 // The outcome in words, for a person reading the trace: "completed", or "failed: wrong reply in
 // the step loader (byte 17): expected 3c, received 3d".
-std::string DescribeOutcomeForTrace(const CTransferOutcome& outcome) {
-    static const char* const kSteps[] = {"open",         "sync",    "bit rate", "length",
-                                         "loader",       "loader end",          "open for the package",
-                                         "package",      "finish"};
-    static const char* const kFaults[] = {"none",     "open failed", "no loader",   "bad package",
-                                          "wrong reply", "no reply", "hung up", "write failed",
-                                          "cancelled"};
-    if (outcome.m_eFault == ETransferFault::None)
+std::string DescribeOutcomeForTrace(int nResult, const CTransferOutcome& outcome) {
+    static const char* const kSteps[] = {
+        "open",    "sync",  "bit rate", "length", "loader", "loader end", "open for the package",
+        "package", "finish"};
+    static const char* const kFaults[] = {"no cause told", "open failed",  "no loader",
+                                          "bad package",   "wrong reply",  "no reply",
+                                          "hung up",       "write failed", "cancelled"};
+    if (nResult)
         return "completed";
     std::string strText = std::string("failed: ") + kFaults[static_cast<int>(outcome.m_eFault)] +
                           " in the step " + kSteps[static_cast<int>(outcome.m_eStep)];
@@ -330,11 +330,14 @@ int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPa
 
 int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<uint8_t>* pPackage,
                                 IOperator& op, const CTransferOptions& options) {
-    CTransferRun run(strPort, pPackage, op, options);
-    const int nResult = run.Run();
+    auto pRun = std::make_unique<CTransferRun>(strPort, pPackage, op, options);
+    const int nResult = pRun->Run();
+    const CTransferOutcome outcome = pRun->GetOutcome();
+    // The outcome follows the port's close in the trace: the run is gone first.
+    pRun.reset();
     if (IWireTrace* pTrace = op.GetWireTrace())
-        pTrace->TraceOutcome(DescribeOutcomeForTrace(run.GetOutcome()));
+        pTrace->TraceOutcome(DescribeOutcomeForTrace(nResult, outcome));
     if (options.m_pOutcome)
-        *options.m_pOutcome = run.GetOutcome();
+        *options.m_pOutcome = outcome;
     return nResult;
 }

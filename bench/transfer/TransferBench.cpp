@@ -171,8 +171,8 @@ bool RunOnce(const std::string& strPortsDir, bool bTrace) {
     if (bTrace) {
         const auto formatStart = Clock::now();
         const std::string strText = trace.Format();
-        std::printf("trace  %zu bytes of text, formatted in %.3f s after the run\n",
-                    strText.size(), Seconds(Clock::now() - formatStart));
+        std::printf("trace  %zu bytes of text, formatted in %.3f s after the run\n", strText.size(),
+                    Seconds(Clock::now() - formatStart));
     }
     for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]})
         ::close(fd);

@@ -91,8 +91,9 @@ protected:
             bool bSent = false;
             std::vector<uint8_t> bytes;
             if (ParseTraceBytes(strLine, bSent, bytes))
-                (bSent ? trace.m_sent : trace.m_received).insert(
-                    (bSent ? trace.m_sent : trace.m_received).end(), bytes.begin(), bytes.end());
+                (bSent ? trace.m_sent : trace.m_received)
+                    .insert((bSent ? trace.m_sent : trace.m_received).end(), bytes.begin(),
+                            bytes.end());
         }
         return trace;
     }
@@ -117,8 +118,7 @@ TEST_F(CliTraceTest, CheckThroughAHeldDsrTracesTheHoldTheQueryAndTheReply) {
     script.m_fnMachine = AnswerQuery("V250 TVK-50;");
     CFakeAdapter& adapter = adapters.AddCom(m_home, 1, script);
 
-    EXPECT_EQ(Run({"check", "--port", "COM1", "--trace", m_traces.Path().string()}), 0)
-        << m_strOut;
+    EXPECT_EQ(Run({"check", "--port", "COM1", "--trace", m_traces.Path().string()}), 0) << m_strOut;
 
     const CTraceText trace = ReadTrace("COM1");
     EXPECT_EQ(trace.m_sent, adapter.GetSent()) << trace.All();
@@ -171,8 +171,8 @@ TEST_F(CliTraceTest, UpgradeWithAWrongEchoTracesEveryByteUpToTheFault) {
     EXPECT_EQ(std::vector<uint8_t>(trace.m_received.begin(), trace.m_received.end() - 1), answered);
     EXPECT_NE(trace.m_received.back(), m_loader[17]);
 
-    for (const char* pszLine : {"step sync", "step bit rate", "step length",
-                                "step loader: 40 bytes", "purge", "close"})
+    for (const char* pszLine :
+         {"step sync", "step bit rate", "step length", "step loader: 40 bytes", "purge", "close"})
         EXPECT_NE(trace.Find(pszLine), std::string::npos) << pszLine << "\n" << trace.All();
     EXPECT_NE(trace.m_lines.back().find("outcome: failed: wrong reply in the step loader (byte "
                                         "17): expected "),

@@ -171,7 +171,7 @@ TEST(WireTraceTest, PortReportsOpenHoldAndCloseWithTheBytesThatLeft) {
     EXPECT_EQ(lines[lines.size() - 2].substr(12), "purge");
 }
 
-TEST(WireTraceTest, AHangUpAndARefusedOpenAreTold) {
+TEST(WireTraceTest, AHangUpARefusedOpenAndSettingsReadBackOtherwiseAreTold) {
     CPortsHome home;
     CFakeAdapters adapters;
     CStepClock clock(0, 10);
@@ -187,11 +187,19 @@ TEST(WireTraceTest, AHangUpAndARefusedOpenAreTold) {
     CSerialPort absent;
     absent.SetTrace(&trace);
     EXPECT_EQ(absent.Open("COM2:", 9600, "N81"), 0);
+    CFakeAdapterScript halfTaken;
+    halfTaken.m_fnAlter = [](CLineSettings& applied) { applied.m_nParity = 2; };
+    adapters.AddCom(home, 3, halfTaken);
+    CSerialPort differs;
+    differs.SetTrace(&trace);
+    EXPECT_EQ(differs.Open("COM3:", 9600, "N81"), 0);
 
     const std::vector<std::string> lines = Lines(trace.Format());
     EXPECT_NE(Find(lines, "low latency on"), std::string::npos);
     EXPECT_NE(Find(lines, "hang-up"), std::string::npos) << trace.Format();
     EXPECT_NE(Find(lines, "open COM2 ("), std::string::npos) << trace.Format();
     EXPECT_NE(Find(lines, "failed: "), std::string::npos) << trace.Format();
+    EXPECT_NE(Find(lines, "read back differs: 9600 E81"), std::string::npos) << trace.Format();
+    EXPECT_NE(Find(lines, "open COM3 ("), std::string::npos) << trace.Format();
     EXPECT_TRUE(BytesOf(trace.Format(), true).empty());
 }
