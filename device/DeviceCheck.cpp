@@ -157,6 +157,7 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
     state.RefreshControls();
 
     if (state.m_strPort.empty() && !DiscoverPort(state, op)) {
+        TraceOutcome(op, LoadString(kIdsWrongPort) + " (no machine found)");
         op.ShowMessage(OkMessage(kIdsWrongPort));
         return false;
     }
