@@ -502,7 +502,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         }
         link.EndHold();
         const int nWaitMs = std::min(std::max(PassLimitMs(nRemaining), 1), nLeftMs);
-        const int64_t nWriteUs = NowUs();
+        const int64_t nWriteUs = link.pTrace ? NowUs() : 0;
         const ssize_t nWritten = link.pDevice->WriteSome(pBytes, nRemaining, nWaitMs);
         if (nWritten < 0) {
             MarkDead(&link);
