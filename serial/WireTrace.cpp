@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/Clock.h"
 
@@ -122,6 +124,10 @@ std::string CWireTrace::Format() const {
 
 int CWireTrace::WriteFile(const std::string& strPath) const {
     const std::string strText = Format();
+    // A folder named for the trace that is not there yet is made: the run it records is over
+    // and cannot be repeated for want of a mkdir.
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(strPath).parent_path(), error);
     FILE* pFile = std::fopen(strPath.c_str(), "wx");
     if (!pFile)
         return errno;

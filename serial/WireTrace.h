@@ -33,7 +33,8 @@ public:
 
     bool IsEmpty() const;
     std::string Format() const;
-    // 0, or the errno why the file could not be written.
+    // 0, or the errno why the file could not be written. Makes the folders missing on the way;
+    // never overwrites a file.
     int WriteFile(const std::string& strPath) const;
 
 private:

@@ -111,7 +111,7 @@ TEST(WireTraceTest, BytesLinesShowPrintablesBesideTheHexOnlyWhenThereAreAny) {
     EXPECT_FALSE(ParseTraceBytes("  1.000000  hold: CTS low", bSent, bytes));
 }
 
-TEST(WireTraceTest, FileIsNamedAfterThePortAndTheStartAndNeverOverwritten) {
+TEST(WireTraceTest, FileIsNamedAfterThePortAndTheStartMadeWhereAskedAndNeverOverwritten) {
     CTempDir dir;
     EXPECT_EQ(TraceFilePath("/t/", "COM1:", 0).substr(0, 9), "/t/COM1-1");
     const std::string strName = TraceFilePath("/t", "/dev/ttyUSB0", 0);
@@ -126,7 +126,8 @@ TEST(WireTraceTest, FileIsNamedAfterThePortAndTheStartAndNeverOverwritten) {
     std::ifstream in(strPath);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "  0.000000  close\n");
     EXPECT_EQ(trace.WriteFile(strPath), EEXIST);
-    EXPECT_EQ(trace.WriteFile(dir.Path().string() + "/missing/x.trace"), ENOENT);
+    EXPECT_EQ(trace.WriteFile(dir.Path().string() + "/new/folder/x.trace"), 0);
+    EXPECT_EQ(trace.WriteFile(strPath + "/x.trace"), ENOTDIR);
 }
 
 // The port's own events on an adapter that holds CTS low in the middle of a block: the hold is
