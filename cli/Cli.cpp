@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -22,9 +23,11 @@
 #include "frontend/WizardState.h"
 #include "ufw/PackageCheck.h"
 #include "ufw/RunInspect.h"
+#include "platform/Clock.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
+#include "serial/WireTrace.h"
 #include "transfer/PackageSource.h"
 #include "transfer/Transfer.h"
 
@@ -48,6 +51,7 @@ struct CCommandLine {
     bool m_bJson = false;
     double m_fTimeout = kDefaultTimeoutSeconds;
     std::string m_strTimeout = "10";
+    std::string m_strTraceDir; // empty: no trace
 };
 
 class CCli {
@@ -68,6 +72,8 @@ private:
     std::string Text(unsigned nId, std::initializer_list<std::string> args = {}) const {
         return FormatText(nId, m_eLanguage, args);
     }
+    void WriteTraces(const std::string& strDir, const std::vector<std::string>& ports,
+                     const std::deque<CWireTrace>& traces, int64_t nStartSeconds);
     std::string DescribeFailure(const CPortName& port, const CTransferOutcome& outcome,
                                 const CCommandLine& line) const;
     void Print(const std::string& strText) { m_writer.Write(EStream::Out, strText); }
@@ -147,8 +153,10 @@ public:
         return false;
     }
     std::unique_ptr<IProgressSink> CreateProgress() override { return nullptr; }
+    IWireTrace* GetWireTrace() override { return m_pTrace; }
 
     std::vector<CMessage> m_messages;
+    IWireTrace* m_pTrace = nullptr; // this port's own trace, when one was asked for
 };
 
 // One port's operator during an upgrade: its progress goes to its own slot of the board.
@@ -163,6 +171,20 @@ private:
     CProgressBoard& m_board;
     const size_t m_nIndex;
 };
+
+// One file a port, written once every run has ended so that no machine waits for a disk.
+void CCli::WriteTraces(const std::string& strDir, const std::vector<std::string>& ports,
+                       const std::deque<CWireTrace>& traces, int64_t nStartSeconds) {
+    if (strDir.empty())
+        return;
+    for (size_t i = 0; i < traces.size(); ++i) {
+        if (traces[i].IsEmpty())
+            continue;
+        const std::string strPath = TraceFilePath(strDir, ports[i], nStartSeconds);
+        if (const int nErrno = traces[i].WriteFile(strPath))
+            Error(Text(kIdsCliTraceNotWritten, {strPath, std::strerror(nErrno)}));
+    }
+}
 
 int CCli::Usage(const std::string& strProblem) {
     Error(strProblem);
@@ -215,6 +237,9 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
                 return false;
             }
             line.m_ports.push_back(port);
+        } else if ((bCheck || bUpgrade) && strArg == "--trace") {
+            if (!takeValue(line.m_strTraceDir))
+                return false;
         } else if (bUpgrade && strArg == "--package") {
             if (!takeValue(line.m_strPackage))
                 return false;
@@ -241,6 +266,10 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         strProblem = Text(kIdsCliNoPort);
         return false;
     }
+    // The window has no command line, so the variable is how both programs are asked for a trace.
+    const char* pszTraceDir = std::getenv("VERSIONUP_TRACE");
+    if ((bCheck || bUpgrade) && line.m_strTraceDir.empty() && pszTraceDir)
+        line.m_strTraceDir = pszTraceDir;
     if (line.m_strCommand == "inspect" && line.m_strFile.empty()) {
         strProblem = Text(kIdsCliMissingValue, {"inspect"});
         return false;
@@ -316,10 +345,13 @@ int CCli::Check(const CCommandLine& line) {
         ports.push_back({});
 
     std::vector<CCheckOutcome> outcomes(ports.size());
+    std::deque<CWireTrace> traces(ports.size());
+    const int64_t nStartSeconds = GetClock().GetCalendarSeconds();
     std::vector<std::thread> threads;
     for (size_t i = 0; i < ports.size(); ++i) {
         threads.emplace_back([&, i] {
             CCheckOperator op;
+            op.m_pTrace = line.m_strTraceDir.empty() ? nullptr : &traces[i];
             CWizardState state;
             state.m_strPort = ports[i].m_strOpen;
             outcomes[i] = RunDeviceCheck(state, op, strPackageVersion.c_str(),
@@ -328,6 +360,10 @@ int CCli::Check(const CCommandLine& line) {
     }
     for (std::thread& thread : threads)
         thread.join();
+    std::vector<std::string> tracedPorts;
+    for (const CCheckOutcome& outcome : outcomes)
+        tracedPorts.push_back(outcome.m_strPort);
+    WriteTraces(line.m_strTraceDir, tracedPorts, traces, nStartSeconds);
 
     int nExit = kExitOk;
     for (size_t i = 0; i < ports.size(); ++i) {
@@ -535,10 +571,13 @@ int CCli::Upgrade(const CCommandLine& line) {
                             : 0;
 
     std::vector<int> results(line.m_ports.size(), 0);
+    std::deque<CWireTrace> traces(line.m_ports.size());
+    const int64_t nStartSeconds = GetClock().GetCalendarSeconds();
     std::vector<std::thread> threads;
     for (size_t i = 0; i < line.m_ports.size(); ++i) {
         threads.emplace_back([&, i] {
             CUpgradeOperator op(board, i);
+            op.m_pTrace = line.m_strTraceDir.empty() ? nullptr : &traces[i];
             CTransferOutcome outcome;
             CTransferOptions portOptions = options;
             portOptions.m_pOutcome = &outcome;
@@ -554,6 +593,7 @@ int CCli::Upgrade(const CCommandLine& line) {
     for (std::thread& thread : threads)
         thread.join();
     board.Close();
+    WriteTraces(line.m_strTraceDir, shown, traces, nStartSeconds);
 
     const int nOk = static_cast<int>(std::count(results.begin(), results.end(), 1));
     if (!line.m_bJson)

@@ -12,6 +12,7 @@
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -43,10 +44,21 @@ void AwaitByte(CSerialPort& port, IOperator&) {
 // The query's writes give up after the time-out settings' limit for two bytes (1,004 ms): a
 // machine that is off or a loose cable holds DSR or CTS low for good, and the operator should
 // hear of it after seconds, not after the transfer's no-progress limit on every port.
-std::unique_ptr<CSerialPort> MakeQueryPort() {
+std::unique_ptr<CSerialPort> MakeQueryPort(IOperator& op) {
     auto pPort = std::make_unique<CSerialPort>();
     pPort->LimitWritesToTimeouts(true);
+    pPort->SetTrace(op.GetWireTrace());
     return pPort;
+}
+
+void TraceStep(IOperator& op, const char* pszName, const std::string& strDetail = {}) {
+    if (IWireTrace* pTrace = op.GetWireTrace())
+        pTrace->TraceStep(pszName, strDetail);
+}
+
+void TraceOutcome(IOperator& op, const std::string& strText) {
+    if (IWireTrace* pTrace = op.GetWireTrace())
+        pTrace->TraceOutcome(strText);
 }
 
 CMessage OkMessage(unsigned nId, std::string strDetail = {}) {
@@ -120,7 +132,8 @@ enum class EDiscovery { Found, Chosen, NothingFound, Cancelled };
 
 EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool()>& fnCancelled) {
     op.BeginWaitCursor();
-    auto pPort = MakeQueryPort();
+    TraceStep(op, "discovery");
+    auto pPort = MakeQueryPort(op);
     for (int n = 1; n <= 4; ++n) {
         if (fnCancelled && fnCancelled()) {
             state.m_strPort.clear();
@@ -171,6 +184,7 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
             return outcome;
         }
         if (eFound == EDiscovery::NothingFound) {
+            TraceOutcome(op, LoadString(kIdsWrongPort) + " (no machine found)");
             op.ShowMessage(OkMessage(kIdsWrongPort));
             outcome.m_eVerdict = ECheckVerdict::NothingFound;
             return outcome;
@@ -178,11 +192,13 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
     }
     outcome.m_strPort = state.m_strPort;
 
-    auto pPort = MakeQueryPort();
+    auto pPort = MakeQueryPort(op);
     op.BeginWaitCursor();
     // The box is shown while the cursor is still up; it goes down once the box is closed.
     auto fail = [&](ECheckVerdict eVerdict, const CMessage& message) {
         outcome.m_eVerdict = eVerdict;
+        TraceOutcome(op, message.m_strText +
+                             (message.m_strDetail.empty() ? "" : " " + message.m_strDetail));
         op.ShowMessage(message);
         op.EndWaitCursor();
         pPort.reset();
@@ -211,6 +227,7 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
 
     CReplySplit split;
     for (;;) {
+        TraceStep(op, "version query");
         state.m_strStatus = RunQueryCycle(*pPort, op);
         state.RefreshControls();
         outcome.m_strReply = state.m_strStatus;
@@ -223,6 +240,7 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
         CMessage question{
             kIdsTransmissionFailed, LoadString(kIdsTransmissionFailed), {}, EButtons::RetryCancel};
         if (op.ShowMessage(question) != kIdRetry || cancelled()) {
+            TraceOutcome(op, question.m_strText + " (cancelled)");
             pPort.reset();
             return outcome;
         }
@@ -240,6 +258,7 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
     if (!IsVersionGreater(packageVersion, split.m_strVersion))
         return fail(ECheckVerdict::Unnecessary, OkMessage(kIdsUpgradeUnnecessary));
 
+    TraceOutcome(op, "upgrade needed: " + state.m_strStatus);
     op.EndWaitCursor();
     pPort.reset();
     outcome.m_eVerdict = ECheckVerdict::UpgradeNeeded;

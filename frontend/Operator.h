@@ -6,6 +6,8 @@
 
 #include "frontend/ProgressSink.h"
 
+class IWireTrace;
+
 // Results of a message box, as the platform numbers them.
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
@@ -36,4 +38,7 @@ public:
                                    std::string& strChosen) = 0;
     // A new progress dialog for one transfer run (not yet created).
     virtual std::unique_ptr<IProgressSink> CreateProgress() = 0;
+    // Where the ports the operation opens report what crosses them; nullptr when nobody asked
+    // for a trace.
+    virtual IWireTrace* GetWireTrace() { return nullptr; }
 };

@@ -96,3 +96,4 @@ constexpr unsigned kIdsCliPackageTooLarge = 443;
 constexpr unsigned kIdsCliProgressLine = 444;   // port, phase, bytes, total, percent, rate, left
 constexpr unsigned kIdsCliBytes = 445;          // a phase's size in the plain progress
 constexpr unsigned kIdsCliBeforeRetry = 446;    // after a failed upgrade: texts 115 and 123
+constexpr unsigned kIdsCliTraceNotWritten = 447; // path, cause

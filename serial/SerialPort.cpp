@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -15,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -23,6 +25,8 @@ constexpr int kPiece = 256;
 
 // How often a write held off by a low DSR looks at the line again.
 constexpr int kDsrPollMs = 10;
+// An output queue that has not moved for this long is held by the far end, not merely slow.
+constexpr int64_t kHoldUs = 50000;
 
 int64_t NowUs() {
     return GetClock().GetMicroseconds();
@@ -56,6 +60,30 @@ struct CSerialPort::CLinkState {
     std::unique_ptr<uint8_t[]> pBuffer{new uint8_t[kBufferSize]};
     int nReadPos = 0;
     int nWritePos = 0;
+
+    IWireTrace* pTrace = nullptr;
+    int64_t nHoldStartUs = -1; // a flow-control hold the trace has told of and not yet ended
+
+    void Trace(std::string strText) {
+        if (pTrace)
+            pTrace->TraceEvent(NowUs(), std::move(strText));
+    }
+    void StartHold(int64_t nSinceUs, const char* pszWhy) {
+        if (pTrace && nHoldStartUs < 0) {
+            nHoldStartUs = nSinceUs;
+            pTrace->TraceEvent(nSinceUs, std::string("hold: ") + pszWhy);
+        }
+    }
+    void EndHold(bool bGaveUp = false) {
+        if (nHoldStartUs < 0)
+            return;
+        const int64_t nNowUs = NowUs();
+        char szText[80];
+        std::snprintf(szText, sizeof szText, "hold ended after %.3f s%s",
+                      double(nNowUs - nHoldStartUs) / 1e6, bGaveUp ? ": the write gave up" : "");
+        nHoldStartUs = -1;
+        pTrace->TraceEvent(nNowUs, szText);
+    }
 };
 
 CSerialPort::CSerialPort() : m_pLink(std::make_unique<CLinkState>()) {}
@@ -149,8 +177,14 @@ int CSerialPort::ApplySettings() {
     int nErrno = m_pLink->pDevice->Apply(settings, applied);
     // A driver that took some settings and not others would send a frame the machine cannot
     // read, or hold no handshake where one is needed.
-    if (nErrno == 0 && !settings.IsSameLine(applied))
+    if (nErrno == 0 && !settings.IsSameLine(applied)) {
         nErrno = EINVAL;
+        m_pLink->Trace(std::string("read back differs: ") + std::to_string(applied.m_nBaud) + " " +
+                       "NOEM"[applied.m_nParity & 3] + std::to_string(applied.m_nDataBits) +
+                       std::to_string(applied.m_nStopBits) +
+                       (applied.m_bCtsFlow ? " CTS flow" : "") +
+                       (applied.m_bXonXoff ? " xon/xoff" : ""));
+    }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
         return 0;
@@ -174,17 +208,20 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     m_error.m_strDevice = pszPort ? ResolvePortDevice(pszPort) : std::string();
     if (m_error.m_strDevice.empty()) {
         m_error.m_nErrno = ENODEV;
+        TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
     if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
         m_error.m_nErrno = nErrno;
+        TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
-    AskLowLatency(link);
+    const char* pszLowLatency = AskLowLatency(link);
     link.pDevice->Purge();
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
+        TraceOpen(pszPort, pszMode, pszLowLatency);
         link.bRunning = false;
         ReleaseDevice(link);
         std::lock_guard lock(link.mutex);
@@ -215,8 +252,33 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     }
     // The new thread may already wait for room left by the last opening's unread bytes.
     link.cvRoom.notify_all();
+    TraceOpen(pszPort, pszMode, pszLowLatency);
     link.pDevice->Purge();
+    link.Trace("purge");
     return 1;
+}
+
+// "open COM1 (/dev/ttyUSB0) 9600 N81 handshake off; read back equal; low latency on", or what
+// failed. The device's settings are read back inside ApplySettings, which fails on a difference.
+void CSerialPort::TraceOpen(const char* pszPort, const char* pszMode, const char* pszLowLatency) {
+    if (!m_pLink->pTrace)
+        return;
+    std::string strPort = pszPort ? pszPort : "";
+    if (!strPort.empty() && strPort.back() == ':')
+        strPort.pop_back();
+    std::string strText = "open " + strPort + " (" + m_error.m_strDevice + ") " +
+                          std::to_string(m_dcb.BaudRate) + " " + std::string(pszMode, 3) + " " +
+                          (pszMode[3] == 'H'   ? "handshake on"
+                           : pszMode[3] == 'X' ? "handshake xon/xoff"
+                                               : "handshake off");
+    if (m_error.m_nErrno != 0) {
+        strText += std::string("; failed: ") + std::strerror(m_error.m_nErrno);
+    } else {
+        strText += "; read back equal";
+    }
+    if (pszLowLatency)
+        strText += std::string("; low latency ") + pszLowLatency;
+    m_pLink->Trace(std::move(strText));
 }
 
 void CSerialPort::Close() {
@@ -234,21 +296,26 @@ void CSerialPort::Close() {
         link.thread.join();
     link.pDevice->SetDtr(false);
     link.pDevice->Purge();
+    link.Trace("purge");
     ReleaseDevice(link);
+    link.Trace("close");
 }
 
 // A USB adapter holds received bytes until its latency timer runs out (16 ms on the common
 // ones), which makes every echo of the loader upload wait for it. Drivers without the flag, and
 // pseudo-terminals, refuse; the port works all the same, only slower on such an adapter.
-void CSerialPort::AskLowLatency(CLinkState& link) {
+const char* CSerialPort::AskLowLatency(CLinkState& link) {
     link.bRestoreFlags = false;
     int nFlags = 0;
-    if (link.pDevice->GetSerialFlags(nFlags) != 0 || (nFlags & ASYNC_LOW_LATENCY))
-        return;
-    if (link.pDevice->SetSerialFlags(nFlags | ASYNC_LOW_LATENCY) == 0) {
-        link.bRestoreFlags = true;
-        link.nOldFlags = nFlags;
-    }
+    if (link.pDevice->GetSerialFlags(nFlags) != 0)
+        return "refused";
+    if (nFlags & ASYNC_LOW_LATENCY)
+        return "on";
+    if (link.pDevice->SetSerialFlags(nFlags | ASYNC_LOW_LATENCY) != 0)
+        return "refused";
+    link.bRestoreFlags = true;
+    link.nOldFlags = nFlags;
+    return "on";
 }
 
 // The next program to open the device finds the driver as it was before.
@@ -262,6 +329,8 @@ void CSerialPort::ReleaseDevice(CLinkState& link) {
 void CSerialPort::MarkDead(CLinkState* pLink) {
     {
         std::lock_guard lock(pLink->mutex);
+        if (!pLink->bDead)
+            pLink->Trace("hang-up");
         pLink->bDead = true;
     }
     pLink->cvByte.notify_all();
@@ -316,6 +385,8 @@ void CSerialPort::ReceiveThreadProc(CLinkState* pLink) {
                 std::memcpy(pLink->pBuffer.get() + pLink->nWritePos, scratch, nRead);
                 pLink->nWritePos += static_cast<int>(nRead);
             }
+            if (pLink->pTrace)
+                pLink->pTrace->TraceBytes(NowUs(), false, scratch, static_cast<size_t>(nRead));
             pLink->cvByte.notify_all();
             // A short read emptied the driver; the next line event says when more is there.
             if (nRead < kPiece)
@@ -379,6 +450,10 @@ void CSerialPort::LimitWritesToTimeouts(bool bLimit) {
     m_bPassLimit = bLimit;
 }
 
+void CSerialPort::SetTrace(IWireTrace* pTrace) {
+    m_pLink->pTrace = pTrace;
+}
+
 int CSerialPort::Write(const void* pData, uint32_t nCount) {
     CLinkState& link = *m_pLink;
     const int64_t nStartUs = NowUs();
@@ -418,20 +493,27 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
                 break;
             }
             if (dsr == ISerialDevice::ELine::Off) {
+                link.StartHold(nNowUs, "DSR low");
                 std::unique_lock lock(link.mutex);
                 GetClock().WaitFor(link.cvByte, lock, std::min(kDsrPollMs, nLeftMs),
                                    [&] { return link.bDead || !link.bRunning; });
                 continue;
             }
         }
+        link.EndHold();
         const int nWaitMs = std::min(std::max(PassLimitMs(nRemaining), 1), nLeftMs);
+        const int64_t nWriteUs = link.pTrace ? NowUs() : 0;
         const ssize_t nWritten = link.pDevice->WriteSome(pBytes, nRemaining, nWaitMs);
         if (nWritten < 0) {
             MarkDead(&link);
             nResult = 0;
             break;
         }
+        if (nWritten == 0 && NowUs() - nProgressUs >= kHoldUs)
+            link.StartHold(nProgressUs, link.settings.m_bCtsFlow ? "CTS low" : "output stopped");
         if (nWritten > 0) {
+            if (link.pTrace)
+                link.pTrace->TraceBytes(nWriteUs, true, pBytes, static_cast<size_t>(nWritten));
             pBytes += nWritten;
             nRemaining -= static_cast<uint32_t>(nWritten);
             nProgressUs = NowUs();
@@ -441,6 +523,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         nResult = 0;
     if (nResult)
         nResult = Drain(nStartUs, nCount, limits);
+    link.EndHold(nResult == 0);
     m_bWriting = false;
     return nResult;
 }
@@ -483,8 +566,12 @@ int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& li
         if (link.bDead)
             return 0;
         const int64_t nNowUs = NowUs();
-        if (nLastQueued < 0 || nQueued < nLastQueued)
+        if (nLastQueued < 0 || nQueued < nLastQueued) {
             nProgressUs = nNowUs;
+            link.EndHold();
+        } else if (nNowUs - nProgressUs >= kHoldUs) {
+            link.StartHold(nProgressUs, link.settings.m_bCtsFlow ? "CTS low" : "output stopped");
+        }
         if (limits.IsOver(nNowUs, nProgressUs))
             return 0;
         nLastQueued = nQueued;

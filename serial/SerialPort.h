@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+class IWireTrace;
+
 // The settings image applied at Open (the fields a Windows DCB carries that the link sets).
 struct CDcb {
     uint32_t BaudRate = 9600;
@@ -78,6 +80,9 @@ public:
     // line held low means a machine switched off or a cable loose, not a pause in a transfer.
     // Kept across Open and Close.
     void LimitWritesToTimeouts(bool bLimit);
+    // Where the port reports what crosses it (nullptr: nowhere). The trace must outlive the
+    // port's next Close. Kept across Open and Close.
+    void SetTrace(IWireTrace* pTrace);
 
     CDcb m_dcb;
     CCommTimeouts m_timeouts;
@@ -102,7 +107,8 @@ private:
         int LeftMs(int64_t nNowUs, int64_t nProgressUs) const;
     };
     int Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
-    static void AskLowLatency(CLinkState& link);
+    static const char* AskLowLatency(CLinkState& link);
+    void TraceOpen(const char* pszPort, const char* pszMode, const char* pszLowLatency);
     static void ReleaseDevice(CLinkState& link);
     static void ReceiveThreadProc(CLinkState* pLink);
     static bool WaitForRoom(CLinkState* pLink);

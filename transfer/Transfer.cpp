@@ -1,6 +1,7 @@
 #include "transfer/Transfer.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -50,6 +52,31 @@ public:
     int CheckCancel() override { return 0; }
 };
 
+// The words a trace gives each step.
+const char* TraceName(ETransferStep eStep) {
+    switch (eStep) {
+    case ETransferStep::Open:
+        return "open";
+    case ETransferStep::Sync:
+        return "sync";
+    case ETransferStep::BitRate:
+        return "bit rate";
+    case ETransferStep::Length:
+        return "length";
+    case ETransferStep::Loader:
+        return "loader";
+    case ETransferStep::LoaderEnd:
+        return "loader end";
+    case ETransferStep::OpenPackage:
+        return "open for the package";
+    case ETransferStep::Package:
+        return "package";
+    case ETransferStep::Finish:
+        return "finish";
+    }
+    return "?";
+}
+
 class CTransferRun {
 public:
     CTransferRun(const std::string& strPort, const std::vector<uint8_t>* pPackage, IOperator& op,
@@ -73,10 +100,14 @@ private:
     bool FailWrite() {
         return Fail(m_pPort->IsDead() ? ETransferFault::HungUp : ETransferFault::WriteFailed);
     }
-    // The step is noted for the outcome and told to the sink.
-    void Enter(ETransferStep eStep) {
+    // The step is noted for the outcome, told to the sink and written into the trace (where the
+    // port's own open line stands for the first one).
+    void Enter(ETransferStep eStep, const std::string& strDetail = {}) {
         m_outcome.m_eStep = eStep;
         m_pProgress->OnStepEntered(eStep);
+        IWireTrace* pTrace = m_op.GetWireTrace();
+        if (pTrace && eStep != ETransferStep::Open)
+            pTrace->TraceStep(TraceName(eStep), strDetail);
     }
     bool SizePackage();
     bool OpenPort(uint32_t nBaud, const char* pszMode);
@@ -137,7 +168,7 @@ int CTransferRun::Run() {
     if (!OpenPort(kPackageBaud, kPackageMode))
         return 0;
 
-    Enter(ETransferStep::Package);
+    Enter(ETransferStep::Package, std::to_string(m_nPackageSize) + " bytes");
     m_nPos = nLoaderUnits;
     if (!(m_pChosen ? SendPackage(m_pChosen->data(), true) : SendPackage(m_package.m_pData, false)))
         return 0;
@@ -167,6 +198,7 @@ bool CTransferRun::SizePackage() {
 
 bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
     m_pPort = std::make_unique<CSerialPort>();
+    m_pPort->SetTrace(m_op.GetWireTrace());
     if (m_pPort->Open(m_strPort.c_str(), nBaud, pszMode))
         return true;
     m_outcome.m_openError = m_pPort->GetOpenError();
@@ -251,7 +283,7 @@ bool CTransferRun::UploadLoader(const CResource& loader) {
     while (m_pPort->ReadByte() >= 0) {
     }
 
-    Enter(ETransferStep::Loader);
+    Enter(ETransferStep::Loader, std::to_string(nLength) + " bytes");
     m_pProgress->OnBytesDone(ETransferStep::Loader, 0, nLength);
     for (int i = 0; i < nLength; ++i) {
         m_outcome.m_nIndex = i;
@@ -293,6 +325,30 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
     return true;
 }
 
+// The outcome in words, for a person reading the trace: "completed", or "failed: wrong reply in
+// the step loader (byte 17): expected 3c, received 3d".
+std::string DescribeOutcomeForTrace(int nResult, const CTransferOutcome& outcome) {
+    static const char* const kSteps[] = {
+        "open",    "sync",  "bit rate", "length", "loader", "loader end", "open for the package",
+        "package", "finish"};
+    static const char* const kFaults[] = {"no cause told", "open failed",  "no loader",
+                                          "bad package",   "wrong reply",  "no reply",
+                                          "hung up",       "write failed", "cancelled"};
+    if (nResult)
+        return "completed";
+    std::string strText = std::string("failed: ") + kFaults[static_cast<int>(outcome.m_eFault)] +
+                          " in the step " + kSteps[static_cast<int>(outcome.m_eStep)];
+    if (outcome.m_eStep == ETransferStep::Loader)
+        strText += " (byte " + std::to_string(outcome.m_nIndex) + ")";
+    if (outcome.m_eFault == ETransferFault::WrongReply) {
+        char szBytes[48];
+        std::snprintf(szBytes, sizeof szBytes, ": expected %02x, received %02x",
+                      outcome.m_nExpected, outcome.m_nReceived);
+        strText += szBytes;
+    }
+    return strText;
+}
+
 } // namespace
 
 int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPackage,
@@ -302,9 +358,14 @@ int TransferFirmware(const std::string& strPort, const std::vector<uint8_t>* pPa
 
 int TransferFirmwareWithOptions(const std::string& strPort, const std::vector<uint8_t>* pPackage,
                                 IOperator& op, const CTransferOptions& options) {
-    CTransferRun run(strPort, pPackage, op, options);
-    const int nResult = run.Run();
+    auto pRun = std::make_unique<CTransferRun>(strPort, pPackage, op, options);
+    const int nResult = pRun->Run();
+    const CTransferOutcome outcome = pRun->GetOutcome();
+    // The outcome follows the port's close in the trace: the run is gone first.
+    pRun.reset();
+    if (IWireTrace* pTrace = op.GetWireTrace())
+        pTrace->TraceOutcome(DescribeOutcomeForTrace(nResult, outcome));
     if (options.m_pOutcome)
-        *options.m_pOutcome = run.GetOutcome();
+        *options.m_pOutcome = outcome;
     return nResult;
 }

@@ -17,6 +17,7 @@
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
 #include "widgets/WindowCalls.h"
+#include "serial/WireTrace.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
 
@@ -71,6 +72,7 @@ public:
     bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
+    IWireTrace* GetWireTrace() override { return m_pTrace.get(); }
 
     void setVisible(bool bVisible) override;
 
@@ -109,6 +111,10 @@ private:
     QIcon m_icon;
     QPoint m_ptPictureCentre;
     FnShowAbout m_fnShowAbout;
+    // Kept while the window lives when VERSIONUP_TRACE names a folder, written there at the end.
+    std::unique_ptr<CWireTrace> m_pTrace;
+    std::string m_strTraceDir;
+    int64_t m_nTraceStart = 0;
     bool m_bStarted = false;
     int m_nBusy = 0;
     int m_nWaitCursor = 0;

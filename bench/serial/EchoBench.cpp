@@ -1,7 +1,8 @@
 // Echo round trip on a pseudo-terminal pair: the simulator sends a byte, the program's receive
 // thread stores it, the program's loop wakes from WaitForByte, takes it and writes it back.
 // Prints the turnaround seen by the simulator (median, 99th percentile) and the CPU time of the
-// whole process as a share of the wall time, unpaced and paced at 9600.
+// whole process as a share of the wall time, unpaced and paced at 9600, each without and with a
+// wire trace.
 #include <sys/resource.h>
 #include <time.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "serial/SerialPort.h"
+#include "serial/WireTrace.h"
 #include "sim/PtyLink.h"
 #include "tests/support/TempDir.h"
 
@@ -41,14 +43,16 @@ struct CResult {
     int m_nWrong = 0;
 };
 
-CResult Run(const std::string& strPortsDir, uint32_t nBaud, bool bPaced) {
+CResult Run(const std::string& strPortsDir, uint32_t nBaud, bool bPaced, bool bTrace) {
     CResult result;
+    CWireTrace trace;
     CPtyLink link;
     if (!link.Open(strPortsDir, 1)) {
         std::fprintf(stderr, "cannot open a pseudo-terminal pair\n");
         std::exit(1);
     }
     CSerialPort port;
+    port.SetTrace(bTrace ? &trace : nullptr);
     if (!port.Open("COM1:", nBaud, "N81")) {
         std::fprintf(stderr, "cannot open COM1: at %u: %s (%s)\n", nBaud,
                      std::strerror(port.GetOpenError().m_nErrno),
@@ -129,11 +133,15 @@ int main() {
     std::fflush(stdout);
     // Unpaced: the program's wire-time floor is negligible at 4 Mbaud, so this is the link's own
     // reaction time (receive thread, wake-up, take, write).
-    Print("unpaced (program at 4000000 baud)", Run(strPortsDir, 4000000, false));
+    // Each case also with a wire trace: what recording every byte adds to the reaction.
+    Print("unpaced (program at 4000000 baud)", Run(strPortsDir, 4000000, false, false));
+    Print("  with a wire trace", Run(strPortsDir, 4000000, false, true));
     // At 9600 the program's write of the echo lasts its 1.04 ms on the wire; unpaced, the next
     // byte is waiting before that ends.
-    Print("unpaced, program at 9600", Run(strPortsDir, 9600, false));
+    Print("unpaced, program at 9600", Run(strPortsDir, 9600, false, false));
+    Print("  with a wire trace", Run(strPortsDir, 9600, false, true));
     // Paced: the machine's bytes arrive one wire time (1.04 ms) after it starts sending them.
-    Print("paced at 9600", Run(strPortsDir, 9600, true));
+    Print("paced at 9600", Run(strPortsDir, 9600, true, false));
+    Print("  with a wire trace", Run(strPortsDir, 9600, true, true));
     return 0;
 }

@@ -1,6 +1,7 @@
 // The whole built-in transfer against the simulated machine paced at the real baud rates: how
 // close the wall time comes to what the line allows, and what share of a core the program
-// takes meanwhile. The machine runs in a child process so its work is not counted.
+// takes meanwhile, without a wire trace and then with one. The machine runs in a child process
+// so its work is not counted.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "resources/Resources.h"
+#include "serial/WireTrace.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "tests/support/QuietOperator.h"
@@ -65,13 +67,15 @@ private:
 
 class CBenchOperator : public CQuietOperator {
 public:
-    explicit CBenchOperator(CPhaseTimes& times) : m_times(times) {}
+    CBenchOperator(CPhaseTimes& times, IWireTrace* pTrace) : m_times(times), m_pTrace(pTrace) {}
     std::unique_ptr<IProgressSink> CreateProgress() override {
         return std::make_unique<CTimingSink>(m_times);
     }
+    IWireTrace* GetWireTrace() override { return m_pTrace; }
 
 private:
     CPhaseTimes& m_times;
+    IWireTrace* m_pTrace;
 };
 
 // The machine's side: runs until the parent writes to the pipe, then reports what it received.
@@ -107,22 +111,20 @@ int RunMachine(const std::string& strPortsDir, int nReady, int nDone) {
     return bLoader && bPackage ? 0 : 1;
 }
 
-} // namespace
-
-int main() {
-    const CPortsHome home;
-    const std::string strPortsDir = home.GetPortsDir();
+// One run against a fresh machine; true when it succeeded and the machine got everything.
+bool RunOnce(const std::string& strPortsDir, bool bTrace) {
+    std::printf("\n%s\n", bTrace ? "with a wire trace" : "without a trace");
 
     int toParent[2], toChild[2];
     if (::pipe(toParent) != 0 || ::pipe(toChild) != 0)
-        return 2;
+        return false;
     std::fflush(stdout);
     const pid_t pid = ::fork();
     if (pid == 0)
         std::_Exit(RunMachine(strPortsDir, toParent[1], toChild[0]));
     char c;
     if (::read(toParent[0], &c, 1) != 1)
-        return 2;
+        return false;
 
     const CResource loader = FindResource("BIN", kIdLoader);
     const CResource package = FindResource("BIN", kIdPackage);
@@ -130,7 +132,8 @@ int main() {
     const double nP = double(package.m_nSize);
     CPhaseTimes times;
     times.m_nPackageStart = int32_t(8 * loader.m_nSize);
-    CBenchOperator op(times);
+    CWireTrace trace;
+    CBenchOperator op(times, bTrace ? &trace : nullptr);
 
     rusage before{}, after{};
     ::getrusage(RUSAGE_SELF, &before);
@@ -140,7 +143,7 @@ int main() {
     ::getrusage(RUSAGE_SELF, &after);
 
     if (::write(toChild[1], &c, 1) != 1)
-        return 2;
+        return false;
     int nStatus = 0;
     ::waitpid(pid, &nStatus, 0);
 
@@ -164,5 +167,24 @@ int main() {
                 fPackageWall, fPackageWire);
     std::printf("cpu    %.3f s = %.2f %% of one core over the run (%d cancel checks)\n", fCpu,
                 100 * fCpu / fWall, times.m_nChecks);
-    return nResult == 1 && WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0 ? 0 : 1;
+    std::printf("ratio  %.4f of the wire limit\n", fWall / fWire);
+    if (bTrace) {
+        const auto formatStart = Clock::now();
+        const std::string strText = trace.Format();
+        std::printf("trace  %zu bytes of text, formatted in %.3f s after the run\n", strText.size(),
+                    Seconds(Clock::now() - formatStart));
+    }
+    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]})
+        ::close(fd);
+    return nResult == 1 && WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
+}
+
+} // namespace
+
+int main() {
+    const CPortsHome home;
+    const std::string strPortsDir = home.GetPortsDir();
+    const bool bPlain = RunOnce(strPortsDir, false);
+    const bool bTraced = RunOnce(strPortsDir, true);
+    return bPlain && bTraced ? 0 : 1;
 }

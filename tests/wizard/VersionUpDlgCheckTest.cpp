@@ -1,6 +1,6 @@
 // The main window through the real device check while simulated machines keep silent: it goes on
-// handling its events, shows the wait cursor, and ignores what the operator does meanwhile, so
-// that nothing typed or clicked during a wait acts on a later step.
+// handling its events, shows the wait cursor, and ignores what the operator does meanwhile, so that
+// nothing typed or clicked during a wait acts on a later step. Asked to, it keeps a wire trace.
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
@@ -9,6 +9,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "resources/Strings.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/SimPorts.h"
+#include "tests/support/TempDir.h"
 #include "tests/wizard/CountedChecks.h"
 #include "tests/wizard/WaitIdle.h"
 #include "wizard/VersionUpDlg.h"
@@ -164,6 +168,38 @@ private slots:
                  QString::fromStdString(LoadString(kIdsUnplugAdapter)).replace("\r\n", "\n"));
         QCOMPARE(dlg.GetState().m_strPort,
                  port.isEmpty() ? std::string("COM4:") : port.toStdString());
+    }
+
+    // Started with VERSIONUP_TRACE, the window records the check on its port and writes the file
+    // when it closes.
+    void traceIsWrittenWhenTheWindowCloses() {
+        CSimPorts ports;
+        ports.Machine(1, "V250 TVK-50;");
+        CTempDir traces;
+        qputenv("VERSIONUP_TRACE", QByteArray::fromStdString(traces.Path().string()));
+        {
+            CVersionUpDlg dlg;
+            qunsetenv("VERSIONUP_TRACE");
+            dlg.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+            dlg.GetState().m_strPort = "COM1:";
+            dlg.GetSteps().Enter(EStep::Connect);
+            static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+            QCOMPARE(dlg.GetState().m_strStatus, std::string("V250 TVK-50"));
+            QVERIFY(std::filesystem::is_empty(traces.Path()));
+        }
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(traces.Path()))
+            files.push_back(entry.path());
+        QCOMPARE(files.size(), size_t(1));
+        QVERIFY(files[0].filename().string().rfind("COM1-", 0) == 0);
+        std::ifstream in(files[0]);
+        const std::string strText{std::istreambuf_iterator<char>(in), {}};
+        QVERIFY2(strText.find("open COM1 (") != std::string::npos, strText.c_str());
+        QVERIFY2(strText.find("> 46 3b") != std::string::npos, strText.c_str());
+        QVERIFY2(strText.find("< 56 32 35 30") != std::string::npos, strText.c_str());
+        QVERIFY2(strText.find("outcome: upgrade needed: V250 TVK-50") != std::string::npos,
+                 strText.c_str());
     }
 };
 
