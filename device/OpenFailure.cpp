@@ -103,6 +103,14 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
 
 std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
                                 ELanguage eLanguage, const std::string& strPortsDir) {
+    // The device opened; its driver only would not hold the line as set.
+    if (!error.m_strRefused.empty()) {
+        const char* pszIs = eLanguage == ELanguage::Japanese ? " は " : " is ";
+        const char* pszEnd = eLanguage == ELanguage::Japanese ? " です。\n" : ".\n";
+        return strPort + pszIs + error.m_strDevice + pszEnd +
+               FillPlaceholders(LoadString(kIdsPortRefusedSettings, eLanguage),
+                                {error.m_strRefused});
+    }
     // The map names a link inside the ports folder only when it could not look at it; joining
     // the dialout group would not help with that.
     if (CauseOf(error.m_nErrno) == ECause::Denied && IsInside(error.m_strDevice, strPortsDir)) {

@@ -96,6 +96,9 @@ int CSerialDevice::Open(const std::string& strPath) {
         return ENOTTY;
     }
     ioctl(nFd, TIOCEXCL);
+    auto pSaved = std::make_unique<struct termios>();
+    if (tcgetattr(nFd, pSaved.get()) == 0)
+        m_pSaved = std::move(pSaved);
     m_nFd = nFd;
     return 0;
 }
@@ -103,6 +106,9 @@ int CSerialDevice::Open(const std::string& strPath) {
 void CSerialDevice::Close() {
     if (m_nFd < 0)
         return;
+    if (m_pSaved)
+        tcsetattr(m_nFd, TCSANOW, m_pSaved.get());
+    m_pSaved.reset();
     ioctl(m_nFd, TIOCNXCL);
     close(m_nFd); // also releases the lock
     m_nFd = -1;

@@ -115,6 +115,8 @@ public:
 private:
     int m_nFd = -1;
     int m_nWakeFd = -1;
+    // The settings the device had before Open, put back at Close for the next program.
+    std::unique_ptr<struct termios> m_pSaved;
 };
 
 // Makes the device every new serial port uses.

@@ -18,6 +18,9 @@ constexpr unsigned kIdsPackageTooLarge = 125;
 // The detail of "Wrong port." when the port's link cannot be looked at: %1 the ports folder,
 // %2 the OS's words.
 constexpr unsigned kIdsPortsFolderUnreadable = 201;
+// The detail of "Wrong port." when the driver read back other line settings than were set: %1
+// which ones, as asked and as held ("9600 bps -> 4800 bps").
+constexpr unsigned kIdsPortRefusedSettings = 210;
 
 // The instruction line of each step.
 constexpr unsigned kIdsPutScanUnit = 111;

@@ -23,6 +23,9 @@ constexpr int kPiece = 256;
 
 // How often a write held off by a low DSR looks at the line again.
 constexpr int kDsrPollMs = 10;
+// A write with no byte leaving for this long counts as held; while held, the cancel check is
+// asked this often, which keeps a Cancel well within a second.
+constexpr int kHeldPollMs = 250;
 
 int64_t NowUs() {
     return GetClock().GetMicroseconds();
@@ -30,6 +33,31 @@ int64_t NowUs() {
 
 void SleepUs(int64_t nMicroseconds) {
     GetClock().SleepMicroseconds(nMicroseconds);
+}
+
+std::string Frame(const CLineSettings& s) {
+    return std::to_string(s.m_nDataBits) + "NOEM"[std::clamp(s.m_nParity, 0, 3)] +
+           std::to_string(s.m_nStopBits);
+}
+
+// The settings the driver holds otherwise than asked, in the terms of a port's settings page,
+// which read the same in every language.
+std::string DescribeRefused(const CLineSettings& asked, const CLineSettings& held) {
+    std::string str;
+    auto add = [&](const std::string& strAsked, const std::string& strHeld) {
+        if (strAsked != strHeld)
+            str += (str.empty() ? "" : ", ") + strAsked + " -> " + strHeld;
+    };
+    add(std::to_string(asked.m_nBaud) + " bps", std::to_string(held.m_nBaud) + " bps");
+    add(Frame(asked), Frame(held));
+    auto onOff = [](bool bOn) { return std::string(bOn ? "on" : "off"); };
+    if (asked.m_bCtsFlow != held.m_bCtsFlow)
+        add("RTS/CTS " + onOff(asked.m_bCtsFlow), onOff(held.m_bCtsFlow));
+    if (asked.m_bXonXoff != held.m_bXonXoff)
+        add("XON/XOFF " + onOff(asked.m_bXonXoff), onOff(held.m_bXonXoff));
+    if (str.empty()) // only the XON/XOFF characters differ
+        str = "XON/XOFF";
+    return str;
 }
 
 } // namespace
@@ -149,8 +177,10 @@ int CSerialPort::ApplySettings() {
     int nErrno = m_pLink->pDevice->Apply(settings, applied);
     // A driver that took some settings and not others would send a frame the machine cannot
     // read, or hold no handshake where one is needed.
-    if (nErrno == 0 && !settings.IsSameLine(applied))
+    if (nErrno == 0 && !settings.IsSameLine(applied)) {
         nErrno = EINVAL;
+        m_error.m_strRefused = DescribeRefused(settings, applied);
+    }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
         return 0;
@@ -375,6 +405,10 @@ void CSerialPort::SetStallLimit(int nMilliseconds) {
     m_nStallLimitMs = nMilliseconds;
 }
 
+void CSerialPort::SetCancelCheck(std::function<bool()> fnCancelled) {
+    m_fnCancelled = std::move(fnCancelled);
+}
+
 void CSerialPort::LimitWritesToTimeouts(bool bLimit) {
     m_bPassLimit = bLimit;
 }
@@ -388,6 +422,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         SleepUs(1000);
     }
     if (nCount == 0 || !pData || !link.bRunning || link.bDead) {
+        m_eWriteEnd = link.bDead ? EWriteEnd::Dead : EWriteEnd::Refused;
         m_bWriting = false;
         return 0;
     }
@@ -399,14 +434,23 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
     const auto* pBytes = static_cast<const uint8_t*>(pData);
     uint32_t nRemaining = nCount;
     int64_t nProgressUs = nStartUs;
-    int nResult = 1;
+    EWriteEnd eEnd = EWriteEnd::Done;
     while (nRemaining > 0 && link.bRunning) {
         const int64_t nNowUs = NowUs();
-        if (link.bDead || limits.IsOver(nNowUs, nProgressUs)) {
-            nResult = 0;
+        if (link.bDead) {
+            eEnd = EWriteEnd::Dead;
             break;
         }
-        const int nLeftMs = limits.LeftMs(nNowUs, nProgressUs);
+        if (limits.IsOver(nNowUs, nProgressUs)) {
+            eEnd = EWriteEnd::Held;
+            break;
+        }
+        if (IsCancelledWhileHeld(nNowUs, nProgressUs)) {
+            eEnd = EWriteEnd::Cancelled;
+            break;
+        }
+        // Short waits while held, so that the cancel check is asked often enough.
+        const int nLeftMs = std::min(limits.LeftMs(nNowUs, nProgressUs), kHeldPollMs);
         // Linux has no DSR output flow control: the peer's DSR is waited for here. A device that
         // went away meanwhile ends the wait at once, whether the receive thread saw it first or
         // the line status call says so.
@@ -414,7 +458,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
             const ISerialDevice::ELine dsr = link.pDevice->GetDsr();
             if (dsr == ISerialDevice::ELine::Gone) {
                 MarkDead(&link);
-                nResult = 0;
+                eEnd = EWriteEnd::Dead;
                 break;
             }
             if (dsr == ISerialDevice::ELine::Off) {
@@ -428,7 +472,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         const ssize_t nWritten = link.pDevice->WriteSome(pBytes, nRemaining, nWaitMs);
         if (nWritten < 0) {
             MarkDead(&link);
-            nResult = 0;
+            eEnd = EWriteEnd::Dead;
             break;
         }
         if (nWritten > 0) {
@@ -437,12 +481,23 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
             nProgressUs = NowUs();
         }
     }
-    if (nRemaining > 0)
-        nResult = 0;
-    if (nResult)
-        nResult = Drain(nStartUs, nCount, limits);
+    if (eEnd == EWriteEnd::Done && nRemaining > 0)
+        eEnd = EWriteEnd::Refused; // closed meanwhile
+    if (eEnd == EWriteEnd::Done)
+        eEnd = Drain(nStartUs, nCount, limits);
+    m_eWriteEnd = eEnd;
     m_bWriting = false;
-    return nResult;
+    return eEnd == EWriteEnd::Done ? 1 : 0;
+}
+
+// Asks the cancel check only once the write has been held for a moment, so a write that flows
+// never takes a Cancel meant for the caller's own next check.
+bool CSerialPort::IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs) {
+    if (!m_fnCancelled || nNowUs - nProgressUs < int64_t(kHeldPollMs) * 1000 ||
+        nNowUs - m_nCancelAskedUs < int64_t(kHeldPollMs) * 1000)
+        return false;
+    m_nCancelAskedUs = nNowUs;
+    return m_fnCancelled();
 }
 
 // The time-out settings' limit for one pass of nCount bytes: 1004 ms for "F;" at 9600.
@@ -466,7 +521,7 @@ int CSerialPort::CWriteLimits::LeftMs(int64_t nNowUs, int64_t nProgressUs) const
 // wire time still paces the caller like a real cable. Never a plain tcdrain: it waits forever
 // when CTS stays low. A queue that shrinks, however slowly, is waited out; one that stays put
 // for the stall limit, or past the write's deadline, fails the write.
-int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits) {
+EWriteEnd CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits) {
     CLinkState& link = *m_pLink;
     const int64_t nWireUs = int64_t(nCount) * link.settings.BitsPerByte() * 1000000 /
                             std::max<uint32_t>(link.settings.m_nBaud, 1);
@@ -476,24 +531,26 @@ int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& li
         const int nQueued = link.pDevice->OutputQueued();
         if (nQueued < 0) {
             MarkDead(&link);
-            return 0;
+            return EWriteEnd::Dead;
         }
         if (nQueued == 0)
             break;
         if (link.bDead)
-            return 0;
+            return EWriteEnd::Dead;
         const int64_t nNowUs = NowUs();
         if (nLastQueued < 0 || nQueued < nLastQueued)
             nProgressUs = nNowUs;
         if (limits.IsOver(nNowUs, nProgressUs))
-            return 0;
+            return EWriteEnd::Held;
+        if (IsCancelledWhileHeld(nNowUs, nProgressUs))
+            return EWriteEnd::Cancelled;
         nLastQueued = nQueued;
         const int64_t nQueueUs = int64_t(nQueued) * link.settings.BitsPerByte() * 1000000 /
                                  std::max<uint32_t>(link.settings.m_nBaud, 1);
         SleepUs(std::clamp<int64_t>(nQueueUs, 100, 10000));
     }
     SleepUs(nStartUs + nWireUs - NowUs());
-    return 1;
+    return EWriteEnd::Done;
 }
 
 int CSerialPort::WriteString(const char* pszText) {
