@@ -1,0 +1,128 @@
+// The transfer against a machine whose loader holds the line by flow control in the middle of
+// the package (a flash erase), on a scripted adapter and a clock that moves only when the run
+// waits: a hold of the better part of a minute is waited out, a longer one fails with its cause,
+// and Cancel ends a held write within a second.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "resources/Resources.h"
+#include "tests/support/FakeSerialDevice.h"
+#include "tests/support/Files.h"
+#include "tests/support/PauseClock.h"
+#include "tests/support/ProgressLog.h"
+#include "tests/support/ResourceOverride.h"
+#include "tests/support/TempDir.h"
+#include "transfer/Transfer.h"
+
+namespace {
+
+// The loader's side of the boot mode: answers the synchronisation and 0x55, echoes the length
+// and every loader byte, accepts the last one with 0xAA, then takes the package silently.
+std::function<std::vector<uint8_t>(uint8_t)> BootMachine(size_t nLoaderSize) {
+    struct CState {
+        int m_nPhase = 0;
+        size_t m_nEchoed = 0;
+    };
+    auto pState = std::make_shared<CState>();
+    return [pState, nLoaderSize](uint8_t nByte) -> std::vector<uint8_t> {
+        CState& s = *pState;
+        switch (s.m_nPhase) {
+        case 0:
+            s.m_nPhase = nByte == 0x00 ? 1 : 0;
+            return {0x00};
+        case 1:
+            if (nByte != 0x55)
+                return {};
+            s.m_nPhase = 2;
+            return {0xAA};
+        case 2:
+        case 3:
+            ++s.m_nPhase;
+            return {nByte};
+        case 4:
+            if (++s.m_nEchoed < nLoaderSize)
+                return {nByte};
+            s.m_nPhase = 5;
+            return {nByte, 0xAA};
+        default:
+            return {};
+        }
+    };
+}
+
+} // namespace
+
+TEST(TransferHoldTest, LongHoldsAreWaitedOutLongerOnesFailAndCancelEndsTheWait) {
+    struct CCase {
+        const char* m_pszName;
+        int64_t m_nDsrUpAtMs; // from the run's start; the package starts some 2 s in
+        int64_t m_nCancelAtMs;
+        ETransferFault m_eFault;
+    };
+    const CCase cases[] = {
+        {"held 15 s", 17000, kNever, ETransferFault::None},
+        {"held 45 s", 47000, kNever, ETransferFault::None},
+        {"held 70 s", 72000, kNever, ETransferFault::WriteFailed},
+        {"held for good, Cancel after 20 s", kNever, 20000, ETransferFault::Cancelled},
+    };
+    const std::vector<uint8_t> loader = MakeBytes(40, 5);
+    const std::vector<uint8_t> package = MakeBytes(600, 6);
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CResourceOverride resources;
+        resources.Replace("BIN", kIdLoader, loader);
+        resources.Replace("BIN", kIdPackage, package);
+        CPortsHome home;
+        CFakeAdapters adapters;
+        // A few real milliseconds a wait, for the receive thread to store each echo.
+        CStepClock clock(0, 1);
+        CClockOverride useClock(clock);
+        const int64_t nStart = clock.Now();
+        CFakeAdapterScript script;
+        script.m_fnMachine = BootMachine(loader.size());
+        // DSR only holds the package's writes: the boot mode runs without flow control.
+        script.m_dsrLow = {{0, c.m_nDsrUpAtMs == kNever ? kNever : nStart + c.m_nDsrUpAtMs}};
+        CFakeAdapter& adapter = adapters.AddCom(home, 1, script);
+
+        CTransferLog log;
+        CRecordingOperator op(log);
+        int64_t nCancelSeenMs = -1;
+        op.m_cancelRule = [&] {
+            if (clock.Now() - nStart < c.m_nCancelAtMs)
+                return false;
+            if (nCancelSeenMs < 0)
+                nCancelSeenMs = clock.Now() - nStart;
+            return true;
+        };
+        CTransferOutcome outcome;
+        CTransferOptions options;
+        options.m_pOutcome = &outcome;
+        const int nResult = TransferFirmwareWithOptions("COM1:", nullptr, op, options);
+        const int64_t nTookMs = clock.Now() - nStart;
+
+        EXPECT_EQ(outcome.m_eFault, c.m_eFault);
+        EXPECT_EQ(nResult, c.m_eFault == ETransferFault::None ? 1 : 0);
+        const std::vector<uint8_t> sent = adapter.GetSent();
+        if (c.m_eFault == ETransferFault::None) {
+            ASSERT_GE(sent.size(), package.size());
+            EXPECT_TRUE(std::equal(package.begin(), package.end(), sent.end() - package.size()));
+            EXPECT_GE(nTookMs, c.m_nDsrUpAtMs);
+        } else {
+            EXPECT_EQ(outcome.m_eStep, ETransferStep::Package);
+        }
+        if (c.m_eFault == ETransferFault::WriteFailed) {
+            // Sixty seconds without a byte leaving, after the boot mode's two.
+            EXPECT_GE(nTookMs, 60000);
+            EXPECT_LT(nTookMs, c.m_nDsrUpAtMs);
+        }
+        if (c.m_eFault == ETransferFault::Cancelled) {
+            ASSERT_GE(nCancelSeenMs, 0);
+            EXPECT_LE(nCancelSeenMs, c.m_nCancelAtMs + 1000);
+            EXPECT_LE(nTookMs - nCancelSeenMs, 1000 + 1000) << "Cancel to the end of the run";
+        }
+        EXPECT_EQ(op.m_nAlive, 0);
+        EXPECT_FALSE(adapter.IsOpen());
+    }
+}
