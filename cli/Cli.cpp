@@ -432,7 +432,8 @@ std::string CCli::DescribeFailure(const CPortName& port, const CTransferOutcome&
         strStep = Text(kIdsCliStepLength);
         break;
     case ETransferStep::Loader:
-        strStep = Text(kIdsCliStepLoader, {std::to_string(outcome.m_nIndex)});
+        // Counted from 1, as an operator counts bytes.
+        strStep = Text(kIdsCliStepLoader, {std::to_string(outcome.m_nIndex + 1)});
         break;
     case ETransferStep::LoaderEnd:
         strStep = Text(kIdsCliStepLoaderEnd);

@@ -286,7 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
             "WrongLengthEcho", [](auto& b) { b.m_nWrongLengthEcho = 1; },
             "answered 0xD7 where 0x28 was due (loader length)"),
         Fault(
-            "WrongLoaderEcho", [](auto& b) { b.m_nWrongEchoAt = 17; }, "(loader byte 17)"),
+            "WrongLoaderEcho", [](auto& b) { b.m_nWrongEchoAt = 17; }, "(loader byte 18)"),
         Fault(
             "NoFinalAnswer", [](auto& b) { b.m_nFinalAnswer = -1; },
             "no reply within 0.3 s (loader start)"),
@@ -299,10 +299,10 @@ INSTANTIATE_TEST_SUITE_P(
                 b.m_bSilent = true;
                 b.m_eSilentFrom = CBootMode::EStage::Loader;
             },
-            "no reply within 0.3 s (loader byte 0)"),
+            "no reply within 0.3 s (loader byte 1)"),
         Fault(
             "HangsUpInTheLoader", [](auto& b) { b.m_nHangUpAtLoaderByte = 5; },
-            "the line went dead (loader byte 5)"),
+            "the line went dead (loader byte 6)"),
         Fault(
             "HangsUpInThePackage", [](auto& b) { b.m_nHangUpAtPackageByte = 300; },
             "the line went dead (package)"),

@@ -3,10 +3,12 @@
 // the check waits, so the seconds below are the check's own, not the computer's.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "device/DeviceCheck.h"
+#include "device/OpenFailure.h"
 #include "frontend/WizardState.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/PauseClock.h"
@@ -91,4 +93,30 @@ TEST_F(AdapterCheckTest, MachineSwitchedOnDuringTheWriteIsAnswered) {
     EXPECT_EQ(m_state.m_strStatus, "V250 TVK-50");
     EXPECT_EQ(adapter.GetSent(), (std::vector<uint8_t>{'F', ';'}));
     EXPECT_TRUE(m_operator.m_messages.empty());
+}
+
+TEST_F(AdapterCheckTest, DriverThatWillNotHoldTheLineIsNamedWithTheSettingsItRefused) {
+    CFakeAdapterScript script = HeldLow(EHeld::Dsr);
+    script.m_dsrLow.clear();
+    script.m_fnAlter = [](CLineSettings& s) {
+        s.m_nBaud = 4800;
+        s.m_bCtsFlow = false;
+    };
+    CFakeAdapter& adapter = m_adapters.AddCom(m_home, 2, script);
+    m_state.m_strPort = "COM2:";
+    EXPECT_FALSE(CheckFirmwareVersion(m_state, m_operator, "V260"));
+    ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
+    const std::string& strDetail = m_operator.m_messages[0].m_strDetail;
+    EXPECT_NE(strDetail.find("9600 bps -> 4800 bps, RTS/CTS on -> off"), std::string::npos)
+        << strDetail;
+    EXPECT_EQ(strDetail.find("Invalid argument"), std::string::npos) << strDetail;
+    EXPECT_FALSE(adapter.IsOpen());
+
+    CPortError error;
+    error.m_nErrno = EINVAL;
+    error.m_strDevice = "/dev/ttyUSB0";
+    error.m_strRefused = "8N1 -> 7N1";
+    const std::string strJa = DescribeOpenFailure("COM2:", error, ELanguage::Japanese);
+    EXPECT_NE(strJa.find("/dev/ttyUSB0"), std::string::npos);
+    EXPECT_NE(strJa.find("回線設定を受け付けませんでした (8N1 -> 7N1)"), std::string::npos) << strJa;
 }

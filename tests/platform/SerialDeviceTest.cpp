@@ -1,10 +1,13 @@
 #include "platform/SerialDevice.h"
 
+#include <pty.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -100,4 +103,41 @@ TEST(LineSettingsOf, ReadsRateAndFrameBackFromTermios) {
             EXPECT_TRUE(CSerialDevice::IsSupportedBaud(settings.m_nBaud));
         }
     }
+}
+
+TEST(SerialDeviceRestore, SettingsBeforeOpenAreBackAfterClose) {
+    // A pseudo-terminal as another program left it: cooked, echoing, 1200 baud, 7E1.
+    int nMaster = -1, nSlave = -1;
+    ASSERT_EQ(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr), 0);
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(nSlave, &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | PARENB;
+    cfsetspeed(&before, B1200);
+    ASSERT_EQ(tcsetattr(nSlave, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(nSlave, &before), 0);
+
+    {
+        CSerialDevice device;
+        ASSERT_EQ(device.Open(ttyname(nSlave)), 0);
+        CLineSettings settings;
+        settings.m_nBaud = 38400;
+        settings.m_bCtsFlow = true;
+        CLineSettings applied;
+        ASSERT_EQ(device.Apply(settings, applied), 0);
+        struct termios during {};
+        ASSERT_EQ(tcgetattr(nSlave, &during), 0);
+        EXPECT_EQ(during.c_lflag & ICANON, 0u) << "the settings never took";
+        device.Close();
+    }
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(nSlave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(0, std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+    close(nSlave);
+    close(nMaster);
 }
