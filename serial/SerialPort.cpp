@@ -72,6 +72,9 @@ struct CSerialPort::CLinkState {
     // The driver's serial flags before Open asked for low latency; put back at Close.
     bool bRestoreFlags = false;
     int nOldFlags = 0;
+    // The receive FIFO's trigger level before Open lowered it; put back at Close.
+    bool bRestoreTrigger = false;
+    int nOldTrigger = 0;
 
     std::atomic<bool> bRunning{false};
     std::atomic<bool> bDead{false};
@@ -211,6 +214,9 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         return 0;
     }
     AskLowLatency(link);
+    link.bRestoreTrigger = false;
+    if (m_bLowerTrigger)
+        AskReceiveTrigger(link);
     link.pDevice->Purge();
     SetTimeoutsForBaud(nBaud);
 
@@ -281,11 +287,28 @@ void CSerialPort::AskLowLatency(CLinkState& link) {
     }
 }
 
+// A 16550 raises its receive interrupt at 8 bytes by default, or after four characters of
+// silence: each echo of the loader upload then comes four characters late, the upload taking
+// nearly three times its wire time. Writing rx_trig_bytes is root's unless a udev rule allows
+// it; without it the port works all the same, only slower.
+void CSerialPort::AskReceiveTrigger(CLinkState& link) {
+    int nBytes = 0;
+    if (link.pDevice->GetReceiveTrigger(nBytes) != 0 || nBytes <= 1)
+        return;
+    if (link.pDevice->SetReceiveTrigger(1) == 0) {
+        link.bRestoreTrigger = true;
+        link.nOldTrigger = nBytes;
+    }
+}
+
 // The next program to open the device finds the driver as it was before.
 void CSerialPort::ReleaseDevice(CLinkState& link) {
     if (link.bRestoreFlags)
         link.pDevice->SetSerialFlags(link.nOldFlags);
     link.bRestoreFlags = false;
+    if (link.bRestoreTrigger)
+        link.pDevice->SetReceiveTrigger(link.nOldTrigger);
+    link.bRestoreTrigger = false;
     link.pDevice->Close();
 }
 
@@ -407,6 +430,10 @@ void CSerialPort::SetStallLimit(int nMilliseconds) {
 
 void CSerialPort::SetCancelCheck(std::function<bool()> fnCancelled) {
     m_fnCancelled = std::move(fnCancelled);
+}
+
+void CSerialPort::LowerReceiveTrigger(bool bLower) {
+    m_bLowerTrigger = bLower;
 }
 
 void CSerialPort::LimitWritesToTimeouts(bool bLimit) {

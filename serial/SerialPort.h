@@ -42,7 +42,7 @@ struct CPortError {
     std::string m_strDevice; // the device the port name mapped to; empty when it maps to none
     // The settings the driver would not take, as asked and as it holds them ("9600 bps -> 4800
     // bps, RTS/CTS on -> off"); empty unless the settings read back different.
-    std::string m_strRefused;
+    std::string m_strRefused{};
 };
 
 // How the last write ended.
@@ -97,6 +97,10 @@ public:
     // line held low means a machine switched off or a cable loose, not a pause in a transfer.
     // Kept across Open and Close.
     void LimitWritesToTimeouts(bool bLimit);
+    // With bLower, Open sets a 16550's receive FIFO to interrupt at every byte when this user
+    // may, and Close puts the old level back: an exchange of single bytes otherwise waits for
+    // the FIFO's time-out of four characters on every reply. Kept across Open and Close.
+    void LowerReceiveTrigger(bool bLower);
 
     CDcb m_dcb;
     CCommTimeouts m_timeouts;
@@ -123,6 +127,7 @@ private:
     EWriteEnd Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
     bool IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs);
     static void AskLowLatency(CLinkState& link);
+    static void AskReceiveTrigger(CLinkState& link);
     static void ReleaseDevice(CLinkState& link);
     static void ReceiveThreadProc(CLinkState* pLink);
     static bool WaitForRoom(CLinkState* pLink);
@@ -134,6 +139,7 @@ private:
     std::atomic<bool> m_bWriting{false};
     int m_nStallLimitMs = 60000;
     bool m_bPassLimit = false;
+    bool m_bLowerTrigger = false;
     std::function<bool()> m_fnCancelled;
     int64_t m_nCancelAskedUs = 0;
     EWriteEnd m_eWriteEnd = EWriteEnd::Done;

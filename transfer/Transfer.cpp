@@ -167,6 +167,8 @@ bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
     m_pPort = std::make_unique<CSerialPort>();
     // A write the machine holds by flow control is waited out, yet Cancel still ends it.
     m_pPort->SetCancelCheck([this] { return m_pProgress->CheckCancel() != 0; });
+    // The boot mode answers every byte: its replies must not wait in a UART's FIFO.
+    m_pPort->LowerReceiveTrigger(nBaud == kLoaderBaud);
     if (m_pPort->Open(m_strPort.c_str(), nBaud, pszMode))
         return true;
     m_outcome.m_openError = m_pPort->GetOpenError();

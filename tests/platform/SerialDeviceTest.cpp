@@ -8,10 +8,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
 #include "tests/support/LinkFixture.h"
+#include "tests/support/TempDir.h"
 
 class SerialDeviceTest : public LinkFixture {
 protected:
@@ -138,6 +141,35 @@ TEST(SerialDeviceRestore, SettingsBeforeOpenAreBackAfterClose) {
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
     EXPECT_EQ(0, std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+    close(nSlave);
+    close(nMaster);
+}
+
+TEST(SerialDeviceTrigger, ReceiveTriggerIsTheDevicesRxTrigBytesUnderTheSysRoot) {
+    int nMaster = -1, nSlave = -1;
+    ASSERT_EQ(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr), 0);
+    const std::string strPath = ttyname(nSlave);
+    CTempDir sys("versionup-sys");
+    const std::filesystem::path dir =
+        sys.Path() / "class/tty" / std::filesystem::path(strPath).filename();
+    {
+        CSerialDevice device(sys.Path().string());
+        ASSERT_EQ(device.Open(strPath), 0);
+        int nBytes = 0;
+        EXPECT_EQ(device.GetReceiveTrigger(nBytes), ENOENT) << "no FIFO to set";
+        EXPECT_EQ(device.SetReceiveTrigger(1), ENOENT);
+    }
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "rx_trig_bytes") << "8\n";
+    CSerialDevice device(sys.Path().string());
+    ASSERT_EQ(device.Open(strPath), 0);
+    int nBytes = 0;
+    ASSERT_EQ(device.GetReceiveTrigger(nBytes), 0);
+    EXPECT_EQ(nBytes, 8);
+    ASSERT_EQ(device.SetReceiveTrigger(1), 0);
+    ASSERT_EQ(device.GetReceiveTrigger(nBytes), 0);
+    EXPECT_EQ(nBytes, 1);
+    device.Close();
     close(nSlave);
     close(nMaster);
 }

@@ -258,3 +258,36 @@ TEST_F(AdapterLinesTest, LowLatencyAskedAtEveryOpenAndTheOldFlagsPutBack) {
         EXPECT_EQ(adapter.GetFlagChanges(), c.m_changes);
     }
 }
+
+TEST_F(AdapterLinesTest, ReceiveTriggerLoweredOnlyWhenAskedAndPutBack) {
+    struct CCase {
+        const char* m_pszName;
+        int m_nTrigger; // 0: no FIFO to set
+        int m_nError;
+        bool m_bAsk;
+        std::vector<int> m_changes; // over two opens and closes
+    };
+    const CCase cases[] = {
+        {"16550, allowed", 8, 0, true, {1, 8, 1, 8}}, {"16550, not asked", 8, 0, false, {}},
+        {"16550, no udev rule", 8, EACCES, true, {}}, {"already at one byte", 1, 0, true, {}},
+        {"no FIFO (USB adapter)", 0, 0, true, {}},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CFakeAdapterScript script;
+        script.m_nRxTrigger = c.m_nTrigger;
+        script.m_nRxTriggerError = c.m_nError;
+        CFakeAdapter& adapter = m_adapters.AddCom(m_home, 1, script);
+        CSerialPort port;
+        port.LowerReceiveTrigger(c.m_bAsk);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(port.Open("COM1:", 9600, "N81"), 1) << "a refusal is no error";
+            if (!c.m_changes.empty()) {
+                EXPECT_EQ(adapter.GetRxTrigger(), 1);
+            }
+            port.Close();
+            EXPECT_EQ(adapter.GetRxTrigger(), c.m_nTrigger);
+        }
+        EXPECT_EQ(adapter.GetTriggerChanges(), c.m_changes);
+    }
+}

@@ -1,10 +1,14 @@
-// The transfer against a machine whose loader holds the line by flow control in the middle of
-// the package (a flash erase), on a scripted adapter and a clock that moves only when the run
-// waits: a hold of the better part of a minute is waited out, a longer one fails with its cause,
-// and Cancel ends a held write within a second.
+// The transfer on scripted adapters and a clock that moves only when the run waits: a machine
+// whose loader holds the line by flow control in the middle of the package (a flash erase) for
+// the better part of a minute is waited out, a longer hold fails with its cause, and Cancel ends
+// a held write within a second; on a built-in 16550 port the boot mode's echoes do not wait in
+// the receive FIFO when the port may be set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "resources/Resources.h"
@@ -124,5 +128,37 @@ TEST(TransferHoldTest, LongHoldsAreWaitedOutLongerOnesFailAndCancelEndsTheWait) 
         }
         EXPECT_EQ(op.m_nAlive, 0);
         EXPECT_FALSE(adapter.IsOpen());
+    }
+}
+
+TEST(TransferUartTest, BootModeLowersTheReceiveTriggerAndPutsItBack) {
+    const std::vector<uint8_t> loader = MakeBytes(200, 7);
+    const std::vector<uint8_t> package = MakeBytes(300, 8);
+    for (const bool bAllowed : {true, false}) {
+        SCOPED_TRACE(bAllowed ? "allowed" : "refused");
+        CResourceOverride resources;
+        resources.Replace("BIN", kIdLoader, loader);
+        resources.Replace("BIN", kIdPackage, package);
+        CPortsHome home;
+        CFakeAdapters adapters;
+        CStepClock clock(0, 1);
+        CClockOverride useClock(clock);
+        CFakeAdapterScript script;
+        script.m_fnMachine = BootMachine(loader.size());
+        script.m_nLatencyMs = 0; // a UART on the board, no USB
+        script.m_nRxTrigger = 8;
+        script.m_nRxTriggerError = bAllowed ? 0 : EACCES;
+        CFakeAdapter& adapter = adapters.AddCom(home, 1, script);
+        CTransferLog log;
+        CRecordingOperator op(log);
+        // What the FIFO costs is measured on the real clock (bench/serial/LatencyBench).
+        EXPECT_EQ(TransferFirmware("COM1:", nullptr, op), 1);
+        const std::vector<uint8_t> sent = adapter.GetSent();
+        ASSERT_GE(sent.size(), package.size());
+        EXPECT_TRUE(std::equal(package.begin(), package.end(), sent.end() - package.size()));
+        // Lowered for the boot mode only, and back at 8 for the package and after.
+        const std::vector<int> lowered = bAllowed ? std::vector<int>{1, 8} : std::vector<int>{};
+        EXPECT_EQ(adapter.GetTriggerChanges(), lowered);
+        EXPECT_EQ(adapter.GetRxTrigger(), 8);
     }
 }
