@@ -239,7 +239,8 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         const std::string strDevice = ResolvePortDevice(line.m_ports[i].m_strOpen);
         for (size_t j = 0; j < i; ++j) {
             if (line.m_ports[j].m_strOpen == line.m_ports[i].m_strOpen ||
-                (!strDevice.empty() && ResolvePortDevice(line.m_ports[j].m_strOpen) == strDevice)) {
+                (!strDevice.empty() &&
+                 IsSameDevice(ResolvePortDevice(line.m_ports[j].m_strOpen), strDevice))) {
                 strProblem = Text(kIdsCliSamePortTwice,
                                   {line.m_ports[j].m_strShown, line.m_ports[i].m_strShown});
                 return false;

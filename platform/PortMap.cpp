@@ -176,6 +176,17 @@ bool CPortMap::IsConsole(const std::string& strDevice) const {
     return false;
 }
 
+bool IsSameDevice(const std::string& strFirst, const std::string& strSecond) {
+    struct stat first {
+    }, second{};
+    if (stat(strFirst.c_str(), &first) != 0 || stat(strSecond.c_str(), &second) != 0)
+        return strFirst == strSecond;
+    // Two nodes of one character device (a copy made with mknod) are one port all the same.
+    if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode))
+        return first.st_rdev == second.st_rdev;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool IsSystemConsolePort(const std::string& strPort) {
     const CPortMap map = CPortMap::System();
     return map.IsConsole(map.Resolve(strPort));

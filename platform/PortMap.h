@@ -42,6 +42,10 @@ private:
 // The device a "COMn:" name maps to on this machine, "" when none.
 std::string ResolvePortDevice(const std::string& strPort);
 
+// Whether two device paths name one device (links followed, a device node by its number); paths
+// that cannot be looked at are compared as written.
+bool IsSameDevice(const std::string& strFirst, const std::string& strSecond);
+
 // Whether the device strPort maps to on this machine is the system console.
 bool IsSystemConsolePort(const std::string& strPort);
 

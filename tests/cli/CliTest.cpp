@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -624,6 +625,23 @@ INSTANTIATE_TEST_SUITE_P(
         CRefusalCase{
             "OptionOfAnotherCommand", {"check", "--port", "COM1", "--yes"}, false, "", "--yes"}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
+
+TEST_F(CliTest, TwoNamesOfOneDeviceAreRefusedBeforeAnythingIsSent) {
+    BootMachine(1);
+    const std::string strDevice = m_bootSims[0]->GetLink().GetDevicePath();
+    // The device's own path, and a link of the operator's own making (as under by-id).
+    const std::filesystem::path link = m_files.Path() / "by-id-adapter";
+    std::filesystem::create_symlink(strDevice, link);
+    for (const std::string& strOther : {strDevice, link.string()}) {
+        SCOPED_TRACE(strOther);
+        const CCliResult result = Run({"upgrade", "--port", "COM1", "--port", strOther, "--yes"});
+        EXPECT_EQ(result.m_nExit, 2) << result.m_strOut << result.m_strErr;
+        EXPECT_NE(result.m_strErr.find("COM1 and " + strOther + " are the same port"),
+                  std::string::npos)
+            << result.m_strErr;
+        EXPECT_TRUE(m_bootSims[0]->GetLink().GetRecord().empty());
+    }
+}
 
 TEST_F(CliTest, AChosenPackageGoesToEveryPortExactlyAsChecked) {
     BootMachine(1);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -28,9 +29,14 @@ protected:
 };
 
 TEST_F(SerialDeviceTest, LineEventWaitEndsForBytesWakeAndHangUp) {
-    // Another thread ends the wait at any moment.
-    auto waiting = std::async(std::launch::async, [&] { return m_device.WaitEvent(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Another thread ends the wait at any moment: here once it has begun, since a Wake before
+    // it would end it as well.
+    std::atomic<long> nTid{0};
+    auto waiting = std::async(std::launch::async, [&] {
+        nTid = static_cast<long>(gettid());
+        return m_device.WaitEvent();
+    });
+    ASSERT_TRUE(WaitUntil([&] { return nTid != 0 && IsThreadInPoll(nTid); }));
     m_device.Wake();
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), CSerialDevice::EEvent::Woken);

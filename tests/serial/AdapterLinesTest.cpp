@@ -257,6 +257,21 @@ TEST_F(AdapterLinesTest, LowLatencyAskedAtEveryOpenAndTheOldFlagsPutBack) {
         }
         EXPECT_EQ(adapter.GetFlagChanges(), c.m_changes);
     }
+
+    // An Open that fails after low latency was set (the driver will not hold the line as
+    // asked) leaves the flags as it found them, and the FIFO's trigger too.
+    CFakeAdapterScript script;
+    script.m_nSerialFlags = kOther;
+    script.m_nRxTrigger = 8;
+    script.m_fnAlter = [](CLineSettings& s) { s.m_nBaud = 4800; };
+    CFakeAdapter& adapter = m_adapters.AddCom(m_home, 1, script);
+    CSerialPort port;
+    port.LowerReceiveTrigger(true);
+    EXPECT_EQ(port.Open("COM1:", 9600, "N81"), 0);
+    EXPECT_FALSE(adapter.IsOpen());
+    EXPECT_EQ(adapter.GetFlagChanges(), (std::vector<int>{kOther | ASYNC_LOW_LATENCY, kOther}));
+    EXPECT_EQ(adapter.GetSerialFlags(), kOther);
+    EXPECT_EQ(adapter.GetTriggerChanges(), (std::vector<int>{1, 8}));
 }
 
 TEST_F(AdapterLinesTest, ReceiveTriggerLoweredOnlyWhenAskedAndPutBack) {

@@ -319,7 +319,8 @@ void CFakeAdapter::Update(Lock&, int64_t nNowUs) {
         const std::vector<uint8_t> answer = m_script.m_fnMachine(nByte);
         const size_t nFirst = m_incoming.size();
         for (uint8_t nAnswer : answer) {
-            const int64_t nArrivalUs = std::max(nAt, m_nInputFreeUs) + nLineByteUs;
+            const int64_t nGapUs = m_nInputFreeUs > 0 ? int64_t(m_script.m_nAnswerGapMs) * 1000 : 0;
+            const int64_t nArrivalUs = std::max(nAt, m_nInputFreeUs + nGapUs) + nLineByteUs;
             m_nInputFreeUs = nArrivalUs;
             const int64_t nDueUs =
                 nTickUs > 0 ? (nArrivalUs + nTickUs - 1) / nTickUs * nTickUs : nArrivalUs;

@@ -46,6 +46,8 @@ struct CFakeAdapterScript {
     // The machine at the far end: called with each byte once it has left the wire, returns its
     // answer, which comes back at the line's pace.
     std::function<std::vector<uint8_t>(uint8_t)> m_fnMachine;
+    // A machine that trickles its answers: this many milliseconds between two of its bytes.
+    int m_nAnswerGapMs = 0;
 };
 
 // The calls a script can hang up at.
