@@ -51,7 +51,7 @@ enum class EWriteEnd {
     Held,      // the peer's flow control let no byte leave for the stall limit, or past a deadline
     Cancelled, // the cancel check said so while the write was held
     Dead,      // the device went away
-    Refused,   // not open, nothing to write, or another write in progress
+    Refused,   // not open, or nothing to write
 };
 
 class CSerialPort {
