@@ -56,6 +56,35 @@ std::function<std::vector<uint8_t>(uint8_t)> BootMachine(size_t nLoaderSize) {
     };
 }
 
+// One run's world: the loader and package built in, a scripted adapter as COM1 whose far end is
+// the boot mode, and a clock that moves only when the run waits (a real millisecond a wait, for
+// the receive thread to store each echo).
+struct CScriptedRun {
+    CScriptedRun(const std::vector<uint8_t>& loader, const std::vector<uint8_t>& package)
+        : m_package(package) {
+        m_resources.Replace("BIN", kIdLoader, loader);
+        m_resources.Replace("BIN", kIdPackage, package);
+        m_script.m_fnMachine = BootMachine(loader.size());
+    }
+    CFakeAdapter& Plug() { return m_adapters.AddCom(m_home, 1, m_script); }
+    // The package arrived whole, after whatever the boot mode sent.
+    bool PackageArrived(const CFakeAdapter& adapter) const {
+        const std::vector<uint8_t> sent = adapter.GetSent();
+        return sent.size() >= m_package.size() &&
+               std::equal(m_package.begin(), m_package.end(), sent.end() - m_package.size());
+    }
+
+    const std::vector<uint8_t>& m_package;
+    CResourceOverride m_resources;
+    CPortsHome m_home;
+    CFakeAdapters m_adapters;
+    CStepClock m_clock{0, 1};
+    CClockOverride m_useClock{m_clock};
+    CFakeAdapterScript m_script;
+    CTransferLog m_log;
+    CRecordingOperator m_op{m_log};
+};
+
 } // namespace
 
 TEST(TransferHoldTest, LongHoldsAreWaitedOutLongerOnesFailAndCancelEndsTheWait) {
@@ -75,23 +104,13 @@ TEST(TransferHoldTest, LongHoldsAreWaitedOutLongerOnesFailAndCancelEndsTheWait) 
     const std::vector<uint8_t> package = MakeBytes(600, 6);
     for (const CCase& c : cases) {
         SCOPED_TRACE(c.m_pszName);
-        CResourceOverride resources;
-        resources.Replace("BIN", kIdLoader, loader);
-        resources.Replace("BIN", kIdPackage, package);
-        CPortsHome home;
-        CFakeAdapters adapters;
-        // A few real milliseconds a wait, for the receive thread to store each echo.
-        CStepClock clock(0, 1);
-        CClockOverride useClock(clock);
+        CScriptedRun run(loader, package);
+        CStepClock& clock = run.m_clock;
         const int64_t nStart = clock.Now();
-        CFakeAdapterScript script;
-        script.m_fnMachine = BootMachine(loader.size());
         // DSR only holds the package's writes: the boot mode runs without flow control.
-        script.m_dsrLow = {{0, c.m_nDsrUpAtMs == kNever ? kNever : nStart + c.m_nDsrUpAtMs}};
-        CFakeAdapter& adapter = adapters.AddCom(home, 1, script);
-
-        CTransferLog log;
-        CRecordingOperator op(log);
+        run.m_script.m_dsrLow = {{0, c.m_nDsrUpAtMs == kNever ? kNever : nStart + c.m_nDsrUpAtMs}};
+        CFakeAdapter& adapter = run.Plug();
+        CRecordingOperator& op = run.m_op;
         int64_t nCancelSeenMs = -1;
         op.m_cancelRule = [&] {
             if (clock.Now() - nStart < c.m_nCancelAtMs)
@@ -108,10 +127,8 @@ TEST(TransferHoldTest, LongHoldsAreWaitedOutLongerOnesFailAndCancelEndsTheWait) 
 
         EXPECT_EQ(outcome.m_eFault, c.m_eFault);
         EXPECT_EQ(nResult, c.m_eFault == ETransferFault::None ? 1 : 0);
-        const std::vector<uint8_t> sent = adapter.GetSent();
         if (c.m_eFault == ETransferFault::None) {
-            ASSERT_GE(sent.size(), package.size());
-            EXPECT_TRUE(std::equal(package.begin(), package.end(), sent.end() - package.size()));
+            EXPECT_TRUE(run.PackageArrived(adapter));
             EXPECT_GE(nTookMs, c.m_nDsrUpAtMs);
         } else {
             EXPECT_EQ(outcome.m_eStep, ETransferStep::Package);
@@ -136,26 +153,14 @@ TEST(TransferUartTest, BootModeLowersTheReceiveTriggerAndPutsItBack) {
     const std::vector<uint8_t> package = MakeBytes(300, 8);
     for (const bool bAllowed : {true, false}) {
         SCOPED_TRACE(bAllowed ? "allowed" : "refused");
-        CResourceOverride resources;
-        resources.Replace("BIN", kIdLoader, loader);
-        resources.Replace("BIN", kIdPackage, package);
-        CPortsHome home;
-        CFakeAdapters adapters;
-        CStepClock clock(0, 1);
-        CClockOverride useClock(clock);
-        CFakeAdapterScript script;
-        script.m_fnMachine = BootMachine(loader.size());
-        script.m_nLatencyMs = 0; // a UART on the board, no USB
-        script.m_nRxTrigger = 8;
-        script.m_nRxTriggerError = bAllowed ? 0 : EACCES;
-        CFakeAdapter& adapter = adapters.AddCom(home, 1, script);
-        CTransferLog log;
-        CRecordingOperator op(log);
+        CScriptedRun run(loader, package);
+        run.m_script.m_nLatencyMs = 0; // a UART on the board, no USB
+        run.m_script.m_nRxTrigger = 8;
+        run.m_script.m_nRxTriggerError = bAllowed ? 0 : EACCES;
+        CFakeAdapter& adapter = run.Plug();
         // What the FIFO costs is measured on the real clock (bench/serial/LatencyBench).
-        EXPECT_EQ(TransferFirmware("COM1:", nullptr, op), 1);
-        const std::vector<uint8_t> sent = adapter.GetSent();
-        ASSERT_GE(sent.size(), package.size());
-        EXPECT_TRUE(std::equal(package.begin(), package.end(), sent.end() - package.size()));
+        EXPECT_EQ(TransferFirmware("COM1:", nullptr, run.m_op), 1);
+        EXPECT_TRUE(run.PackageArrived(adapter));
         // Lowered for the boot mode only, and back at 8 for the package and after.
         const std::vector<int> lowered = bAllowed ? std::vector<int>{1, 8} : std::vector<int>{};
         EXPECT_EQ(adapter.GetTriggerChanges(), lowered);
