@@ -279,7 +279,8 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         const std::string strDevice = ResolvePortDevice(line.m_ports[i].m_strOpen);
         for (size_t j = 0; j < i; ++j) {
             if (line.m_ports[j].m_strOpen == line.m_ports[i].m_strOpen ||
-                (!strDevice.empty() && ResolvePortDevice(line.m_ports[j].m_strOpen) == strDevice)) {
+                (!strDevice.empty() &&
+                 IsSameDevice(ResolvePortDevice(line.m_ports[j].m_strOpen), strDevice))) {
                 strProblem = Text(kIdsCliSamePortTwice,
                                   {line.m_ports[j].m_strShown, line.m_ports[i].m_strShown});
                 return false;
@@ -490,7 +491,8 @@ std::string CCli::DescribeFailure(const CPortName& port, const CTransferOutcome&
         strStep = Text(kIdsCliStepLength);
         break;
     case ETransferStep::Loader:
-        strStep = Text(kIdsCliStepLoader, {std::to_string(outcome.m_nIndex)});
+        // Counted from 1, as an operator counts bytes.
+        strStep = Text(kIdsCliStepLoader, {std::to_string(outcome.m_nIndex + 1)});
         break;
     case ETransferStep::LoaderEnd:
         strStep = Text(kIdsCliStepLoaderEnd);

@@ -9,6 +9,7 @@
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
+#include "platform/PortMap.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
@@ -143,6 +144,9 @@ EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool
         }
         // The window is not refreshed: the name shows only once the check refreshes it.
         state.m_strPort = "COM" + std::to_string(n) + ":";
+        // A PC whose COM1 carries the kernel's console would get "F;" among its messages.
+        if (IsSystemConsolePort(state.m_strPort))
+            continue;
         if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
             continue;
         if (ProbeOpenPort(*pPort, op)) {

@@ -84,6 +84,13 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
 
 std::string DescribeOpenFailure(const std::string& strPort, const CPortError& error,
                                 ELanguage eLanguage, const std::string& strPortsDir) {
+    // The device opened; its driver only would not hold the line as set.
+    if (!error.m_strRefused.empty())
+        return FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage),
+                                {strPort, error.m_strDevice}) +
+               "\n" +
+               FillPlaceholders(LoadString(kIdsPortRefusedSettings, eLanguage),
+                                {error.m_strRefused});
     const EOpenCause eCause = ClassifyOpenFailure(error, strPortsDir);
     const std::string strSentence = LoadString(TextOf(eCause).m_nSentence, eLanguage);
     if (eCause == EOpenCause::NoDevice)

@@ -158,6 +158,40 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
     return "";
 }
 
+bool CPortMap::IsConsole(const std::string& strDevice) const {
+    if (strDevice.empty())
+        return false;
+    std::error_code ec;
+    fs::path device = fs::weakly_canonical(strDevice, ec);
+    if (ec)
+        device = strDevice;
+    if (device.filename() == "console")
+        return true;
+    // "tty0 ttyS0": every device the console writes to, the virtual terminals among them.
+    std::ifstream active(m_strSysRoot + "/class/tty/console/active");
+    for (std::string strName; active >> strName;) {
+        if (device.filename() == strName)
+            return true;
+    }
+    return false;
+}
+
+bool IsSameDevice(const std::string& strFirst, const std::string& strSecond) {
+    struct stat first {
+    }, second{};
+    if (stat(strFirst.c_str(), &first) != 0 || stat(strSecond.c_str(), &second) != 0)
+        return strFirst == strSecond;
+    // Two nodes of one character device (a copy made with mknod) are one port all the same.
+    if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode))
+        return first.st_rdev == second.st_rdev;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool IsSystemConsolePort(const std::string& strPort) {
+    const CPortMap map = CPortMap::System();
+    return map.IsConsole(map.Resolve(strPort));
+}
+
 std::string ResolvePortDevice(const std::string& strPort) {
     return CPortMap::System().Resolve(strPort);
 }

@@ -27,6 +27,10 @@ public:
 
     const std::string& GetPortsDir() const { return m_strPortsDir; }
 
+    // Whether strDevice (a path, links followed) is where the kernel writes its console
+    // (class/tty/console/active under the sysfs root): a probe must not write into it.
+    bool IsConsole(const std::string& strDevice) const;
+
 private:
     bool IsPhantom(const std::string& strName) const;
 
@@ -37,6 +41,13 @@ private:
 
 // The device a "COMn:" name maps to on this machine, "" when none.
 std::string ResolvePortDevice(const std::string& strPort);
+
+// Whether two device paths name one device (links followed, a device node by its number); paths
+// that cannot be looked at are compared as written.
+bool IsSameDevice(const std::string& strFirst, const std::string& strSecond);
+
+// Whether the device strPort maps to on this machine is the system console.
+bool IsSystemConsolePort(const std::string& strPort);
 
 // N for "COMN:" / "COMN" (any case), 0 when strPort is no such name.
 int ParseComNumber(const std::string& strPort);

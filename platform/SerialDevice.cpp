@@ -12,7 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace {
 
@@ -69,7 +73,7 @@ bool NoModemLines(int nErrno) {
 
 } // namespace
 
-CSerialDevice::CSerialDevice() {
+CSerialDevice::CSerialDevice(std::string strSysRoot) : m_strSysRoot(std::move(strSysRoot)) {
     m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -96,6 +100,14 @@ int CSerialDevice::Open(const std::string& strPath) {
         return ENOTTY;
     }
     ioctl(nFd, TIOCEXCL);
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(strPath, ec);
+    m_strTriggerPath = m_strSysRoot + "/class/tty/" +
+                       (ec ? std::filesystem::path(strPath) : device).filename().string() +
+                       "/rx_trig_bytes";
+    auto pSaved = std::make_unique<struct termios>();
+    if (tcgetattr(nFd, pSaved.get()) == 0)
+        m_pSaved = std::move(pSaved);
     m_nFd = nFd;
     return 0;
 }
@@ -103,6 +115,9 @@ int CSerialDevice::Open(const std::string& strPath) {
 void CSerialDevice::Close() {
     if (m_nFd < 0)
         return;
+    if (m_pSaved)
+        tcsetattr(m_nFd, TCSANOW, m_pSaved.get());
+    m_pSaved.reset();
     ioctl(m_nFd, TIOCNXCL);
     close(m_nFd); // also releases the lock
     m_nFd = -1;
@@ -329,4 +344,23 @@ std::unique_ptr<ISerialDevice> MakeSerialDevice() {
 
 void SetSerialDeviceFactory(SerialDeviceFactory fnFactory) {
     g_fnDeviceFactory = std::move(fnFactory);
+}
+
+int CSerialDevice::GetReceiveTrigger(int& nBytes) {
+    std::FILE* pFile = std::fopen(m_strTriggerPath.c_str(), "re");
+    if (!pFile)
+        return errno;
+    const bool bRead = std::fscanf(pFile, "%d", &nBytes) == 1;
+    std::fclose(pFile);
+    return bRead ? 0 : EINVAL;
+}
+
+int CSerialDevice::SetReceiveTrigger(int nBytes) {
+    std::FILE* pFile = std::fopen(m_strTriggerPath.c_str(), "we");
+    if (!pFile)
+        return errno;
+    // The kernel takes the value at the write and refuses one the UART cannot set there.
+    const bool bWritten = std::fprintf(pFile, "%d\n", nBytes) > 0;
+    const int nErrno = std::fclose(pFile) == 0 && bWritten ? 0 : (errno ? errno : EIO);
+    return nErrno;
 }

@@ -79,12 +79,18 @@ public:
     // has none or will not change them.
     virtual int GetSerialFlags(int& nFlags) = 0;
     virtual int SetSerialFlags(int nFlags) = 0;
+
+    // The receive FIFO's trigger level in bytes (a 16550's rx_trig_bytes): 0, or the errno of a
+    // device that has none (ENOENT) or will not let this user change it (EACCES).
+    virtual int GetReceiveTrigger(int& nBytes) = 0;
+    virtual int SetReceiveTrigger(int nBytes) = 0;
 };
 
 // The termios device.
 class CSerialDevice : public ISerialDevice {
 public:
-    CSerialDevice();
+    // strSysRoot: where sysfs is, so that tests can build their own.
+    explicit CSerialDevice(std::string strSysRoot = "/sys");
     ~CSerialDevice() override;
     CSerialDevice(const CSerialDevice&) = delete;
     CSerialDevice& operator=(const CSerialDevice&) = delete;
@@ -112,9 +118,16 @@ public:
     int GetSerialFlags(int& nFlags) override;
     int SetSerialFlags(int nFlags) override;
 
+    int GetReceiveTrigger(int& nBytes) override;
+    int SetReceiveTrigger(int nBytes) override;
+
 private:
+    std::string m_strSysRoot;
+    std::string m_strTriggerPath; // the open device's rx_trig_bytes
     int m_nFd = -1;
     int m_nWakeFd = -1;
+    // The settings the device had before Open, put back at Close for the next program.
+    std::unique_ptr<struct termios> m_pSaved;
 };
 
 // Makes the device every new serial port uses.

@@ -30,6 +30,9 @@ constexpr unsigned kIdsPortDenied = 206;
 constexpr unsigned kIdsPortNotSerial = 207;
 constexpr unsigned kIdsPortOpenFailed = 208;      // %1 the OS's words
 constexpr unsigned kIdsPortSettingsRefused = 209; // the OS's words when it gave none
+// The detail of "Wrong port." when the driver read back other line settings than were set: %1
+// which ones, as asked and as held ("9600 bps -> 4800 bps").
+constexpr unsigned kIdsPortRefusedSettings = 210;
 
 // The instruction line of each step.
 constexpr unsigned kIdsPutScanUnit = 111;

@@ -27,6 +27,9 @@ constexpr int kPiece = 256;
 constexpr int kDsrPollMs = 10;
 // An output queue that has not moved for this long is held by the far end, not merely slow.
 constexpr int64_t kHoldUs = 50000;
+// A write with no byte leaving for this long counts as held; while held, the cancel check is
+// asked this often, which keeps a Cancel well within a second.
+constexpr int kHeldPollMs = 250;
 
 int64_t NowUs() {
     return GetClock().GetMicroseconds();
@@ -34,6 +37,31 @@ int64_t NowUs() {
 
 void SleepUs(int64_t nMicroseconds) {
     GetClock().SleepMicroseconds(nMicroseconds);
+}
+
+std::string Frame(const CLineSettings& s) {
+    return std::to_string(s.m_nDataBits) + "NOEM"[std::clamp(s.m_nParity, 0, 3)] +
+           std::to_string(s.m_nStopBits);
+}
+
+// The settings the driver holds otherwise than asked, in the terms of a port's settings page,
+// which read the same in every language.
+std::string DescribeRefused(const CLineSettings& asked, const CLineSettings& held) {
+    std::string str;
+    auto add = [&](const std::string& strAsked, const std::string& strHeld) {
+        if (strAsked != strHeld)
+            str += (str.empty() ? "" : ", ") + strAsked + " -> " + strHeld;
+    };
+    add(std::to_string(asked.m_nBaud) + " bps", std::to_string(held.m_nBaud) + " bps");
+    add(Frame(asked), Frame(held));
+    auto onOff = [](bool bOn) { return std::string(bOn ? "on" : "off"); };
+    if (asked.m_bCtsFlow != held.m_bCtsFlow)
+        add("RTS/CTS " + onOff(asked.m_bCtsFlow), onOff(held.m_bCtsFlow));
+    if (asked.m_bXonXoff != held.m_bXonXoff)
+        add("XON/XOFF " + onOff(asked.m_bXonXoff), onOff(held.m_bXonXoff));
+    if (str.empty()) // only the XON/XOFF characters differ
+        str = "XON/XOFF";
+    return str;
 }
 
 } // namespace
@@ -48,6 +76,9 @@ struct CSerialPort::CLinkState {
     // The driver's serial flags before Open asked for low latency; put back at Close.
     bool bRestoreFlags = false;
     int nOldFlags = 0;
+    // The receive FIFO's trigger level before Open lowered it; put back at Close.
+    bool bRestoreTrigger = false;
+    int nOldTrigger = 0;
 
     std::atomic<bool> bRunning{false};
     std::atomic<bool> bDead{false};
@@ -184,6 +215,7 @@ int CSerialPort::ApplySettings() {
                        std::to_string(applied.m_nStopBits) +
                        (applied.m_bCtsFlow ? " CTS flow" : "") +
                        (applied.m_bXonXoff ? " xon/xoff" : ""));
+        m_error.m_strRefused = DescribeRefused(settings, applied);
     }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
@@ -217,6 +249,9 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         return 0;
     }
     const char* pszLowLatency = AskLowLatency(link);
+    link.bRestoreTrigger = false;
+    if (m_bLowerTrigger)
+        AskReceiveTrigger(link);
     link.pDevice->Purge();
     SetTimeoutsForBaud(nBaud);
 
@@ -318,11 +353,28 @@ const char* CSerialPort::AskLowLatency(CLinkState& link) {
     return "on";
 }
 
+// A 16550 raises its receive interrupt at 8 bytes by default, or after four characters of
+// silence: each echo of the loader upload then comes four characters late, the upload taking
+// nearly three times its wire time. Writing rx_trig_bytes is root's unless a udev rule allows
+// it; without it the port works all the same, only slower.
+void CSerialPort::AskReceiveTrigger(CLinkState& link) {
+    int nBytes = 0;
+    if (link.pDevice->GetReceiveTrigger(nBytes) != 0 || nBytes <= 1)
+        return;
+    if (link.pDevice->SetReceiveTrigger(1) == 0) {
+        link.bRestoreTrigger = true;
+        link.nOldTrigger = nBytes;
+    }
+}
+
 // The next program to open the device finds the driver as it was before.
 void CSerialPort::ReleaseDevice(CLinkState& link) {
     if (link.bRestoreFlags)
         link.pDevice->SetSerialFlags(link.nOldFlags);
     link.bRestoreFlags = false;
+    if (link.bRestoreTrigger)
+        link.pDevice->SetReceiveTrigger(link.nOldTrigger);
+    link.bRestoreTrigger = false;
     link.pDevice->Close();
 }
 
@@ -446,6 +498,14 @@ void CSerialPort::SetStallLimit(int nMilliseconds) {
     m_nStallLimitMs = nMilliseconds;
 }
 
+void CSerialPort::SetCancelCheck(std::function<bool()> fnCancelled) {
+    m_fnCancelled = std::move(fnCancelled);
+}
+
+void CSerialPort::LowerReceiveTrigger(bool bLower) {
+    m_bLowerTrigger = bLower;
+}
+
 void CSerialPort::LimitWritesToTimeouts(bool bLimit) {
     m_bPassLimit = bLimit;
 }
@@ -463,6 +523,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         SleepUs(1000);
     }
     if (nCount == 0 || !pData || !link.bRunning || link.bDead) {
+        m_eWriteEnd = link.bDead ? EWriteEnd::Dead : EWriteEnd::Refused;
         m_bWriting = false;
         return 0;
     }
@@ -474,14 +535,23 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
     const auto* pBytes = static_cast<const uint8_t*>(pData);
     uint32_t nRemaining = nCount;
     int64_t nProgressUs = nStartUs;
-    int nResult = 1;
+    EWriteEnd eEnd = EWriteEnd::Done;
     while (nRemaining > 0 && link.bRunning) {
         const int64_t nNowUs = NowUs();
-        if (link.bDead || limits.IsOver(nNowUs, nProgressUs)) {
-            nResult = 0;
+        if (link.bDead) {
+            eEnd = EWriteEnd::Dead;
             break;
         }
-        const int nLeftMs = limits.LeftMs(nNowUs, nProgressUs);
+        if (limits.IsOver(nNowUs, nProgressUs)) {
+            eEnd = EWriteEnd::Held;
+            break;
+        }
+        if (IsCancelledWhileHeld(nNowUs, nProgressUs)) {
+            eEnd = EWriteEnd::Cancelled;
+            break;
+        }
+        // Short waits while held, so that the cancel check is asked often enough.
+        const int nLeftMs = std::min(limits.LeftMs(nNowUs, nProgressUs), kHeldPollMs);
         // Linux has no DSR output flow control: the peer's DSR is waited for here. A device that
         // went away meanwhile ends the wait at once, whether the receive thread saw it first or
         // the line status call says so.
@@ -489,7 +559,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
             const ISerialDevice::ELine dsr = link.pDevice->GetDsr();
             if (dsr == ISerialDevice::ELine::Gone) {
                 MarkDead(&link);
-                nResult = 0;
+                eEnd = EWriteEnd::Dead;
                 break;
             }
             if (dsr == ISerialDevice::ELine::Off) {
@@ -506,7 +576,7 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         const ssize_t nWritten = link.pDevice->WriteSome(pBytes, nRemaining, nWaitMs);
         if (nWritten < 0) {
             MarkDead(&link);
-            nResult = 0;
+            eEnd = EWriteEnd::Dead;
             break;
         }
         if (nWritten == 0 && NowUs() - nProgressUs >= kHoldUs)
@@ -519,13 +589,24 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
             nProgressUs = NowUs();
         }
     }
-    if (nRemaining > 0)
-        nResult = 0;
-    if (nResult)
-        nResult = Drain(nStartUs, nCount, limits);
-    link.EndHold(nResult == 0);
+    if (eEnd == EWriteEnd::Done && nRemaining > 0)
+        eEnd = EWriteEnd::Refused; // closed meanwhile
+    if (eEnd == EWriteEnd::Done)
+        eEnd = Drain(nStartUs, nCount, limits);
+    link.EndHold(eEnd != EWriteEnd::Done);
+    m_eWriteEnd = eEnd;
     m_bWriting = false;
-    return nResult;
+    return eEnd == EWriteEnd::Done ? 1 : 0;
+}
+
+// Asks the cancel check only once the write has been held for a moment, so a write that flows
+// never takes a Cancel meant for the caller's own next check.
+bool CSerialPort::IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs) {
+    if (!m_fnCancelled || nNowUs - nProgressUs < int64_t(kHeldPollMs) * 1000 ||
+        nNowUs - m_nCancelAskedUs < int64_t(kHeldPollMs) * 1000)
+        return false;
+    m_nCancelAskedUs = nNowUs;
+    return m_fnCancelled();
 }
 
 // The time-out settings' limit for one pass of nCount bytes: 1004 ms for "F;" at 9600.
@@ -549,7 +630,7 @@ int CSerialPort::CWriteLimits::LeftMs(int64_t nNowUs, int64_t nProgressUs) const
 // wire time still paces the caller like a real cable. Never a plain tcdrain: it waits forever
 // when CTS stays low. A queue that shrinks, however slowly, is waited out; one that stays put
 // for the stall limit, or past the write's deadline, fails the write.
-int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits) {
+EWriteEnd CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits) {
     CLinkState& link = *m_pLink;
     const int64_t nWireUs = int64_t(nCount) * link.settings.BitsPerByte() * 1000000 /
                             std::max<uint32_t>(link.settings.m_nBaud, 1);
@@ -559,12 +640,12 @@ int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& li
         const int nQueued = link.pDevice->OutputQueued();
         if (nQueued < 0) {
             MarkDead(&link);
-            return 0;
+            return EWriteEnd::Dead;
         }
         if (nQueued == 0)
             break;
         if (link.bDead)
-            return 0;
+            return EWriteEnd::Dead;
         const int64_t nNowUs = NowUs();
         if (nLastQueued < 0 || nQueued < nLastQueued) {
             nProgressUs = nNowUs;
@@ -573,14 +654,16 @@ int CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& li
             link.StartHold(nProgressUs, link.settings.m_bCtsFlow ? "CTS low" : "output stopped");
         }
         if (limits.IsOver(nNowUs, nProgressUs))
-            return 0;
+            return EWriteEnd::Held;
+        if (IsCancelledWhileHeld(nNowUs, nProgressUs))
+            return EWriteEnd::Cancelled;
         nLastQueued = nQueued;
         const int64_t nQueueUs = int64_t(nQueued) * link.settings.BitsPerByte() * 1000000 /
                                  std::max<uint32_t>(link.settings.m_nBaud, 1);
         SleepUs(std::clamp<int64_t>(nQueueUs, 100, 10000));
     }
     SleepUs(nStartUs + nWireUs - NowUs());
-    return 1;
+    return EWriteEnd::Done;
 }
 
 int CSerialPort::WriteString(const char* pszText) {

@@ -6,6 +6,7 @@
 // device fails, from this process or another; objects on different devices work side by side.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,18 @@ struct CCommTimeouts {
 struct CPortError {
     int m_nErrno = 0;        // 0 when the failure was not the OS's (bad mode string)
     std::string m_strDevice; // the device the port name mapped to; empty when it maps to none
+    // The settings the driver would not take, as asked and as it holds them ("9600 bps -> 4800
+    // bps, RTS/CTS on -> off"); empty unless the settings read back different.
+    std::string m_strRefused{};
+};
+
+// How the last write ended.
+enum class EWriteEnd {
+    Done,
+    Held,      // the peer's flow control let no byte leave for the stall limit, or past a deadline
+    Cancelled, // the cancel check said so while the write was held
+    Dead,      // the device went away
+    Refused,   // not open, or nothing to write
 };
 
 class CSerialPort {
@@ -73,8 +86,14 @@ public:
     bool IsDead() const;
     const CPortError& GetOpenError() const;
 
-    // How long a write may go without any byte leaving before it gives up (10 s unless changed).
+    // How long a write may go without any byte leaving before it gives up (60 s unless changed):
+    // a loader that erases its flash holds the line that long, and the device stays present.
     void SetStallLimit(int nMilliseconds);
+    // Asked while a write is held (no byte has left for a moment), a few times a second: true
+    // ends the write at once, so a Cancel need not wait for the stall limit. Empty: never asked.
+    // Kept across Open and Close.
+    void SetCancelCheck(std::function<bool()> fnCancelled);
+    EWriteEnd GetWriteEnd() const { return m_eWriteEnd; }
     // With bLimit, a write also gives up once the time-out settings' limit for its byte count
     // has passed (1,004 ms for "F;" at 9600), held-off lines or not: for a short query, where a
     // line held low means a machine switched off or a cable loose, not a pause in a transfer.
@@ -83,6 +102,10 @@ public:
     // Where the port reports what crosses it (nullptr: nowhere). The trace must outlive the
     // port's next Close. Kept across Open and Close.
     void SetTrace(IWireTrace* pTrace);
+    // With bLower, Open sets a 16550's receive FIFO to interrupt at every byte when this user
+    // may, and Close puts the old level back: an exchange of single bytes otherwise waits for
+    // the FIFO's time-out of four characters on every reply. Kept across Open and Close.
+    void LowerReceiveTrigger(bool bLower);
 
     CDcb m_dcb;
     CCommTimeouts m_timeouts;
@@ -106,8 +129,10 @@ private:
         bool IsOver(int64_t nNowUs, int64_t nProgressUs) const;
         int LeftMs(int64_t nNowUs, int64_t nProgressUs) const;
     };
-    int Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
+    EWriteEnd Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
+    bool IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs);
     static const char* AskLowLatency(CLinkState& link);
+    static void AskReceiveTrigger(CLinkState& link);
     void TraceOpen(const char* pszPort, const char* pszMode, const char* pszLowLatency);
     static void ReleaseDevice(CLinkState& link);
     static void ReceiveThreadProc(CLinkState* pLink);
@@ -118,6 +143,10 @@ private:
     CPortError m_error;
     // Set while a Write runs: a second writer waits for it (and gives up after a second).
     std::atomic<bool> m_bWriting{false};
-    int m_nStallLimitMs = 10000;
+    int m_nStallLimitMs = 60000;
     bool m_bPassLimit = false;
+    bool m_bLowerTrigger = false;
+    std::function<bool()> m_fnCancelled;
+    int64_t m_nCancelAskedUs = 0;
+    EWriteEnd m_eWriteEnd = EWriteEnd::Done;
 };

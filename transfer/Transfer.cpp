@@ -96,9 +96,13 @@ private:
             m_outcome.m_eFault = eFault;
         return false;
     }
-    // A write that did not complete: the machine hung up, or held the line too long.
+    // A write that did not complete: the machine hung up, the operator cancelled while the
+    // machine held the line, or it held the line past the port's stall limit.
     bool FailWrite() {
-        return Fail(m_pPort->IsDead() ? ETransferFault::HungUp : ETransferFault::WriteFailed);
+        if (m_pPort->IsDead())
+            return Fail(ETransferFault::HungUp);
+        return Fail(m_pPort->GetWriteEnd() == EWriteEnd::Cancelled ? ETransferFault::Cancelled
+                                                                   : ETransferFault::WriteFailed);
     }
     // The step is noted for the outcome, told to the sink and written into the trace (where the
     // port's own open line stands for the first one).
@@ -199,6 +203,10 @@ bool CTransferRun::SizePackage() {
 bool CTransferRun::OpenPort(uint32_t nBaud, const char* pszMode) {
     m_pPort = std::make_unique<CSerialPort>();
     m_pPort->SetTrace(m_op.GetWireTrace());
+    // A write the machine holds by flow control is waited out, yet Cancel still ends it.
+    m_pPort->SetCancelCheck([this] { return m_pProgress->CheckCancel() != 0; });
+    // The boot mode answers every byte: its replies must not wait in a UART's FIFO.
+    m_pPort->LowerReceiveTrigger(nBaud == kLoaderBaud);
     if (m_pPort->Open(m_strPort.c_str(), nBaud, pszMode))
         return true;
     m_outcome.m_openError = m_pPort->GetOpenError();
@@ -313,8 +321,12 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
         const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
         if (!Advance(nCount))
             return Fail(ETransferFault::BadPackage);
-        if ((bCancelLast || nRemaining > kPieceSize) && m_pProgress->CheckCancel())
-            return Fail(ETransferFault::Cancelled);
+        if (bCancelLast || nRemaining > kPieceSize) {
+            if (m_pProgress->CheckCancel())
+                return Fail(ETransferFault::Cancelled);
+        } else {
+            m_pPort->SetCancelCheck({});
+        }
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nCount)))
             return FailWrite();
         pPiece += nCount;

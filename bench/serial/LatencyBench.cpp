@@ -1,8 +1,10 @@
 // The loader upload through a USB adapter's latency timer, in real time: the built-in transfer
 // against a scripted adapter whose far end plays the processor's boot mode. Every loader byte
 // waits for its echo, so an adapter that holds received bytes until its 16 ms timer runs out
-// holds the whole upload; in low-latency mode the timer is 1 ms. Prints the upload's time both
-// ways against what the loader's bytes and their echoes take on the wire at 9600.
+// holds the whole upload; in low-latency mode the timer is 1 ms. A built-in 16550 port holds
+// each echo for its FIFO's time-out of four characters unless the program may set its receive
+// trigger to one byte. Prints the upload's time each way against what the loader's bytes and
+// their echoes take on the wire at 9600.
 #include <linux/serial.h>
 
 #include <atomic>
@@ -76,8 +78,11 @@ private:
     std::atomic<bool> m_bDone{false};
 };
 
-// One transfer, cancelled once the loader is in: the upload's seconds.
-double UploadThroughAdapter(bool bLowLatency) {
+// One transfer, cancelled once the loader is in: the upload's seconds. nFifoTrigger > 0 plays a
+// built-in 16550 port instead of a USB adapter: no latency timer, a receive FIFO that holds
+// fewer bytes than its trigger level for four characters; bLowLatency then says whether the
+// program may lower the trigger.
+double UploadThroughAdapter(bool bLowLatency, int nFifoTrigger = 0) {
     CPortsHome home;
     CFakeAdapters adapters;
     const CResource loader = FindResource("BIN", kIdLoader);
@@ -86,6 +91,12 @@ double UploadThroughAdapter(bool bLowLatency) {
     script.m_nLatencyMs = 16;
     // A driver that ignores the request keeps its 16 ms timer.
     script.m_nFlagsError = bLowLatency ? 0 : EINVAL;
+    if (nFifoTrigger > 0) {
+        script.m_nLatencyMs = 0;
+        script.m_nFlagsError = EINVAL;
+        script.m_nRxTrigger = nFifoTrigger;
+        script.m_nRxTriggerError = bLowLatency ? 0 : EACCES;
+    }
     script.m_fnMachine = [pMachine](uint8_t nByte) { return pMachine->Answer(nByte); };
     adapters.AddCom(home, 1, script);
 
@@ -114,5 +125,12 @@ int main() {
                 fLow / fWire);
     const double fSlow = UploadThroughAdapter(false);
     std::printf("  latency timer 16 ms        %6.2f s = %.2f x the wire\n", fSlow, fSlow / fWire);
+    std::printf("loader upload through a built-in 16550A port (receive FIFO)\n");
+    const double fFifoOne = UploadThroughAdapter(true, 8);
+    std::printf("  rx_trig_bytes set to 1     %6.2f s = %.2f x the wire\n", fFifoOne,
+                fFifoOne / fWire);
+    const double fFifoEight = UploadThroughAdapter(false, 8);
+    std::printf("  rx_trig_bytes left at 8    %6.2f s = %.2f x the wire\n", fFifoEight,
+                fFifoEight / fWire);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -320,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(
             "WrongLengthEcho", [](auto& b) { b.m_nWrongLengthEcho = 1; },
             "answered 0xD7 where 0x28 was due (loader length)"),
         Fault(
-            "WrongLoaderEcho", [](auto& b) { b.m_nWrongEchoAt = 17; }, "(loader byte 17)"),
+            "WrongLoaderEcho", [](auto& b) { b.m_nWrongEchoAt = 17; }, "(loader byte 18)"),
         Fault(
             "NoFinalAnswer", [](auto& b) { b.m_nFinalAnswer = -1; },
             "no reply within 0.3 s (loader start)"),
@@ -333,10 +334,10 @@ INSTANTIATE_TEST_SUITE_P(
                 b.m_bSilent = true;
                 b.m_eSilentFrom = CBootMode::EStage::Loader;
             },
-            "no reply within 0.3 s (loader byte 0)"),
+            "no reply within 0.3 s (loader byte 1)"),
         Fault(
             "HangsUpInTheLoader", [](auto& b) { b.m_nHangUpAtLoaderByte = 5; },
-            "the line went dead (loader byte 5)"),
+            "the line went dead (loader byte 6)"),
         Fault(
             "HangsUpInThePackage", [](auto& b) { b.m_nHangUpAtPackageByte = 300; },
             "the line went dead (package)"),
@@ -692,6 +693,23 @@ INSTANTIATE_TEST_SUITE_P(
         CRefusalCase{
             "OptionOfAnotherCommand", {"check", "--port", "COM1", "--yes"}, false, "", "--yes"}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
+
+TEST_F(CliTest, TwoNamesOfOneDeviceAreRefusedBeforeAnythingIsSent) {
+    BootMachine(1);
+    const std::string strDevice = m_bootSims[0]->GetLink().GetDevicePath();
+    // The device's own path, and a link of the operator's own making (as under by-id).
+    const std::filesystem::path link = m_files.Path() / "by-id-adapter";
+    std::filesystem::create_symlink(strDevice, link);
+    for (const std::string& strOther : {strDevice, link.string()}) {
+        SCOPED_TRACE(strOther);
+        const CCliResult result = Run({"upgrade", "--port", "COM1", "--port", strOther, "--yes"});
+        EXPECT_EQ(result.m_nExit, 2) << result.m_strOut << result.m_strErr;
+        EXPECT_NE(result.m_strErr.find("COM1 and " + strOther + " are the same port"),
+                  std::string::npos)
+            << result.m_strErr;
+        EXPECT_TRUE(m_bootSims[0]->GetLink().GetRecord().empty());
+    }
+}
 
 TEST_F(CliTest, AChosenPackageGoesToEveryPortExactlyAsChecked) {
     BootMachine(1);

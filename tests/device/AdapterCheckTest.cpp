@@ -3,10 +3,12 @@
 // the check waits, so the seconds below are the check's own, not the computer's.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "device/DeviceCheck.h"
+#include "device/OpenFailure.h"
 #include "frontend/WizardState.h"
 #include "tests/support/FakeSerialDevice.h"
 #include "tests/support/PauseClock.h"
@@ -91,4 +93,67 @@ TEST_F(AdapterCheckTest, MachineSwitchedOnDuringTheWriteIsAnswered) {
     EXPECT_EQ(m_state.m_strStatus, "V250 TVK-50");
     EXPECT_EQ(adapter.GetSent(), (std::vector<uint8_t>{'F', ';'}));
     EXPECT_TRUE(m_operator.m_messages.empty());
+}
+
+TEST_F(AdapterCheckTest, DriverThatWillNotHoldTheLineIsNamedWithTheSettingsItRefused) {
+    CFakeAdapterScript script = HeldLow(EHeld::Dsr);
+    script.m_dsrLow.clear();
+    script.m_fnAlter = [](CLineSettings& s) {
+        s.m_nBaud = 4800;
+        s.m_bCtsFlow = false;
+    };
+    CFakeAdapter& adapter = m_adapters.AddCom(m_home, 2, script);
+    m_state.m_strPort = "COM2:";
+    EXPECT_FALSE(CheckFirmwareVersion(m_state, m_operator, "V260"));
+    ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
+    const std::string& strDetail = m_operator.m_messages[0].m_strDetail;
+    EXPECT_NE(strDetail.find("9600 bps -> 4800 bps, RTS/CTS on -> off"), std::string::npos)
+        << strDetail;
+    EXPECT_EQ(strDetail.find("Invalid argument"), std::string::npos) << strDetail;
+    EXPECT_FALSE(adapter.IsOpen());
+
+    CPortError error;
+    error.m_nErrno = EINVAL;
+    error.m_strDevice = "/dev/ttyUSB0";
+    error.m_strRefused = "8N1 -> 7N1";
+    const std::string strJa = DescribeOpenFailure("COM2:", error, ELanguage::Japanese);
+    EXPECT_NE(strJa.find("/dev/ttyUSB0"), std::string::npos);
+    EXPECT_NE(strJa.find("回線設定を受け付けませんでした (8N1 -> 7N1)"), std::string::npos)
+        << strJa;
+}
+
+TEST_F(AdapterCheckTest, GapCountsFromTheLastByte) {
+    struct CCase {
+        const char* m_pszName;
+        int m_nGapMs; // between two bytes of the reply
+        bool m_bWhole;
+    };
+    const CCase cases[] = {
+        // Twelve bytes 2.5 s apart: the reply takes half a minute, yet no gap reaches three
+        // seconds, so all of it is taken.
+        {"2.5 s between bytes", 2500, true},
+        // A gap of more than three seconds ends the reply after its first byte.
+        {"4.5 s between bytes", 4500, false},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CStepClock clock(0, 1);
+        CClockOverride useClock(clock);
+        CFakeAdapterScript script;
+        script.m_fnMachine = AnswerQuery("V250 TVK-50;");
+        script.m_nAnswerGapMs = c.m_nGapMs;
+        m_adapters.AddCom(m_home, 1, script);
+        m_operator = CScriptedOperator();
+        m_state.m_strPort = "COM1:";
+        const int64_t nStart = clock.Now();
+        EXPECT_EQ(CheckFirmwareVersion(m_state, m_operator, "V260"), c.m_bWhole);
+        if (c.m_bWhole) {
+            EXPECT_EQ(m_state.m_strStatus, "V250 TVK-50");
+            EXPECT_TRUE(m_operator.m_messages.empty());
+            EXPECT_GT(clock.Now() - nStart, 11 * 2500);
+        } else {
+            EXPECT_EQ(m_state.m_strStatus, "V");
+            EXPECT_EQ(m_operator.MessageIds(), std::vector<unsigned>{108});
+        }
+    }
 }

@@ -10,6 +10,7 @@
 
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
+#include "tests/serial/SerialPortProbe.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -29,7 +30,8 @@ TEST(ReceiveAfterFlood, ReopenedPortReceivesAfterAFloodFilledTheBuffer) {
     for (int i = 0; i < kRounds; ++i) {
         ASSERT_EQ(port.Open(strDevice.c_str(), 9600, "N81H"), 1);
         ASSERT_TRUE(cable.Send(flood.data(), flood.size()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the buffer fills up
+        // Reception pauses once less than a piece of the buffer is left.
+        ASSERT_TRUE(WaitUntil([&] { return CSerialPortProbe::CountStored(port) > 16384 - 256; }));
         port.Close();
 
         ASSERT_EQ(port.Open(strDevice.c_str(), 9600, "N81H"), 1);

@@ -37,6 +37,7 @@ public:
     std::string Dev(const std::string& strName) const {
         return (m_root / "dev" / strName).string();
     }
+    std::string Ports() const { return (m_root / "ports").string(); }
     CPortMap Map() const {
         return CPortMap((m_root / "dev").string(), (m_root / "sys").string(),
                         (m_root / "ports").string());
@@ -163,4 +164,27 @@ TEST(PortMapTest, PortsFolderFollowsXdgConfigHome) {
         setenv("XDG_CONFIG_HOME", strSaved.c_str(), 1);
     else
         unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(PortMapTest, ConsoleIsToldByTheKernelsActiveList) {
+    CFakeMachine machine;
+    machine.AddTty("ttyS0", true, 4);
+    machine.AddTty("ttyS1", true, 4);
+    machine.AddTty("ttyUSB0");
+    // No console list at all (a container, an old kernel): nothing is the console.
+    EXPECT_FALSE(machine.Map().IsConsole(machine.Dev("ttyS0")));
+
+    fs::create_directories(machine.Root() / "sys/class/tty/console");
+    std::ofstream(machine.Root() / "sys/class/tty/console/active") << "tty0 ttyS0\n";
+    const CPortMap map = machine.Map();
+    EXPECT_TRUE(map.IsConsole(map.Resolve("COM1:")));  // ttyS0, the first present device
+    EXPECT_FALSE(map.IsConsole(map.Resolve("COM2:"))); // ttyS1
+    // Through a link of the operator's the console is still the console.
+    machine.Link("com3", machine.Dev("ttyS0"));
+    EXPECT_FALSE(map.IsConsole(map.Resolve("COM1:"))); // now ttyS1
+    EXPECT_TRUE(map.IsConsole(map.Resolve("COM3:")));
+    EXPECT_TRUE(map.IsConsole(machine.Ports() + "/com3"));
+    EXPECT_FALSE(map.IsConsole(machine.Dev("ttyS00")));
+    EXPECT_FALSE(map.IsConsole(""));
+    EXPECT_TRUE(map.IsConsole("/dev/console"));
 }

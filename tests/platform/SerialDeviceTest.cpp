@@ -1,14 +1,21 @@
 #include "platform/SerialDevice.h"
 
+#include <pty.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
 #include "tests/support/LinkFixture.h"
+#include "tests/support/TempDir.h"
 
 class SerialDeviceTest : public LinkFixture {
 protected:
@@ -22,9 +29,14 @@ protected:
 };
 
 TEST_F(SerialDeviceTest, LineEventWaitEndsForBytesWakeAndHangUp) {
-    // Another thread ends the wait at any moment.
-    auto waiting = std::async(std::launch::async, [&] { return m_device.WaitEvent(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Another thread ends the wait at any moment: here once it has begun, since a Wake before
+    // it would end it as well.
+    std::atomic<long> nTid{0};
+    auto waiting = std::async(std::launch::async, [&] {
+        nTid = static_cast<long>(gettid());
+        return m_device.WaitEvent();
+    });
+    ASSERT_TRUE(WaitUntil([&] { return nTid != 0 && IsThreadInPoll(nTid); }));
     m_device.Wake();
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), CSerialDevice::EEvent::Woken);
@@ -100,4 +112,70 @@ TEST(LineSettingsOf, ReadsRateAndFrameBackFromTermios) {
             EXPECT_TRUE(CSerialDevice::IsSupportedBaud(settings.m_nBaud));
         }
     }
+}
+
+TEST(SerialDeviceRestore, SettingsBeforeOpenAreBackAfterClose) {
+    // A pseudo-terminal as another program left it: cooked, echoing, 1200 baud, 7E1.
+    int nMaster = -1, nSlave = -1;
+    ASSERT_EQ(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr), 0);
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(nSlave, &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | PARENB;
+    cfsetspeed(&before, B1200);
+    ASSERT_EQ(tcsetattr(nSlave, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(nSlave, &before), 0);
+
+    {
+        CSerialDevice device;
+        ASSERT_EQ(device.Open(ttyname(nSlave)), 0);
+        CLineSettings settings;
+        settings.m_nBaud = 38400;
+        settings.m_bCtsFlow = true;
+        CLineSettings applied;
+        ASSERT_EQ(device.Apply(settings, applied), 0);
+        struct termios during {};
+        ASSERT_EQ(tcgetattr(nSlave, &during), 0);
+        EXPECT_EQ(during.c_lflag & ICANON, 0u) << "the settings never took";
+        device.Close();
+    }
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(nSlave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(0, std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+    close(nSlave);
+    close(nMaster);
+}
+
+TEST(SerialDeviceTrigger, ReceiveTriggerIsTheDevicesRxTrigBytesUnderTheSysRoot) {
+    int nMaster = -1, nSlave = -1;
+    ASSERT_EQ(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr), 0);
+    const std::string strPath = ttyname(nSlave);
+    CTempDir sys("versionup-sys");
+    const std::filesystem::path dir =
+        sys.Path() / "class/tty" / std::filesystem::path(strPath).filename();
+    {
+        CSerialDevice device(sys.Path().string());
+        ASSERT_EQ(device.Open(strPath), 0);
+        int nBytes = 0;
+        EXPECT_EQ(device.GetReceiveTrigger(nBytes), ENOENT) << "no FIFO to set";
+        EXPECT_EQ(device.SetReceiveTrigger(1), ENOENT);
+    }
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "rx_trig_bytes") << "8\n";
+    CSerialDevice device(sys.Path().string());
+    ASSERT_EQ(device.Open(strPath), 0);
+    int nBytes = 0;
+    ASSERT_EQ(device.GetReceiveTrigger(nBytes), 0);
+    EXPECT_EQ(nBytes, 8);
+    ASSERT_EQ(device.SetReceiveTrigger(1), 0);
+    ASSERT_EQ(device.GetReceiveTrigger(nBytes), 0);
+    EXPECT_EQ(nBytes, 1);
+    device.Close();
+    close(nSlave);
+    close(nMaster);
 }

@@ -1,16 +1,16 @@
 // The serial port where time itself is the behaviour: waits that end, a close that does not
 // hang, reception paused while the buffer is full, writes that take their wire time or give up
-// on a stall, and the synchronisation loop's pace. They run on the real clock, one at a time
-// (RUN_SERIAL), with bounds far above what a busy computer needs.
+// on a stall (the synchronisation loop's pace is the transfer's, tests/transfer). They run on the
+// real clock, one at a time (RUN_SERIAL), with bounds far above what a busy computer needs.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "serial/SerialPort.h"
-#include "sim/MachineSim.h"
 #include "tests/serial/SerialPortProbe.h"
 #include "tests/support/LinkFixture.h"
 #include "tests/support/TempDir.h"
@@ -54,8 +54,11 @@ TEST_F(SerialTiming, CloseEndsTheThreadPromptly) {
         // The thread sits in its wait for a line event.
         CSerialPort port;
         ASSERT_EQ(port.Open("COM1:", 9600, "N81H"), 1);
-        // Time for the thread to settle into its wait.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // The close must end a wait that has begun, not one the thread is yet to start.
+        ASSERT_TRUE(WaitUntil([] {
+            const std::string strThread = TheReceiveThread();
+            return !strThread.empty() && IsThreadInPoll(std::stol(strThread));
+        }));
         const auto start = Clock::now();
         port.Close();
         EXPECT_LT(ElapsedMs(start), kPromptMs);
@@ -171,67 +174,4 @@ TEST_F(SerialTiming, WriteReturnsWhenTheBytesAreOnTheLine) {
     EXPECT_EQ(port.WriteString(""), 0);
     EXPECT_EQ(port.WriteBlock("x", 0), 0);
     EXPECT_TRUE(m_link.Receive(20).empty());
-}
-
-namespace {
-
-// Boot mode as far as the synchronisation goes: 0x00 back after a number of 0x00 bytes. It
-// counts what still comes once the answer is out; bytes that were already on their way when it
-// answered (same batch) are not the program's doing.
-class CSyncAnswer : public IMachineMode {
-public:
-    explicit CSyncAnswer(int nAfter) : m_nAfter(nAfter) {}
-    void OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) override {
-        if (m_bAnswered) {
-            m_nAfterAnswer += static_cast<int>(bytes.size());
-            return;
-        }
-        for (uint8_t nByte : bytes) {
-            if (nByte == 0 && ++m_nZeros == m_nAfter) {
-                link.Send(uint8_t{0});
-                m_bAnswered = true;
-            }
-        }
-    }
-    int GetAfterAnswer() const { return m_nAfterAnswer; }
-
-private:
-    int m_nAfter;
-    int m_nZeros = 0;
-    bool m_bAnswered = false;
-    int m_nAfterAnswer = 0;
-};
-
-} // namespace
-
-TEST(SerialPacingTest, SyncLoopSendsOneByteAPerMillisecondAndStopsAtTheAnswer) {
-    CPortsHome home;
-    CMachineSim sim;
-    constexpr int kAnswerAfter = 200;
-    auto pAnswer = std::make_unique<CSyncAnswer>(kAnswerAfter);
-    const CSyncAnswer* pSync = pAnswer.get();
-    sim.SetBootMode(std::move(pAnswer));
-    sim.GetLink().SetPaced(true);
-    ASSERT_TRUE(sim.Start(home.GetPortsDir(), 1));
-
-    CSerialPort port;
-    ASSERT_EQ(port.Open("COM1:", 9600, "N81"), 1);
-    int nSent = 0;
-    const auto start = Clock::now();
-    while (nSent < 5000) {
-        port.WriteByte(0x00);
-        ++nSent;
-        if (port.ReadByte() == 0x00)
-            break;
-    }
-    const int64_t nElapsedMs = ElapsedMs(start);
-    port.Close();
-    sim.Stop();
-
-    EXPECT_GE(nSent, kAnswerAfter);
-    EXPECT_LE(pSync->GetAfterAnswer(), 2);
-    // 1.04 ms a byte; generous above for a busy machine, but well short of a poll that slept.
-    EXPECT_GE(nElapsedMs, kAnswerAfter);
-    EXPECT_LT(nElapsedMs, kAnswerAfter * 10);
-    EXPECT_EQ(sim.GetLink().GetRecord().size(), static_cast<size_t>(nSent));
 }

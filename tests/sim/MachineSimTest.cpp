@@ -200,7 +200,15 @@ TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {
         CSerialPort port;
         ASSERT_EQ(port.Open("COM4:", 9600, "N81H"), 1);
         EXPECT_EQ(port.WriteString("F;F;F;"), 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Three answers mean the simulator has read all six bytes; closing earlier would
+        // discard what it had not read yet.
+        int nAnswers = 0;
+        EXPECT_TRUE(WaitUntil([&] {
+            port.WaitForByte(50);
+            for (int nByte; (nByte = port.ReadByte()) >= 0;)
+                nAnswers += nByte == ';';
+            return nAnswers == 3;
+        }));
     }
     kill(pid, SIGTERM);
     std::string strOutput;

@@ -185,6 +185,25 @@ public:
         return 0;
     }
 
+    int GetReceiveTrigger(int& nBytes) override {
+        CFakeAdapter::Lock lock(m_pAdapter->m_mutex);
+        if (m_pAdapter->m_script.m_nRxTrigger == 0)
+            return ENOENT;
+        nBytes = m_pAdapter->m_script.m_nRxTrigger;
+        return 0;
+    }
+
+    int SetReceiveTrigger(int nBytes) override {
+        CFakeAdapter::Lock lock(m_pAdapter->m_mutex);
+        if (m_pAdapter->m_script.m_nRxTrigger == 0)
+            return ENOENT;
+        if (m_pAdapter->m_script.m_nRxTriggerError)
+            return m_pAdapter->m_script.m_nRxTriggerError;
+        m_pAdapter->m_script.m_nRxTrigger = nBytes;
+        m_pAdapter->m_triggerChanges.push_back(nBytes);
+        return 0;
+    }
+
 private:
     const CFakeAdapters& m_adapters;
     std::shared_ptr<CFakeAdapter> m_pAdapter;
@@ -219,6 +238,16 @@ std::vector<uint8_t> CFakeAdapter::GetSent() const {
 std::vector<int> CFakeAdapter::GetFlagChanges() const {
     Lock lock(m_mutex);
     return m_flagChanges;
+}
+
+std::vector<int> CFakeAdapter::GetTriggerChanges() const {
+    Lock lock(m_mutex);
+    return m_triggerChanges;
+}
+
+int CFakeAdapter::GetRxTrigger() const {
+    Lock lock(m_mutex);
+    return m_script.m_nRxTrigger;
 }
 
 int CFakeAdapter::GetSerialFlags() const {
@@ -287,12 +316,20 @@ void CFakeAdapter::Update(Lock&, int64_t nNowUs) {
         m_sent.push_back(nByte);
         if (!m_script.m_fnMachine)
             continue;
-        for (uint8_t nAnswer : m_script.m_fnMachine(nByte)) {
-            const int64_t nArrivalUs = std::max(nAt, m_nInputFreeUs) + nLineByteUs;
+        const std::vector<uint8_t> answer = m_script.m_fnMachine(nByte);
+        const size_t nFirst = m_incoming.size();
+        for (uint8_t nAnswer : answer) {
+            const int64_t nGapUs = m_nInputFreeUs > 0 ? int64_t(m_script.m_nAnswerGapMs) * 1000 : 0;
+            const int64_t nArrivalUs = std::max(nAt, m_nInputFreeUs + nGapUs) + nLineByteUs;
             m_nInputFreeUs = nArrivalUs;
             const int64_t nDueUs =
                 nTickUs > 0 ? (nArrivalUs + nTickUs - 1) / nTickUs * nTickUs : nArrivalUs;
             m_incoming.emplace_back(nDueUs, nAnswer);
+        }
+        // Fewer bytes than the trigger level wait in the FIFO for its character time-out.
+        if (!answer.empty() && answer.size() < size_t(m_script.m_nRxTrigger)) {
+            for (size_t i = nFirst; i < m_incoming.size(); ++i)
+                m_incoming[i].first = m_nInputFreeUs + 4 * nLineByteUs;
         }
     }
     m_nDrainedToUs = std::max(m_nDrainedToUs, nAt);

@@ -38,9 +38,16 @@ struct CFakeAdapterScript {
     // Received bytes reach the reader at the next tick of this many milliseconds, one while the
     // driver is in low-latency mode; 0: at once.
     int m_nLatencyMs = 16;
+    // A 16550's receive FIFO (set m_nLatencyMs to 0 for a built-in port): a reply shorter than
+    // the trigger level reaches the reader only after four characters of silence. 0: no FIFO;
+    // the errno with which rx_trig_bytes refuses a change (EACCES without a udev rule).
+    int m_nRxTrigger = 0;
+    int m_nRxTriggerError = 0;
     // The machine at the far end: called with each byte once it has left the wire, returns its
     // answer, which comes back at the line's pace.
     std::function<std::vector<uint8_t>(uint8_t)> m_fnMachine;
+    // A machine that trickles its answers: this many milliseconds between two of its bytes.
+    int m_nAnswerGapMs = 0;
 };
 
 // The calls a script can hang up at.
@@ -56,9 +63,11 @@ public:
     void HangUpAt(EFakeCall eCall, int nNth, bool bLinesStillAnswer = false);
 
     // What the program did, for the test to look at.
-    std::vector<uint8_t> GetSent() const;    // bytes that left the wire
-    std::vector<int> GetFlagChanges() const; // every SetSerialFlags
-    int GetSerialFlags() const;              // as the driver holds them now
+    std::vector<uint8_t> GetSent() const;       // bytes that left the wire
+    std::vector<int> GetFlagChanges() const;    // every SetSerialFlags
+    std::vector<int> GetTriggerChanges() const; // every SetReceiveTrigger that took
+    int GetRxTrigger() const;
+    int GetSerialFlags() const; // as the driver holds them now
     int GetOpens() const;
     bool IsOpen() const;
     int64_t GetHangUpMs() const; // when the hang-up came; -1 before
@@ -99,6 +108,7 @@ private:
 
     std::vector<uint8_t> m_sent;
     std::vector<int> m_flagChanges;
+    std::vector<int> m_triggerChanges;
 };
 
 // The adapters by device path; the factory is in place while this lives.

@@ -530,11 +530,10 @@ TEST_F(TransferTest, AFlowControlPauseShorterThanTheWriteLimitIsWaitedOut) {
     m_behaviour.m_nStallMs = 1500;
     StartMachine();
 
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Run(), 1);
-    // The machine really held the writes off meanwhile.
+    // The machine really held the writes off meanwhile (how long a hold may last is judged on
+    // the scripted adapter's clock, TransferHoldTest).
     EXPECT_TRUE(m_pBoot->HasHeldLine());
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
     WaitUntil([&] { return PackageReceived() >= kPackageSize; });
     EXPECT_EQ(m_pBoot->GetPackage(), m_package);
     ExpectCleanEnd(true);

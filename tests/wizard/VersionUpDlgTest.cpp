@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -735,6 +737,11 @@ private slots:
         const QFont fontBefore = QApplication::font();
         QFont font = fontBefore;
         font.setFamily(family);
+        // Without the family fontconfig gives another font, which may fit where this one would
+        // not, or draw the characters this one lacks: the check would pass unseen.
+        QVERIFY2(QFontInfo(font).family() == family,
+                 qPrintable(family + " is not installed (got " + QFontInfo(font).family() + ")"));
+        const QFontMetrics metrics(font);
         QApplication::setFont(font);
         CScriptedMachine machine;
         CVersionUpDlg dlg(nullptr, machine.MakeLink());
@@ -743,6 +750,13 @@ private slots:
         for (unsigned nId :
              {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u, 122u, 123u}) {
             dlg.GetState().m_strStep = LoadString(nId);
+            for (char32_t ch : QString::fromStdString(dlg.GetState().m_strStep).toUcs4()) {
+                QVERIFY2(ch == '\r' || ch == '\n' || metrics.inFontUcs4(ch),
+                         qPrintable(QString("text %1: U+%2 is not in %3")
+                                        .arg(nId)
+                                        .arg(uint(ch), 4, 16, QChar('0'))
+                                        .arg(family)));
+            }
             dlg.RefreshControls();
             QApplication::processEvents();
             QVERIFY2(!pText->verticalScrollBar()->isVisible(),

@@ -4,6 +4,14 @@
 // Enter typed with the X server's own test input during a wait come to nothing, then or after the
 // check. No dialog follows the input (its own event loop would take what was kept for later while
 // the check is still running), so input kept rather than ignored would press Next after the check.
+// What the X server delivered is counted as it arrives, so input dropped is told apart from input
+// that never came.
+#include <xcb/xcb.h>
+
+#include <cstring>
+#include <set>
+
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -35,6 +43,56 @@ bool Shows(const QImage& image, QRgb rgb) {
     return image.pixel(image.width() / 2, image.height() / 2) == rgb;
 }
 
+// Key and button presses as the X server hands them to the program, before Qt makes events of
+// them: a press that the window drops still counts here. One click may come several times (as a
+// core event, and through the X input extension for the pointer and for its device: a generic
+// event of type XI_ButtonPress), always with the server's time of the press, which tells them
+// apart.
+class CXInputCount : public QAbstractNativeEventFilter {
+public:
+    explicit CXInputCount(const CCheckCount& count) : m_count(count) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~CXInputCount() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* pMessage, qintptr*) override {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto* pEvent = static_cast<const xcb_generic_event_t*>(pMessage);
+        constexpr uint16_t kXiButtonPress = 4;
+        const int nWhen = m_count.m_bInCheck ? 0 : 1;
+        switch (pEvent->response_type & 0x7f) {
+        case XCB_KEY_PRESS:
+            ++m_keys[nWhen];
+            break;
+        case XCB_BUTTON_PRESS:
+            m_clicks[nWhen].insert(reinterpret_cast<const xcb_button_press_event_t*>(pEvent)->time);
+            break;
+        case XCB_GE_GENERIC:
+            if (reinterpret_cast<const xcb_ge_generic_event_t*>(pEvent)->event_type ==
+                kXiButtonPress) {
+                // deviceid (16 bits) at byte 10, then the time.
+                uint32_t nTime = 0;
+                std::memcpy(&nTime, static_cast<const char*>(pMessage) + 12, sizeof nTime);
+                m_clicks[nWhen].insert(nTime);
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+    // During the check, or elsewhere.
+    int Keys(bool bInCheck) const { return m_keys[bInCheck ? 0 : 1]; }
+    int Clicks(bool bInCheck) const { return static_cast<int>(m_clicks[bInCheck ? 0 : 1].size()); }
+
+private:
+    const CCheckCount& m_count;
+    int m_keys[2] = {};
+    std::set<uint32_t> m_clicks[2];
+};
+
 } // namespace
 
 class CVersionUpDlgX11Test : public QObject {
@@ -52,6 +110,7 @@ private slots:
             ports.Machine(n, "", ENormalFault::Silent);
         ports.Machine(4);
         CCheckCount count;
+        CXInputCount input(count);
         CVersionUpDlg dlg(nullptr, CountedChecks(count));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -138,6 +197,12 @@ private slots:
         OnScreen(QRect(0, 0, 1, 1));
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
+        // The click and the key reached the program while the check waited, and nothing came
+        // of them.
+        QCOMPARE(input.Clicks(true), 1);
+        QCOMPARE(input.Keys(true), 1);
+        QCOMPARE(input.Clicks(false), 0);
+        QCOMPARE(input.Keys(false), 0);
         QCOMPARE(count.m_nChecks, 1);
         QCOMPARE(dlg.GetState().m_strPort, std::string("COM4:"));
         QCOMPARE(static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText))->toPlainText(),
