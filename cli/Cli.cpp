@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "cli/CliText.h"
-#include "cli/Interrupt.h"
+#include "platform/Interrupt.h"
 #include "cli/ProgressBoard.h"
 #include "device/DeviceCheck.h"
 #include "device/OpenFailure.h"
@@ -84,7 +84,7 @@ bool ParsePortName(const std::string& strName, CPortName& port) {
         return true;
     }
     const int nCom = ParseComNumber(strName);
-    if (nCom < 1 || nCom > kPortCount)
+    if (nCom < 1 || nCom > kHighestCommandLinePort)
         return false;
     port.m_strShown = "COM" + std::to_string(nCom);
     port.m_strOpen = port.m_strShown + ":";
@@ -283,9 +283,9 @@ int CCli::Ports() {
         if (strDevice.empty()) {
             strState = Text(kIdsCliNoDevice);
         } else {
-            CSerialDevice device;
-            const int nErrno = device.Open(strDevice);
-            device.Close();
+            const std::unique_ptr<ISerialDevice> pDevice = MakeSerialDevice();
+            const int nErrno = pDevice->Open(strDevice);
+            pDevice->Close();
             switch (nErrno) {
             case 0:
                 strState = Text(kIdsCliPresent);

@@ -1,6 +1,5 @@
 #include "serial/SerialPort.h"
 
-#include <linux/serial.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -241,20 +240,13 @@ void CSerialPort::Close() {
 // ones), which makes every echo of the loader upload wait for it. Drivers without the flag, and
 // pseudo-terminals, refuse; the port works all the same, only slower on such an adapter.
 void CSerialPort::AskLowLatency(CLinkState& link) {
-    link.bRestoreFlags = false;
-    int nFlags = 0;
-    if (link.pDevice->GetSerialFlags(nFlags) != 0 || (nFlags & ASYNC_LOW_LATENCY))
-        return;
-    if (link.pDevice->SetSerialFlags(nFlags | ASYNC_LOW_LATENCY) == 0) {
-        link.bRestoreFlags = true;
-        link.nOldFlags = nFlags;
-    }
+    link.bRestoreFlags = link.pDevice->AskLowLatency(link.nOldFlags);
 }
 
 // The next program to open the device finds the driver as it was before.
 void CSerialPort::ReleaseDevice(CLinkState& link) {
     if (link.bRestoreFlags)
-        link.pDevice->SetSerialFlags(link.nOldFlags);
+        link.pDevice->RestoreLatency(link.nOldFlags);
     link.bRestoreFlags = false;
     link.pDevice->Close();
 }

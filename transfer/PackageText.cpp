@@ -1,11 +1,10 @@
 #include "transfer/PackageText.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileAccess.h"
 #include "resources/Resources.h"
 #include "transfer/PackageFile.h"
 
@@ -21,14 +20,12 @@ void ReadFromFile(const std::string& strPath, char* buf) {
         return;
     size_t nDone = 0;
     while (nDone < kTextLength) {
-        ssize_t n = pread(fd, buf + nDone, kTextLength - nDone, kTextOffset + nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReadFileAt(fd, buf + nDone, kTextLength - nDone, kTextOffset + nDone);
         if (n <= 0)
             break;
         nDone += static_cast<size_t>(n);
     }
-    close(fd);
+    CloseFile(fd);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
-#include "cli/Interrupt.h"
+#include "platform/Interrupt.h"
+
+#include <csignal>
 
 #include <atomic>
 
@@ -14,20 +16,25 @@ void OnSignal(int) {
 
 } // namespace
 
-CInterruptGuard::CInterruptGuard() {
+struct CInterruptGuard::COldHandlers {
+    struct sigaction m_int {};
+    struct sigaction m_term {};
+};
+
+CInterruptGuard::CInterruptGuard() : m_pOld(std::make_unique<COldHandlers>()) {
     g_bInterrupted = false;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     // Restarted system calls: the waits on the ports poll on their own and need no EINTR.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &m_oldInt);
-    sigaction(SIGTERM, &action, &m_oldTerm);
+    sigaction(SIGINT, &action, &m_pOld->m_int);
+    sigaction(SIGTERM, &action, &m_pOld->m_term);
 }
 
 CInterruptGuard::~CInterruptGuard() {
-    sigaction(SIGINT, &m_oldInt, nullptr);
-    sigaction(SIGTERM, &m_oldTerm, nullptr);
+    sigaction(SIGINT, &m_pOld->m_int, nullptr);
+    sigaction(SIGTERM, &m_pOld->m_term, nullptr);
 }
 
 bool CInterruptGuard::IsInterrupted() {

@@ -1,0 +1,301 @@
+#include "platform/SerialDeviceWin32.h"
+
+#include <windows.h>
+
+#include <cerrno>
+
+#include "platform/WinText.h"
+
+namespace {
+
+// What the texts know of a port that will not open.
+int ErrnoOfOpen(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EBUSY; // Windows opens a COM port for one program only
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return ENOENT;
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
+        return ENODEV;
+    default:
+        return EIO;
+    }
+}
+
+// An adapter pulled out answers every call with one of these.
+bool IsGone(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_FILE_NOT_FOUND:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Waits for an overlapped call that returned ERROR_IO_PENDING: true when it ended well within
+// nWaitMs (INFINITE for no limit); the bytes it moved in dwDone either way.
+bool Finish(HANDLE hPort, OVERLAPPED& ov, DWORD& dwDone, DWORD dwWaitMs) {
+    if (WaitForSingleObject(ov.hEvent, dwWaitMs) != WAIT_OBJECT_0) {
+        CancelIoEx(hPort, &ov);
+        GetOverlappedResult(hPort, &ov, &dwDone, TRUE);
+        return false;
+    }
+    return GetOverlappedResult(hPort, &ov, &dwDone, FALSE) != 0;
+}
+
+} // namespace
+
+std::unique_ptr<ISerialDevice> MakeSystemSerialDevice() {
+    return std::make_unique<CWinSerialDevice>();
+}
+
+struct CWinSerialDevice::CState {
+    HANDLE hPort = INVALID_HANDLE_VALUE;
+    HANDLE hWake = nullptr;
+    OVERLAPPED ovWait{};
+    OVERLAPPED ovRead{};
+    OVERLAPPED ovWrite{};
+    DWORD dwEventMask = 0;
+    // A WaitCommEvent outlives the WaitEvent that started it when Wake ends that one first: the
+    // next WaitEvent takes it up again, since cancelling it is not done reliably by every driver.
+    bool bWaitPending = false;
+    bool bDtr = true;
+};
+
+CWinSerialDevice::CWinSerialDevice() : m_pState(std::make_unique<CState>()) {
+    CState& s = *m_pState;
+    s.hWake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    s.ovWait.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    s.ovRead.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    s.ovWrite.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+CWinSerialDevice::~CWinSerialDevice() {
+    Close();
+    CState& s = *m_pState;
+    for (HANDLE h : {s.hWake, s.ovWait.hEvent, s.ovRead.hEvent, s.ovWrite.hEvent}) {
+        if (h)
+            CloseHandle(h);
+    }
+}
+
+bool CWinSerialDevice::IsOpen() const {
+    return m_pState->hPort != INVALID_HANDLE_VALUE;
+}
+
+int CWinSerialDevice::Open(const std::string& strPath) {
+    CState& s = *m_pState;
+    if (!s.hWake || !s.ovWait.hEvent || !s.ovRead.hEvent || !s.ovWrite.hEvent)
+        return EMFILE;
+    const HANDLE hPort = CreateFileW(WideOf(strPath).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (hPort == INVALID_HANDLE_VALUE)
+        return ErrnoOfOpen(GetLastError());
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (GetFileType(hPort) != FILE_TYPE_CHAR || !GetCommState(hPort, &dcb)) {
+        CloseHandle(hPort);
+        return ENOTTY;
+    }
+    SetupComm(hPort, 16384, 16384);
+    // Reads return at once with what is there; writes wait as long as the caller lets them.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    SetCommTimeouts(hPort, &timeouts);
+    SetCommMask(hPort, EV_RXCHAR);
+    s.hPort = hPort;
+    s.bWaitPending = false;
+    s.bDtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
+    return 0;
+}
+
+void CWinSerialDevice::Close() {
+    CState& s = *m_pState;
+    if (s.hPort == INVALID_HANDLE_VALUE)
+        return;
+    // A pending WaitCommEvent still writes into ovWait: it ends when the mask changes, and the
+    // handle is closed only after it has.
+    if (s.bWaitPending) {
+        SetCommMask(s.hPort, 0);
+        DWORD dwDone = 0;
+        Finish(s.hPort, s.ovWait, dwDone, 1000);
+        s.bWaitPending = false;
+    }
+    CloseHandle(s.hPort);
+    s.hPort = INVALID_HANDLE_VALUE;
+}
+
+int CWinSerialDevice::Apply(const CLineSettings& settings, CLineSettings& applied) {
+    CState& s = *m_pState;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(s.hPort, &dcb))
+        return IsGone(GetLastError()) ? EIO : EINVAL;
+    dcb.BaudRate = settings.m_nBaud;
+    dcb.ByteSize = static_cast<BYTE>(settings.m_nDataBits);
+    static const BYTE s_parity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY};
+    dcb.Parity = s_parity[settings.m_nParity & 3];
+    dcb.fParity = settings.m_nParity != 0;
+    dcb.StopBits = settings.m_nStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fOutxCtsFlow = settings.m_bCtsFlow;
+    dcb.fRtsControl = settings.m_bCtsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    // The serial link waits for DSR itself, within each write's limit.
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fDtrControl = s.bDtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    // Binary loader bytes include 0x11 and 0x13: without "X" they must pass untouched.
+    dcb.fOutX = dcb.fInX = settings.m_bXonXoff;
+    dcb.XonChar = settings.m_cXon;
+    dcb.XoffChar = settings.m_cXoff;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    // A framing or parity error must not stop every later read until someone clears it.
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(s.hPort, &dcb))
+        return IsGone(GetLastError()) ? EIO : EINVAL;
+
+    DCB back{};
+    back.DCBlength = sizeof back;
+    if (!GetCommState(s.hPort, &back))
+        return EIO;
+    applied.m_nBaud = back.BaudRate;
+    applied.m_nDataBits = back.ByteSize;
+    applied.m_nParity = !back.fParity && back.Parity == NOPARITY ? 0
+                        : back.Parity == ODDPARITY               ? 1
+                        : back.Parity == EVENPARITY              ? 2
+                        : back.Parity == MARKPARITY              ? 3
+                                                                 : 0;
+    applied.m_nStopBits = back.StopBits == TWOSTOPBITS ? 2 : 1;
+    applied.m_bCtsFlow = back.fOutxCtsFlow != 0;
+    applied.m_bXonXoff = back.fOutX || back.fInX;
+    applied.m_cXon = back.XonChar;
+    applied.m_cXoff = back.XoffChar;
+    return 0;
+}
+
+void CWinSerialDevice::SetDtr(bool bOn) {
+    m_pState->bDtr = bOn;
+    EscapeCommFunction(m_pState->hPort, bOn ? SETDTR : CLRDTR);
+}
+
+ISerialDevice::ELine CWinSerialDevice::GetDsr() {
+    DWORD dwStatus = 0;
+    if (GetCommModemStatus(m_pState->hPort, &dwStatus))
+        return (dwStatus & MS_DSR_ON) ? ELine::On : ELine::Off;
+    // A device without modem lines (a pseudo-terminal under wine, some virtual ports) says so.
+    const DWORD dwError = GetLastError();
+    if (dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_INVALID_FUNCTION)
+        return ELine::On;
+    return IsGone(dwError) ? ELine::Gone : ELine::On;
+}
+
+void CWinSerialDevice::Purge() {
+    PurgeComm(m_pState->hPort, PURGE_RXCLEAR | PURGE_TXCLEAR);
+}
+
+ISerialDevice::EEvent CWinSerialDevice::WaitEvent() {
+    CState& s = *m_pState;
+    for (;;) {
+        if (WaitForSingleObject(s.hWake, 0) == WAIT_OBJECT_0)
+            return EEvent::Woken;
+        DWORD dwErrors = 0;
+        COMSTAT stat{};
+        if (!ClearCommError(s.hPort, &dwErrors, &stat))
+            return EEvent::Dead;
+        if (stat.cbInQue > 0)
+            return EEvent::Data;
+        if (!s.bWaitPending) {
+            ResetEvent(s.ovWait.hEvent);
+            s.dwEventMask = 0;
+            if (WaitCommEvent(s.hPort, &s.dwEventMask, &s.ovWait))
+                continue; // something came meanwhile: the queue says what
+            if (GetLastError() != ERROR_IO_PENDING)
+                return EEvent::Dead;
+            s.bWaitPending = true;
+        }
+        const HANDLE handles[2] = {s.ovWait.hEvent, s.hWake};
+        const DWORD dwWhich = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        if (dwWhich == WAIT_OBJECT_0 + 1)
+            return EEvent::Woken;
+        if (dwWhich != WAIT_OBJECT_0)
+            return EEvent::Dead;
+        DWORD dwDone = 0;
+        const BOOL bDone = GetOverlappedResult(s.hPort, &s.ovWait, &dwDone, FALSE);
+        s.bWaitPending = false;
+        if (!bDone && GetLastError() != ERROR_OPERATION_ABORTED)
+            return EEvent::Dead;
+    }
+}
+
+void CWinSerialDevice::Wake() {
+    SetEvent(m_pState->hWake);
+}
+
+void CWinSerialDevice::ClearWake() {
+    ResetEvent(m_pState->hWake);
+}
+
+ssize_t CWinSerialDevice::ReadAvailable(void* pDest, size_t nMax) {
+    CState& s = *m_pState;
+    DWORD dwRead = 0;
+    ResetEvent(s.ovRead.hEvent);
+    if (!ReadFile(s.hPort, pDest, static_cast<DWORD>(nMax), &dwRead, &s.ovRead)) {
+        const DWORD dwError = GetLastError();
+        if (dwError != ERROR_IO_PENDING)
+            return dwError == ERROR_OPERATION_ABORTED ? 0 : -1;
+        // The timeouts make the read end at once; it is pending only in name.
+        if (!GetOverlappedResult(s.hPort, &s.ovRead, &dwRead, TRUE))
+            return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -1;
+    }
+    return static_cast<ssize_t>(dwRead);
+}
+
+ssize_t CWinSerialDevice::WriteSome(const void* pData, size_t nCount, int nWaitMs) {
+    CState& s = *m_pState;
+    DWORD dwDone = 0;
+    ResetEvent(s.ovWrite.hEvent);
+    if (WriteFile(s.hPort, pData, static_cast<DWORD>(nCount), &dwDone, &s.ovWrite))
+        return static_cast<ssize_t>(dwDone);
+    if (GetLastError() != ERROR_IO_PENDING)
+        return -1;
+    // Held off by the peer (CTS, XOFF) past the limit: the write is cancelled, and what went out
+    // until then is the count.
+    if (Finish(s.hPort, s.ovWrite, dwDone, nWaitMs > 0 ? static_cast<DWORD>(nWaitMs) : 0))
+        return static_cast<ssize_t>(dwDone);
+    const DWORD dwError = GetLastError();
+    if (dwDone == 0 && dwError != ERROR_OPERATION_ABORTED && IsGone(dwError))
+        return -1;
+    return static_cast<ssize_t>(dwDone);
+}
+
+int CWinSerialDevice::OutputQueued() {
+    DWORD dwErrors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(m_pState->hPort, &dwErrors, &stat))
+        return IsGone(GetLastError()) ? -1 : 0;
+    return static_cast<int>(stat.cbOutQue);
+}
+
+int CWinSerialDevice::GetSerialFlags(int&) {
+    return ENOTSUP;
+}
+
+int CWinSerialDevice::SetSerialFlags(int) {
+    return ENOTSUP;
+}
