@@ -2,6 +2,8 @@
 
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "platform/WinText.h"
 
@@ -26,6 +28,22 @@ HANDLE HandleOf(std::FILE* pStream) {
 }
 
 } // namespace
+
+std::vector<std::string> GetProgramArguments(int argc, char** argv) {
+    int nCount = 0;
+    LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nCount);
+    if (!ppArgs)
+        return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < nCount; ++i)
+        args.push_back(Utf8Of(ppArgs[i]));
+    LocalFree(ppArgs);
+    return args;
+}
+
+void UseUtf8Console() {
+    SetConsoleOutputCP(CP_UTF8);
+}
 
 // A console handle answers GetConsoleMode; a pipe or a file does not (_isatty is true for NUL
 // too, which is no terminal).
