@@ -10,7 +10,8 @@
 std::string GetProgramPath() {
     std::wstring strPath(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
+        const DWORD n =
+            GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
         if (n == 0)
             return {};
         if (n < strPath.size()) {

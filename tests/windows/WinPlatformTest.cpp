@@ -24,10 +24,18 @@ struct CNameCase {
 
 TEST(WinPortNames, EveryComNumberWindowsGivesOpensAsItself) {
     const CNameCase cases[] = {
-        {"COM1:", "\\\\.\\COM1"},   {"com4", "\\\\.\\COM4"},       {"COM12", "\\\\.\\COM12"},
-        {"COM256:", "\\\\.\\COM256"}, {"COM257", ""},               {"COM0", ""},
-        {"COM01", ""},              {"COM", ""},                   {"COM1::", ""},
-        {"LPT1", ""},               {"\\\\.\\COM7", "\\\\.\\COM7"}, {"/dev/ttyS0", ""},
+        {"COM1:", "\\\\.\\COM1"},
+        {"com4", "\\\\.\\COM4"},
+        {"COM12", "\\\\.\\COM12"},
+        {"COM256:", "\\\\.\\COM256"},
+        {"COM257", ""},
+        {"COM0", ""},
+        {"COM01", ""},
+        {"COM", ""},
+        {"COM1::", ""},
+        {"LPT1", ""},
+        {"\\\\.\\COM7", "\\\\.\\COM7"},
+        {"/dev/ttyS0", ""},
     };
     for (const CNameCase& c : cases)
         EXPECT_EQ(ResolvePortDevice(c.m_pszName), c.m_pszDevice) << c.m_pszName;
@@ -49,9 +57,11 @@ class WinPackageFile : public ::testing::Test {
 protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
-                ("versionup-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+                ("versionup-files-" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
         fs::create_directories(m_dir);
-        std::ofstream(m_dir / "package.ufw", std::ios::binary).write("0123456789\r\nABC\x1a\0end", 19);
+        std::ofstream(m_dir / "package.ufw", std::ios::binary)
+            .write("0123456789\r\nABC\x1a\0end", 19);
     }
     void TearDown() override { fs::remove_all(m_dir); }
     fs::path m_dir;
