@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "cli/CliText.h"
-#include "cli/Interrupt.h"
 #include "cli/OutputWriter.h"
 #include "cli/ProgressBoard.h"
 #include "device/DeviceCheck.h"
@@ -21,12 +20,13 @@
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
-#include "ufw/PackageCheck.h"
-#include "ufw/RunInspect.h"
 #include "platform/Clock.h"
+#include "platform/Interrupt.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
+#include "ufw/PackageCheck.h"
+#include "ufw/RunInspect.h"
 #include "serial/WireTrace.h"
 #include "transfer/PackageSource.h"
 #include "transfer/Transfer.h"
@@ -85,7 +85,7 @@ private:
         if (!CInterruptGuard::IsInterrupted())
             return nExit;
         Error(Text(kIdsCliInterrupted));
-        return CInterruptGuard::GetSignal() == SIGHUP ? kExitHungUp : kExitInterrupted;
+        return CInterruptGuard::IsHangUp() ? kExitHungUp : kExitInterrupted;
     }
 
     const CCliStreams& m_io;
@@ -103,7 +103,7 @@ bool ParsePortName(const std::string& strName, CPortName& port) {
         return true;
     }
     const int nCom = ParseComNumber(strName);
-    if (nCom < 1 || nCom > kPortCount)
+    if (nCom < 1 || nCom > kHighestCommandLinePort)
         return false;
     port.m_strShown = "COM" + std::to_string(nCom);
     port.m_strOpen = port.m_strShown + ":";
@@ -322,9 +322,9 @@ int CCli::Ports() {
         const std::string strDevice = map.Resolve("COM" + std::to_string(n) + ":");
         CPortError error{0, strDevice};
         if (!strDevice.empty()) {
-            CSerialDevice device;
-            error.m_nErrno = device.Open(strDevice);
-            device.Close();
+            const std::unique_ptr<ISerialDevice> pDevice = MakeSerialDevice();
+            error.m_nErrno = pDevice->Open(strDevice);
+            pDevice->Close();
         }
         const std::string strState = !strDevice.empty() && error.m_nErrno == 0
                                          ? Text(kIdsCliPresent)

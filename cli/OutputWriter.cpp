@@ -1,15 +1,13 @@
 #include "cli/OutputWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
+
+#include "platform/System.h"
 
 namespace {
 
@@ -24,13 +22,12 @@ struct CSink {
 
     void Open(FILE* pStream) {
         std::fflush(pStream);
-        const int nFd = fileno(pStream);
-        m_nFd = nFd >= 0 ? fcntl(nFd, F_DUPFD_CLOEXEC, 0) : -1;
+        m_nFd = DuplicateOutput(pStream);
         m_pStream = m_nFd >= 0 ? nullptr : pStream;
     }
     void Close() {
         if (m_nFd >= 0)
-            ::close(m_nFd);
+            CloseOutput(m_nFd);
         m_nFd = -1;
     }
     void Put(const std::string& strText) {
@@ -42,16 +39,7 @@ struct CSink {
                 std::fflush(m_pStream) != 0;
             return;
         }
-        for (size_t nDone = 0; nDone < strText.size();) {
-            const ssize_t nWritten = ::write(m_nFd, strText.data() + nDone, strText.size() - nDone);
-            if (nWritten < 0 && errno == EINTR)
-                continue;
-            if (nWritten <= 0) {
-                m_bBroken = true;
-                return;
-            }
-            nDone += static_cast<size_t>(nWritten);
-        }
+        m_bBroken = !WriteOutput(m_nFd, strText.data(), strText.size());
     }
 };
 

@@ -1,13 +1,12 @@
 #include "cli/ProgressBoard.h"
 
-#include <sys/ioctl.h>
-
 #include <optional>
 
 #include "cli/CliText.h"
-#include "cli/Interrupt.h"
 #include "cli/OutputWriter.h"
 #include "platform/Clock.h"
+#include "platform/Interrupt.h"
+#include "platform/System.h"
 #include "resources/StringIds.h"
 
 namespace {
@@ -50,10 +49,8 @@ std::string MinutesSeconds(double fSeconds) {
 }
 
 size_t TerminalColumns(FILE* pOut) {
-    struct winsize size {};
-    if (ioctl(fileno(pOut), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
+    const int nColumns = GetTerminalColumns(pOut);
+    return nColumns > 0 ? static_cast<size_t>(nColumns) : 80;
 }
 
 const char* JsonPhase(int nPhase) {

@@ -1,20 +1,6 @@
 #include "frontend/AppTitle.h"
 
-#include <unistd.h>
-
-#include <climits>
-
-namespace {
-
-std::string GetProgramPath() {
-    char szPath[PATH_MAX];
-    const ssize_t nLength = readlink("/proc/self/exe", szPath, sizeof(szPath) - 1);
-    if (nLength <= 0)
-        return {};
-    return std::string(szPath, static_cast<size_t>(nLength));
-}
-
-} // namespace
+#include "platform/System.h"
 
 std::string StripExtension(const std::string& strFileName) {
     const size_t nDot = strFileName.rfind('.');
@@ -25,7 +11,7 @@ std::string StripExtension(const std::string& strFileName) {
 
 std::string GetApplicationTitle() {
     const std::string strPath = GetProgramPath();
-    const std::string strName = strPath.substr(strPath.rfind('/') + 1);
+    const std::string strName = strPath.substr(strPath.rfind(kPathSeparator) + 1);
     // The kernel marks a replaced executable with " (deleted)"; that is no part of the name.
     const std::string strDeleted = " (deleted)";
     std::string strFile = strName;
@@ -37,6 +23,6 @@ std::string GetApplicationTitle() {
 
 std::string GetProgramFolder() {
     const std::string strPath = GetProgramPath();
-    const size_t nSlash = strPath.rfind('/');
+    const size_t nSlash = strPath.rfind(kPathSeparator);
     return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
 }

@@ -49,5 +49,13 @@ bool IsSameDevice(const std::string& strFirst, const std::string& strSecond);
 // Whether the device strPort maps to on this machine is the system console.
 bool IsSystemConsolePort(const std::string& strPort);
 
+// The highest N of a "COMN:" name the command line takes: the wizard's four on Linux, every
+// number Windows hands out (USB adapters often get one above 4) on Windows.
+#ifdef _WIN32
+constexpr int kHighestCommandLinePort = 256;
+#else
+constexpr int kHighestCommandLinePort = 4;
+#endif
+
 // N for "COMN:" / "COMN" (any case), 0 when strPort is no such name.
 int ParseComNumber(const std::string& strPort);

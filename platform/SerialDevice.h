@@ -1,9 +1,9 @@
 #pragma once
-// A serial device under Linux, seen the way the serial link needs it: opened for one user only,
-// line settings applied and checked, modem lines, a wait for arriving bytes that another thread
-// can end at any moment, reads that never wait, and writes that know when their bytes are on the
-// line. Pseudo-terminals work too: they keep every setting but have no modem lines, which then
-// count as asserted.
+// A serial device seen the way the serial link needs it: opened for one user only, line settings
+// applied and checked, modem lines, a wait for arriving bytes that another thread can end at any
+// moment, reads that never wait, and writes that know when their bytes are on the line. Linux
+// has the termios device below, Windows the one in SerialDeviceWin32.h. Pseudo-terminals work
+// too: they keep every setting but have no modem lines, which then count as asserted.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -30,10 +30,12 @@ struct CLineSettings {
     bool IsSameLine(const CLineSettings& other) const;
 };
 
+#ifndef _WIN32
 // What a termios record sets, read the other way round from CSerialDevice::Apply; the simulator
 // reads the program's settings this way through its side of a pseudo-terminal. A speed that is
 // not one of the rates Apply can set reads as baud 0.
 CLineSettings LineSettingsOf(const struct termios& tio);
+#endif
 
 // What the serial link asks of a device. The termios device below is the one the program uses;
 // tests put a scripted one in its place (SetSerialDeviceFactory) to play what a pseudo-terminal
@@ -84,7 +86,18 @@ public:
     // device that has none (ENOENT) or will not let this user change it (EACCES).
     virtual int GetReceiveTrigger(int& nBytes) = 0;
     virtual int SetReceiveTrigger(int nBytes) = 0;
+
+    // Asks the driver to hand received bytes on at once rather than when a USB adapter's
+    // latency timer runs out. Granted: the driver changed, and RestoreLatency(nOld) puts it back
+    // as it was. A driver that has no such mode, or refuses, changes nothing.
+    enum class ELowLatency { Refused, AlreadyOn, Granted };
+    virtual ELowLatency AskLowLatency(int& nOld);
+    virtual void RestoreLatency(int nOld) { SetSerialFlags(nOld); }
+    // ASYNC_LOW_LATENCY: the flag above, for the devices that keep Linux's serial flags.
+    static constexpr int kLowLatencyFlag = 0x2000;
 };
+
+#ifndef _WIN32
 
 // The termios device.
 class CSerialDevice : public ISerialDevice {
@@ -130,8 +143,12 @@ private:
     std::unique_ptr<struct termios> m_pSaved;
 };
 
+#endif
+
+// The operating system's own device: termios on Linux, Win32 on Windows.
+std::unique_ptr<ISerialDevice> MakeSystemSerialDevice();
 // Makes the device every new serial port uses.
 using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
 std::unique_ptr<ISerialDevice> MakeSerialDevice();
-// An empty factory puts the termios device back. Set it before any port is constructed.
+// An empty factory puts the system's device back. Set it before any port is constructed.
 void SetSerialDeviceFactory(SerialDeviceFactory fnFactory);

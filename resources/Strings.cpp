@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/System.h"
 #include "resources/Resources.h"
 
 namespace {
@@ -93,6 +94,10 @@ bool IsJapaneseLocale(std::string_view locale) {
 } // namespace
 
 ELanguage GetUserLanguage() {
+    // Windows keeps the user's display language apart from any locale variable.
+    const std::string strSystem = GetSystemUiLanguage();
+    if (!strSystem.empty())
+        return strSystem == "ja" ? ELanguage::Japanese : ELanguage::English;
     // The POSIX order: the first of these that is set and not empty decides alone.
     for (const char* pszName : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* pszValue = std::getenv(pszName);

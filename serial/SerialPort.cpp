@@ -1,6 +1,5 @@
 #include "serial/SerialPort.h"
 
-#include <linux/serial.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -340,17 +339,9 @@ void CSerialPort::Close() {
 // ones), which makes every echo of the loader upload wait for it. Drivers without the flag, and
 // pseudo-terminals, refuse; the port works all the same, only slower on such an adapter.
 const char* CSerialPort::AskLowLatency(CLinkState& link) {
-    link.bRestoreFlags = false;
-    int nFlags = 0;
-    if (link.pDevice->GetSerialFlags(nFlags) != 0)
-        return "refused";
-    if (nFlags & ASYNC_LOW_LATENCY)
-        return "on";
-    if (link.pDevice->SetSerialFlags(nFlags | ASYNC_LOW_LATENCY) != 0)
-        return "refused";
-    link.bRestoreFlags = true;
-    link.nOldFlags = nFlags;
-    return "on";
+    const ISerialDevice::ELowLatency eLatency = link.pDevice->AskLowLatency(link.nOldFlags);
+    link.bRestoreFlags = eLatency == ISerialDevice::ELowLatency::Granted;
+    return eLatency == ISerialDevice::ELowLatency::Refused ? "refused" : "on";
 }
 
 // A 16550 raises its receive interrupt at 8 bytes by default, or after four characters of
@@ -370,7 +361,7 @@ void CSerialPort::AskReceiveTrigger(CLinkState& link) {
 // The next program to open the device finds the driver as it was before.
 void CSerialPort::ReleaseDevice(CLinkState& link) {
     if (link.bRestoreFlags)
-        link.pDevice->SetSerialFlags(link.nOldFlags);
+        link.pDevice->RestoreLatency(link.nOldFlags);
     link.bRestoreFlags = false;
     if (link.bRestoreTrigger)
         link.pDevice->SetReceiveTrigger(link.nOldTrigger);

@@ -1,31 +1,22 @@
 #include "ufw/PackageFile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
+#include "platform/FileAccess.h"
 #include "platform/OsError.h"
 
 std::error_code CheckRegularFile(int nFd, int64_t* pnLength) {
-    struct stat st {};
-    if (::fstat(nFd, &st) != 0)
-        return LastOsError();
-    if (!S_ISREG(st.st_mode))
-        return OsError(S_ISDIR(st.st_mode) ? EISDIR : ENOTSUP);
-    if (pnLength)
-        *pnLength = static_cast<int64_t>(st.st_size);
+    if (const int nErrno = GetRegularFileLength(nFd, pnLength))
+        return OsError(nErrno);
     return {};
 }
 
 int OpenRegularFile(const std::string& strPath) {
-    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int nFd = OpenFileToRead(strPath);
     if (nFd < 0)
         return -1;
     if (const std::error_code error = CheckRegularFile(nFd)) {
-        ::close(nFd);
+        CloseFile(nFd);
         errno = error.value();
         return -1;
     }
@@ -35,21 +26,19 @@ int OpenRegularFile(const std::string& strPath) {
 std::error_code ReadFileToInspect(const std::string& strPath, std::vector<uint8_t>& bytes) {
     const int64_t nMax = kMaxPackageFileSize;
     bytes.clear();
-    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int nFd = OpenFileToRead(strPath);
     if (nFd < 0)
         return LastOsError();
     // Only a regular file tells its size beforehand; anything else is read up to the limit.
     int64_t nLength = 0;
     if (!CheckRegularFile(nFd, &nLength) && nLength > nMax) {
-        ::close(nFd);
+        CloseFile(nFd);
         return OsError(EFBIG);
     }
     uint8_t buf[65536];
     std::error_code error;
     for (;;) {
-        const ssize_t n = ::read(nFd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReadFileSome(nFd, buf, sizeof buf);
         if (n < 0) {
             error = LastOsError();
             break;
@@ -62,7 +51,7 @@ std::error_code ReadFileToInspect(const std::string& strPath, std::vector<uint8_
             break;
         }
     }
-    ::close(nFd);
+    CloseFile(nFd);
     return error;
 }
 
@@ -81,9 +70,9 @@ int CPackageFile::Open(const std::string& strPath) {
     // Nobody else may hold the file while it is sent; another program that has it locked makes
     // the open fail with EWOULDBLOCK rather than wait. The lock is advisory, so a file system
     // that cannot lock at all (ENOLCK on a network share) does not cost a readable package.
-    if (::flock(nFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        m_error = LastOsError();
-        ::close(nFd);
+    if (LockFileExclusive(nFd) == EWOULDBLOCK) {
+        m_error = OsError(EWOULDBLOCK);
+        CloseFile(nFd);
         return 0;
     }
     m_nFd = nFd;
@@ -92,16 +81,16 @@ int CPackageFile::Open(const std::string& strPath) {
 
 void CPackageFile::Close() {
     if (m_nFd >= 0) {
-        ::close(m_nFd);
+        CloseFile(m_nFd);
         m_nFd = -1;
     }
 }
 
 int64_t CPackageFile::GetLength() const {
-    struct stat st {};
-    if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0)
+    int64_t nLength = -1;
+    if (m_nFd < 0 || GetRegularFileLength(m_nFd, &nLength) != 0)
         return -1;
-    return static_cast<int64_t>(st.st_size);
+    return nLength;
 }
 
 int CPackageFile::Read(void* pDest, int nMax) {
@@ -114,10 +103,8 @@ int CPackageFile::Read(void* pDest, int nMax) {
     auto* pOut = static_cast<unsigned char*>(pDest);
     int nTotal = 0;
     while (nTotal < nMax) {
-        const ssize_t n = ::read(m_nFd, pOut + nTotal, static_cast<size_t>(nMax - nTotal));
+        const ssize_t n = ReadFileSome(m_nFd, pOut + nTotal, static_cast<size_t>(nMax - nTotal));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
             m_error = LastOsError();
             return -1;
         }

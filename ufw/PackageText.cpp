@@ -1,9 +1,6 @@
 #include "ufw/PackageText.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "platform/FileAccess.h"
 #include "ufw/PackageFile.h"
 
 namespace {
@@ -27,13 +24,12 @@ std::string ReadPackageFileText(const std::string& strPath) {
         return {};
     size_t nDone = 0;
     while (nDone < kTextLength) {
-        ssize_t n = pread(fd, buf + kTextOffset + nDone, kTextLength - nDone, kTextOffset + nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n =
+            ReadFileAt(fd, buf + kTextOffset + nDone, kTextLength - nDone, kTextOffset + nDone);
         if (n <= 0)
             break;
         nDone += static_cast<size_t>(n);
     }
-    close(fd);
+    CloseFile(fd);
     return PackageHeaderText(buf, kTextOffset + nDone);
 }

@@ -1,6 +1,6 @@
 #include "wizard/ServiceCommands.h"
 
-#include <unistd.h>
+#include "platform/FileAccess.h"
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
@@ -96,7 +96,7 @@ bool CanReadPackageFile(const std::string& strPath) {
     const int nFd = OpenRegularFile(strPath);
     if (nFd < 0)
         return false;
-    ::close(nFd);
+    CloseFile(nFd);
     return true;
 }
 

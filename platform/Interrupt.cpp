@@ -1,4 +1,6 @@
-#include "cli/Interrupt.h"
+#include "platform/Interrupt.h"
+
+#include <csignal>
 
 #include <atomic>
 
@@ -23,28 +25,34 @@ void OnSignal(int nSignal) {
 
 } // namespace
 
-CInterruptGuard::CInterruptGuard() {
+struct CInterruptGuard::COldHandlers {
+    struct sigaction m_int {};
+    struct sigaction m_term {};
+    struct sigaction m_hup {};
+};
+
+CInterruptGuard::CInterruptGuard() : m_pOld(std::make_unique<COldHandlers>()) {
     g_nSignal = 0;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     // Restarted system calls: the waits on the ports poll on their own and need no EINTR.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &m_oldInt);
-    sigaction(SIGTERM, &action, &m_oldTerm);
-    sigaction(SIGHUP, &action, &m_oldHup);
+    sigaction(SIGINT, &action, &m_pOld->m_int);
+    sigaction(SIGTERM, &action, &m_pOld->m_term);
+    sigaction(SIGHUP, &action, &m_pOld->m_hup);
 }
 
 CInterruptGuard::~CInterruptGuard() {
-    sigaction(SIGINT, &m_oldInt, nullptr);
-    sigaction(SIGTERM, &m_oldTerm, nullptr);
-    sigaction(SIGHUP, &m_oldHup, nullptr);
+    sigaction(SIGINT, &m_pOld->m_int, nullptr);
+    sigaction(SIGTERM, &m_pOld->m_term, nullptr);
+    sigaction(SIGHUP, &m_pOld->m_hup, nullptr);
 }
 
 bool CInterruptGuard::IsInterrupted() {
     return g_nSignal.load() != 0;
 }
 
-int CInterruptGuard::GetSignal() {
-    return g_nSignal.load();
+bool CInterruptGuard::IsHangUp() {
+    return g_nSignal.load() == SIGHUP;
 }
