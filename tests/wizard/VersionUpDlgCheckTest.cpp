@@ -185,6 +185,7 @@ private slots:
             dlg.GetState().m_strPort = "COM1:";
             dlg.GetSteps().Enter(EStep::Connect);
             static_cast<QPushButton*>(dlg.GetControl(kIdNext))->click();
+            QVERIFY(WaitIdle(dlg));
             QCOMPARE(dlg.GetState().m_strStatus, std::string("V250 TVK-50"));
             QVERIFY(std::filesystem::is_empty(traces.Path()));
         }
