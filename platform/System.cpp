@@ -61,3 +61,10 @@ int GetTerminalColumns(std::FILE* pStream) {
 std::string GetSystemUiLanguage() {
     return {};
 }
+
+std::tm LocalTimeOf(int64_t nUnixSeconds) {
+    const std::time_t nTime = static_cast<std::time_t>(nUnixSeconds);
+    std::tm local{};
+    localtime_r(&nTime, &local);
+    return local;
+}

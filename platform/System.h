@@ -1,7 +1,9 @@
 #pragma once
 // What the program asks of the operating system beyond its ports and files: where it was started
 // from, what its console is, and the language its user reads.
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -45,3 +47,6 @@ int GetTerminalColumns(std::FILE* pStream);
 // The language the user has chosen for the system's own texts, as an ISO 639 code ("ja",
 // "en"), "" where the system keeps none apart from the locale variables (POSIX).
 std::string GetSystemUiLanguage();
+
+// The local calendar time of a Unix time, for names and stamps a person reads.
+std::tm LocalTimeOf(int64_t nUnixSeconds);

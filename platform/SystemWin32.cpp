@@ -94,3 +94,10 @@ std::string GetSystemUiLanguage() {
 }
 
 void IgnoreClosedOutput() {}
+
+std::tm LocalTimeOf(int64_t nUnixSeconds) {
+    const std::time_t nTime = static_cast<std::time_t>(nUnixSeconds);
+    std::tm local{};
+    localtime_s(&local, &nTime);
+    return local;
+}

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/Clock.h"
+#include "platform/System.h"
 
 namespace {
 
@@ -146,9 +147,7 @@ std::string TraceFilePath(const std::string& strDir, const std::string& strPort,
         strName.pop_back();
     // A device path given for a port ("/dev/ttyUSB0") names the file by its last part.
     strName = strName.substr(strName.find_last_of('/') + 1);
-    const std::time_t nTime = static_cast<std::time_t>(nUnixSeconds);
-    std::tm local{};
-    localtime_r(&nTime, &local);
+    const std::tm local = LocalTimeOf(nUnixSeconds);
     char szStamp[32];
     std::strftime(szStamp, sizeof szStamp, "%Y%m%dT%H%M%S", &local);
     std::string strPath = strDir;

@@ -253,7 +253,9 @@ TEST(OpenFailureText, PortStatesFollowTheSameCauses) {
         {ENXIO, "/dev/ttyS1", EOpenCause::NotPresent, "absent"},
         {EWOULDBLOCK, "/dev/ttyUSB0", EOpenCause::InUse, "busy: in use by another program"},
         {EROFS, "/dev/ttyUSB0", EOpenCause::Denied, "permission denied: join the \"dialout\""},
+#ifndef _WIN32 // Windows has no ports folder
         {EACCES, strLink, EOpenCause::FolderUnreadable, "cannot be opened: Permission denied"},
+#endif
         {ENOTTY, "/dev/null", EOpenCause::NotSerial, "not a serial port"},
         {EIO, "/dev/ttyUSB0", EOpenCause::Other, "cannot be opened: Input/output error"},
     };

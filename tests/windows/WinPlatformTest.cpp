@@ -11,7 +11,7 @@
 #include "platform/FileAccess.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDeviceWin32.h"
-#include "transfer/PackageFile.h"
+#include "ufw/PackageFile.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ TEST_F(WinPackageFile, WhatIsNoRegularFileOrNotThereIsRefusedWithItsCause) {
     CloseFile(nFd);
     CPackageFile file;
     EXPECT_EQ(file.Open(m_dir.string()), 0);
-    EXPECT_EQ(file.GetError(), EISDIR);
+    EXPECT_EQ(file.GetError().value(), EISDIR);
 }
 
 TEST_F(WinPackageFile, APackageBeingSentIsLockedAgainstAnotherSender) {
@@ -101,7 +101,7 @@ TEST_F(WinPackageFile, APackageBeingSentIsLockedAgainstAnotherSender) {
     ASSERT_EQ(first.Open((m_dir / "package.ufw").string()), 1);
     CPackageFile second;
     EXPECT_EQ(second.Open((m_dir / "package.ufw").string()), 0);
-    EXPECT_EQ(second.GetError(), EWOULDBLOCK);
+    EXPECT_EQ(second.GetError().value(), EWOULDBLOCK);
     first.Close();
     EXPECT_EQ(second.Open((m_dir / "package.ufw").string()), 1);
 }
