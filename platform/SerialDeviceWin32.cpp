@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/WinText.h"
 
 namespace {
+
+// How long one read waits for a first byte before WaitEvent issues the next.
+constexpr DWORD kWaitSliceMs = 1000;
 
 // What the texts know of a port that will not open.
 int ErrnoOfOpen(DWORD dwError) {
@@ -67,11 +72,31 @@ struct CWinSerialDevice::CState {
     OVERLAPPED ovWait{};
     OVERLAPPED ovRead{};
     OVERLAPPED ovWrite{};
-    DWORD dwEventMask = 0;
-    // A WaitCommEvent outlives the WaitEvent that started it when Wake ends that one first: the
-    // next WaitEvent takes it up again, since cancelling it is not done reliably by every driver.
+    // The wait for a byte is a read of one byte that stays pending until one arrives. It
+    // outlives the WaitEvent that started it when Wake ends that one first: the next WaitEvent
+    // takes it up again, since cancelling it is not done reliably by every driver. The byte it
+    // takes is handed out first by the next read.
     bool bWaitPending = false;
+    uint8_t nWaitByte = 0;
+    bool bHaveByte = false;
     bool bDtr = true;
+
+    enum class EWait { Pending, Done, Failed };
+    // Looks whether the pending one-byte read has ended, without waiting.
+    EWait CollectWait() {
+        DWORD dwDone = 0;
+        if (GetOverlappedResult(hPort, &ovWait, &dwDone, FALSE)) {
+            bWaitPending = false;
+            bHaveByte = dwDone == 1;
+            return EWait::Done;
+        }
+        const DWORD dwError = GetLastError();
+        // wine may signal the event a moment before the result is in.
+        if (dwError == ERROR_IO_INCOMPLETE)
+            return EWait::Pending;
+        bWaitPending = false;
+        return dwError == ERROR_OPERATION_ABORTED ? EWait::Done : EWait::Failed;
+    }
 };
 
 CWinSerialDevice::CWinSerialDevice() : m_pState(std::make_unique<CState>()) {
@@ -110,13 +135,19 @@ int CWinSerialDevice::Open(const std::string& strPath) {
         return ENOTTY;
     }
     SetupComm(hPort, 16384, 16384);
-    // Reads return at once with what is there; writes wait as long as the caller lets them.
+    // A read returns at once with what is there and, when nothing is, waits for the first byte
+    // (up to kWaitSliceMs). ReadAvailable reads only what the driver holds, so it never waits;
+    // WaitEvent's one-byte read is the wait for a byte. Writes wait as long as the caller lets
+    // them. The driver wakes a pending read the moment a byte arrives, where a WaitCommEvent
+    // under wine polls the line every millisecond and more on a pseudo-terminal.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kWaitSliceMs;
     SetCommTimeouts(hPort, &timeouts);
-    SetCommMask(hPort, EV_RXCHAR);
     s.hPort = hPort;
     s.bWaitPending = false;
+    s.bHaveByte = false;
     s.bDtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
     return 0;
 }
@@ -125,12 +156,10 @@ void CWinSerialDevice::Close() {
     CState& s = *m_pState;
     if (s.hPort == INVALID_HANDLE_VALUE)
         return;
-    // A pending WaitCommEvent still writes into ovWait: it ends when the mask changes, and the
-    // handle is closed only after it has.
+    // A pending read still writes into ovWait: the handle is closed only after it has ended.
     if (s.bWaitPending) {
-        SetCommMask(s.hPort, 0);
         DWORD dwDone = 0;
-        Finish(s.hPort, s.ovWait, dwDone, 1000);
+        Finish(s.hPort, s.ovWait, dwDone, 0);
         s.bWaitPending = false;
     }
     CloseHandle(s.hPort);
@@ -206,7 +235,12 @@ ISerialDevice::ELine CWinSerialDevice::GetDsr() {
 }
 
 void CWinSerialDevice::Purge() {
-    PurgeComm(m_pState->hPort, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    CState& s = *m_pState;
+    // A byte the wait took before the purge goes with the rest.
+    if (s.bWaitPending)
+        s.CollectWait();
+    s.bHaveByte = false;
+    PurgeComm(s.hPort, PURGE_RXCLEAR | PURGE_TXCLEAR);
 }
 
 ISerialDevice::EEvent CWinSerialDevice::WaitEvent() {
@@ -214,17 +248,21 @@ ISerialDevice::EEvent CWinSerialDevice::WaitEvent() {
     for (;;) {
         if (WaitForSingleObject(s.hWake, 0) == WAIT_OBJECT_0)
             return EEvent::Woken;
-        DWORD dwErrors = 0;
-        COMSTAT stat{};
-        if (!ClearCommError(s.hPort, &dwErrors, &stat))
-            return EEvent::Dead;
-        if (stat.cbInQue > 0)
+        if (s.bHaveByte)
             return EEvent::Data;
         if (!s.bWaitPending) {
+            DWORD dwErrors = 0;
+            COMSTAT stat{};
+            if (!ClearCommError(s.hPort, &dwErrors, &stat))
+                return EEvent::Dead;
+            if (stat.cbInQue > 0)
+                return EEvent::Data;
             ResetEvent(s.ovWait.hEvent);
-            s.dwEventMask = 0;
-            if (WaitCommEvent(s.hPort, &s.dwEventMask, &s.ovWait))
-                continue; // something came meanwhile: the queue says what
+            DWORD dwDone = 0;
+            if (ReadFile(s.hPort, &s.nWaitByte, 1, &dwDone, &s.ovWait)) {
+                s.bHaveByte = dwDone == 1;
+                continue; // a byte, or the slice ended empty: look again
+            }
             if (GetLastError() != ERROR_IO_PENDING)
                 return EEvent::Dead;
             s.bWaitPending = true;
@@ -235,11 +273,10 @@ ISerialDevice::EEvent CWinSerialDevice::WaitEvent() {
             return EEvent::Woken;
         if (dwWhich != WAIT_OBJECT_0)
             return EEvent::Dead;
-        DWORD dwDone = 0;
-        const BOOL bDone = GetOverlappedResult(s.hPort, &s.ovWait, &dwDone, FALSE);
-        s.bWaitPending = false;
-        if (!bDone && GetLastError() != ERROR_OPERATION_ABORTED)
+        if (s.CollectWait() == CState::EWait::Failed)
             return EEvent::Dead;
+        if (s.bWaitPending)
+            Sleep(0);
     }
 }
 
@@ -253,27 +290,58 @@ void CWinSerialDevice::ClearWake() {
 
 ssize_t CWinSerialDevice::ReadAvailable(void* pDest, size_t nMax) {
     CState& s = *m_pState;
+    if (nMax == 0)
+        return 0;
+    // While the wait's read is pending it takes the next byte to arrive: a read beside it would
+    // hand out later bytes before that one.
+    if (s.bWaitPending) {
+        if (s.CollectWait() == CState::EWait::Failed)
+            return -1;
+        if (s.bWaitPending)
+            return 0;
+    }
+    auto* pBytes = static_cast<uint8_t*>(pDest);
+    size_t nDone = 0;
+    if (s.bHaveByte) {
+        pBytes[nDone++] = s.nWaitByte;
+        s.bHaveByte = false;
+    }
+    DWORD dwErrors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(s.hPort, &dwErrors, &stat))
+        return nDone ? static_cast<ssize_t>(nDone) : -1;
+    const DWORD dwWant = static_cast<DWORD>(std::min<size_t>(nMax - nDone, stat.cbInQue));
+    if (dwWant == 0)
+        return static_cast<ssize_t>(nDone);
+    // The driver holds these bytes already, so the read ends at once.
     DWORD dwRead = 0;
     ResetEvent(s.ovRead.hEvent);
-    if (!ReadFile(s.hPort, pDest, static_cast<DWORD>(nMax), &dwRead, &s.ovRead)) {
-        const DWORD dwError = GetLastError();
-        if (dwError != ERROR_IO_PENDING)
-            return dwError == ERROR_OPERATION_ABORTED ? 0 : -1;
-        // The timeouts make the read end at once; it is pending only in name.
-        if (!GetOverlappedResult(s.hPort, &s.ovRead, &dwRead, TRUE))
-            return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -1;
-    }
-    return static_cast<ssize_t>(dwRead);
+    if (!ReadFile(s.hPort, pBytes + nDone, dwWant, &dwRead, &s.ovRead) &&
+        (GetLastError() != ERROR_IO_PENDING ||
+         !GetOverlappedResult(s.hPort, &s.ovRead, &dwRead, TRUE)))
+        return nDone ? static_cast<ssize_t>(nDone) : -1;
+    return static_cast<ssize_t>(nDone + dwRead);
 }
 
 ssize_t CWinSerialDevice::WriteSome(const void* pData, size_t nCount, int nWaitMs) {
     CState& s = *m_pState;
     DWORD dwDone = 0;
-    ResetEvent(s.ovWrite.hEvent);
-    if (WriteFile(s.hPort, pData, static_cast<DWORD>(nCount), &dwDone, &s.ovWrite))
-        return static_cast<ssize_t>(dwDone);
-    if (GetLastError() != ERROR_IO_PENDING)
-        return -1;
+    const ULONGLONG nUntil = GetTickCount64() + static_cast<ULONGLONG>(nWaitMs > 0 ? nWaitMs : 0);
+    for (;;) {
+        ResetEvent(s.ovWrite.hEvent);
+        if (WriteFile(s.hPort, pData, static_cast<DWORD>(nCount), &dwDone, &s.ovWrite))
+            return static_cast<ssize_t>(dwDone);
+        const DWORD dwError = GetLastError();
+        if (dwError == ERROR_IO_PENDING)
+            break;
+        // wine answers a write to a full pseudo-terminal with "not ready" instead of leaving it
+        // pending: nothing was taken, so try again until the limit.
+        if (dwError != ERROR_NOT_READY)
+            return -1;
+        if (GetTickCount64() >= nUntil)
+            return 0;
+        Sleep(1);
+    }
     // Held off by the peer (CTS, XOFF) past the limit: the write is cancelled, and what went out
     // until then is the count.
     if (Finish(s.hPort, s.ovWrite, dwDone, nWaitMs > 0 ? static_cast<DWORD>(nWaitMs) : 0))
