@@ -42,6 +42,19 @@ const BITMAPINFO* GetBitmapInfo(const CResource& bmp, const void** ppBits) {
     return pInfo;
 }
 
+// Return and Enter belong to the step text while it has the focus, as to any box that takes line
+// breaks; read-only, the box would leave them to the dialog (wine does), which would press
+// "Next >>": on the Connect step the check, on Plug-adapter the transfer.
+LRESULT CALLBACK KeepEnter(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (nMsg == WM_GETDLGCODE && lParam &&
+        reinterpret_cast<const MSG*>(lParam)->message == WM_KEYDOWN &&
+        reinterpret_cast<const MSG*>(lParam)->wParam == VK_RETURN)
+        return DefSubclassProc(hWnd, nMsg, wParam, lParam) | DLGC_WANTMESSAGE;
+    if ((nMsg == WM_KEYDOWN || nMsg == WM_CHAR) && (wParam == VK_RETURN || wParam == '\r'))
+        return 0;
+    return DefSubclassProc(hWnd, nMsg, wParam, lParam);
+}
+
 } // namespace
 
 CMainDlg::CMainDlg(CMachineLink link)
@@ -143,6 +156,7 @@ INT_PTR CMainDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMainDlg::OnInitDialog() {
+    SetWindowSubclass(GetDlgItem(m_hWnd, kIdStepText), KeepEnter, 0, 0);
     RefreshControls();
     if (HMENU hSystemMenu = GetSystemMenu(m_hWnd, FALSE)) {
         const std::string strAbout = LoadString(kIdsAbout);
@@ -220,8 +234,13 @@ void CMainDlg::StartWork(std::function<void()> fn) {
 }
 
 void CMainDlg::ShowPopup(unsigned nKeyState, POINT ptScreen) {
+    std::vector<CMenuItem> items = GetPopupItems(ChoosePopup(m_state, nKeyState));
+    // About has its place in the system menu here, which a window elsewhere may not have: the
+    // popups end with the port.
+    while (!items.empty() && (items.back().m_nId == kIdAbout || items.back().m_nId == 0))
+        items.pop_back();
     HMENU hMenu = CreatePopupMenu();
-    for (const CMenuItem& item : GetPopupItems(ChoosePopup(m_state, nKeyState))) {
+    for (const CMenuItem& item : items) {
         if (item.m_nId == 0)
             AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
         else

@@ -51,7 +51,7 @@ openbox --config-file "$tmp/rc.xml" >"$tmp/openbox.log" 2>&1 &
 openbox=$!
 
 # Japanese needs a ja_JP locale on the host for wine to report a Japanese UI language.
-mkdir -p "$tmp/locale"
+mkdir -p "$tmp/locale" ${shots:+"$shots"}
 localedef -i ja_JP -f UTF-8 "$tmp/locale/ja_JP.UTF-8" 2>/dev/null \
     || { echo "FAIL: no ja_JP locale"; exit 1; }
 
@@ -85,6 +85,8 @@ wait_for() {
     return 1
 }
 shown() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+# The same through wine, for titles that xdotool does not match (Japanese).
+shown_in_wine() { [[ -n $(read_windows "$1") ]]; }
 step_is() { [[ $(control_text "$title" 1000) == "$1" ]]; }
 
 start_sim() {
@@ -127,11 +129,16 @@ next_until() { # TEXT SECONDS
     done
     return 1
 }
-# A photograph of the active window with its frame.
+# A photograph of the active window with the window manager's frame around it.
 shot() { # NAME
     [[ -n $shots ]] || return 0
     sleep 0.3
-    xwd -id "$(xdotool getactivewindow)" -frame -silent | convert xwd:- "$shots/$1.png"
+    local active X Y WIDTH HEIGHT SCREEN left right top bottom
+    active=$(xdotool getactivewindow)
+    eval "$(xdotool getwindowgeometry --shell "$active")"
+    read -r left right top bottom < <(xprop -id "$active" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    xwd -root -silent | convert xwd:- -crop "$((WIDTH + left + right))x$((HEIGHT + top + bottom))+$((X - left))+$((Y - top))" \
+        +repage "$shots/$1.png"
 }
 
 # The whole upgrade, step by step, with a photograph of each in language $1.
@@ -156,9 +163,9 @@ walk_upgrade() { # en|ja STRINGS ENV...
     press Return
     local sending
     sending=$(text_of 104 "$table")
-    wait_for 'shown "$sending"' 30 || fail "$lang: no progress dialog"
+    wait_for 'shown_in_wine "$sending"' 30 || fail "$lang: no progress dialog"
     wait_for '[[ $(control_text "$sending" 1004) =~ ^[1-9][0-9]?%$ ]]' 120 && shot "$lang-07-sending"
-    wait_for '! shown "$sending"' 300 || fail "$lang: the transfer did not end"
+    wait_for '! shown_in_wine "$sending"' 300 || fail "$lang: the transfer did not end"
     wait_for 'step_is "$(text_of 117 "$table")"' 10 || fail "$lang: no Transfer-done step"
     shown "$app_title" && fail "$lang: a message box after the transfer"
     shot "$lang-08-transfer-done"
@@ -240,7 +247,7 @@ xdotool mousemove --window "$window" 150 120 keydown shift keydown ctrl click --
     keyup ctrl keyup shift
 wait_for 'xdotool search --onlyvisible --class "#32768" >/dev/null 2>&1' 10 || fail "service: no popup"
 shot "en-15-service-popup"
-press Return "$(xdotool search --onlyvisible --class '#32768' | head -1)" # the first item
+press p "$(xdotool search --onlyvisible --class '#32768' | head -1)" # "Select &Port..."
 if wait_for 'shown "Select COM port"' 10; then
     shot "en-16-select-port"
     port=$(xdotool search --onlyvisible --name '^Select COM port$' | head -1)
