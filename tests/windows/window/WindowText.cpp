@@ -1,9 +1,10 @@
 // window-text.exe: what a person would read on the screen, for the window tests under wine. For
 // each visible top-level window whose title matches the argument (all when none is given): a
-// line "window|TITLE", then "ID|CLASS|TEXT" for each child, texts in UTF-8 with line breaks as
+// line "window|TITLE|CLASS", then "ID|CLASS|TEXT" for each child, texts in UTF-8 with line breaks as
 // "\n". WM_GETTEXT crosses processes for the standard controls, so the program under test needs
 // no hook of its own.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -51,17 +52,24 @@ BOOL CALLBACK PrintWindow(HWND hWnd, LPARAM lParam) {
     if (!IsWindowVisible(hWnd))
         return TRUE;
     const std::string strTitle = TextOf(hWnd);
-    const char* pszWanted = reinterpret_cast<const char*>(lParam);
-    if (pszWanted && strTitle != pszWanted)
+    const std::string* pWanted = reinterpret_cast<const std::string*>(lParam);
+    if (pWanted && strTitle != *pWanted)
         return TRUE;
-    std::printf("window|%s\n", strTitle.c_str());
+    wchar_t szClass[64] = {};
+    GetClassNameW(hWnd, szClass, 64);
+    std::printf("window|%s|%s\n", strTitle.c_str(), Utf8Of(szClass).c_str());
     EnumChildWindows(hWnd, PrintChild, 0);
     return TRUE;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    EnumWindows(PrintWindow, reinterpret_cast<LPARAM>(argc > 1 ? argv[1] : nullptr));
+int main() {
+    // The title from the wide command line: the narrow one has lost what the code page lacks.
+    int nArgs = 0;
+    wchar_t** ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    const std::string strWanted = ppArgs && nArgs > 1 ? Utf8Of(ppArgs[1]) : std::string();
+    EnumWindows(PrintWindow, reinterpret_cast<LPARAM>(nArgs > 1 ? &strWanted : nullptr));
+    LocalFree(ppArgs);
     return 0;
 }
