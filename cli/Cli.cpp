@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "cli/CliText.h"
-#include "platform/Interrupt.h"
 #include "cli/ProgressBoard.h"
 #include "device/DeviceCheck.h"
 #include "device/OpenFailure.h"
@@ -20,6 +19,7 @@
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
+#include "platform/Interrupt.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"

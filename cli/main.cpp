@@ -3,8 +3,9 @@
 #include "platform/System.h"
 
 int main(int argc, char** argv) {
+    UseUtf8Console();
     CCliStreams streams;
     streams.m_bOutIsTerminal = IsTerminal(stdout);
     streams.m_bInIsTerminal = IsTerminal(stdin);
-    return RunCli(std::vector<std::string>(argv + 1, argv + argc), streams);
+    return RunCli(GetProgramArguments(argc, argv), streams);
 }

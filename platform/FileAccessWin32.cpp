@@ -80,14 +80,20 @@ ssize_t ReadFileSome(int nFd, void* pDest, size_t nMax) {
     return _read(nFd, pDest, static_cast<unsigned>(nMax));
 }
 
-// A read with an offset in its OVERLAPPED record leaves the file position alone, as pread does.
+// A read with an offset in its OVERLAPPED record still moves the position of a handle opened
+// for plain reads, so the position is put back, as pread leaves it.
 ssize_t ReadFileAt(int nFd, void* pDest, size_t nMax, int64_t nOffset) {
+    const int64_t nPosition = _lseeki64(nFd, 0, SEEK_CUR);
     OVERLAPPED ov{};
     ov.Offset = static_cast<DWORD>(nOffset);
     ov.OffsetHigh = static_cast<DWORD>(nOffset >> 32);
     DWORD dwRead = 0;
-    if (!ReadFile(HandleOf(nFd), pDest, static_cast<DWORD>(nMax), &dwRead, &ov)) {
-        if (GetLastError() == ERROR_HANDLE_EOF)
+    const BOOL bRead = ReadFile(HandleOf(nFd), pDest, static_cast<DWORD>(nMax), &dwRead, &ov);
+    const DWORD dwError = GetLastError();
+    if (nPosition >= 0)
+        _lseeki64(nFd, nPosition, SEEK_SET);
+    if (!bRead) {
+        if (dwError == ERROR_HANDLE_EOF)
             return 0;
         errno = EIO;
         return -1;

@@ -13,6 +13,12 @@ std::string GetProgramPath() {
     return std::string(szPath, static_cast<size_t>(nLength));
 }
 
+std::vector<std::string> GetProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void UseUtf8Console() {}
+
 bool IsTerminal(std::FILE* pStream) {
     return isatty(fileno(pStream)) == 1;
 }

@@ -2,13 +2,16 @@
 
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "platform/WinText.h"
 
 std::string GetProgramPath() {
     std::wstring strPath(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
+        const DWORD n =
+            GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
         if (n == 0)
             return {};
         if (n < strPath.size()) {
@@ -26,6 +29,22 @@ HANDLE HandleOf(std::FILE* pStream) {
 }
 
 } // namespace
+
+std::vector<std::string> GetProgramArguments(int argc, char** argv) {
+    int nCount = 0;
+    LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nCount);
+    if (!ppArgs)
+        return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < nCount; ++i)
+        args.push_back(Utf8Of(ppArgs[i]));
+    LocalFree(ppArgs);
+    return args;
+}
+
+void UseUtf8Console() {
+    SetConsoleOutputCP(CP_UTF8);
+}
 
 // A console handle answers GetConsoleMode; a pipe or a file does not (_isatty is true for NUL
 // too, which is no terminal).

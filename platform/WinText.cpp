@@ -5,7 +5,8 @@
 std::wstring WideOf(const std::string& str) {
     if (str.empty())
         return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
     std::wstring strWide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), strWide.data(), n);
     return strWide;

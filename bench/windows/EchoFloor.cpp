@@ -125,8 +125,7 @@ int main(int argc, char** argv) {
             continue;
         std::sort(us.begin(), us.end());
         std::printf("%-10s %5zu echoes: median %7.0f us, 90%% %7.0f us, slowest %7.0f us\n",
-                    way.m_pszName, us.size(), us[us.size() / 2], us[us.size() * 9 / 10],
-                    us.back());
+                    way.m_pszName, us.size(), us[us.size() / 2], us[us.size() * 9 / 10], us.back());
     }
     CloseHandle(h);
     return nFailed ? 1 : 0;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# Runs echo-floor.exe under wine against a peer on a pseudo-terminal that echoes every byte at
+# Runs echo-floor.exe under wine (echo-floor.sh sets up the prefix) against a peer on a pseudo-terminal that echoes every byte at
 # once. usage: echo-floor.py ECHO_FLOOR_EXE PORTS_DIR [COUNT]
 # The wine prefix (WINEPREFIX) must point COM1 at PORTS_DIR/com1.
 import os, pty, select, subprocess, sys, threading

@@ -1,0 +1,109 @@
+// What the Windows side of platform/ does that the shared tests cannot see: COM names without a
+// map, the errors of a port that is not there, and package files opened, locked and read at an
+// offset through Win32.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/FileAccess.h"
+#include "platform/PortMap.h"
+#include "platform/SerialDeviceWin32.h"
+#include "transfer/PackageFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CNameCase {
+    const char* m_pszName;
+    const char* m_pszDevice; // "" when the name is none
+};
+
+TEST(WinPortNames, EveryComNumberWindowsGivesOpensAsItself) {
+    const CNameCase cases[] = {
+        {"COM1:", "\\\\.\\COM1"},
+        {"com4", "\\\\.\\COM4"},
+        {"COM12", "\\\\.\\COM12"},
+        {"COM256:", "\\\\.\\COM256"},
+        {"COM257", ""},
+        {"COM0", ""},
+        {"COM01", ""},
+        {"COM", ""},
+        {"COM1::", ""},
+        {"LPT1", ""},
+        {"\\\\.\\COM7", "\\\\.\\COM7"},
+        {"/dev/ttyS0", ""},
+    };
+    for (const CNameCase& c : cases)
+        EXPECT_EQ(ResolvePortDevice(c.m_pszName), c.m_pszDevice) << c.m_pszName;
+}
+
+TEST(WinSerialDevice, PortThatIsNotThereIsAbsentAndNothingIsHeld) {
+    CWinSerialDevice device;
+    EXPECT_EQ(device.Open("\\\\.\\COM199"), ENOENT);
+    EXPECT_FALSE(device.IsOpen());
+    // A file is no serial port, whatever its name says.
+    const fs::path file = fs::temp_directory_path() / "versionup-not-a-port";
+    std::ofstream(file) << "x";
+    EXPECT_EQ(device.Open(file.string()), ENOTTY);
+    EXPECT_FALSE(device.IsOpen());
+    fs::remove(file);
+}
+
+class WinPackageFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("versionup-files-" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        fs::create_directories(m_dir);
+        std::ofstream(m_dir / "package.ufw", std::ios::binary)
+            .write("0123456789\r\nABC\x1a\0end", 19);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    fs::path m_dir;
+};
+
+TEST_F(WinPackageFile, ReadAsBytesAndAtAnOffsetWithoutMovingOn) {
+    const int nFd = OpenFileToRead((m_dir / "package.ufw").string());
+    ASSERT_GE(nFd, 0);
+    int64_t nLength = 0;
+    EXPECT_EQ(GetRegularFileLength(nFd, &nLength), 0);
+    EXPECT_EQ(nLength, 19);
+    char buf[32] = {};
+    // CR LF and Ctrl-Z stay bytes: no text mode anywhere.
+    EXPECT_EQ(ReadFileAt(nFd, buf, 8, 10), 8);
+    EXPECT_EQ(std::string(buf, 8), std::string("\r\nABC\x1a\0e", 8));
+    EXPECT_EQ(ReadFileSome(nFd, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "0123");
+    EXPECT_EQ(ReadFileAt(nFd, buf, 8, 19), 0);
+    CloseFile(nFd);
+}
+
+TEST_F(WinPackageFile, WhatIsNoRegularFileOrNotThereIsRefusedWithItsCause) {
+    errno = 0;
+    EXPECT_LT(OpenFileToRead((m_dir / "missing.ufw").string()), 0);
+    EXPECT_EQ(errno, ENOENT);
+    const int nFd = OpenFileToRead(m_dir.string());
+    ASSERT_GE(nFd, 0);
+    EXPECT_EQ(GetRegularFileLength(nFd, nullptr), EISDIR);
+    CloseFile(nFd);
+    CPackageFile file;
+    EXPECT_EQ(file.Open(m_dir.string()), 0);
+    EXPECT_EQ(file.GetError(), EISDIR);
+}
+
+TEST_F(WinPackageFile, APackageBeingSentIsLockedAgainstAnotherSender) {
+    CPackageFile first;
+    ASSERT_EQ(first.Open((m_dir / "package.ufw").string()), 1);
+    CPackageFile second;
+    EXPECT_EQ(second.Open((m_dir / "package.ufw").string()), 0);
+    EXPECT_EQ(second.GetError(), EWOULDBLOCK);
+    first.Close();
+    EXPECT_EQ(second.Open((m_dir / "package.ufw").string()), 1);
+}
+
+} // namespace

@@ -1,0 +1,140 @@
+#!/bin/bash
+# versionup-cli.exe under wine against the Linux machine-sim on COM1, one case a run:
+#   cli-under-wine.sh CASE EXE MACHINE_SIM PORTS_DIR WORK_DIR
+# The wine prefix (WINEPREFIX) points COM1 at PORTS_DIR/com1, where machine-sim links its side
+# of a pseudo-terminal (wine-prefix.sh set it up). Wine's own output goes to files in WORK_DIR.
+set -u
+case_name=$1 exe=$2 sim=$3 ports=$4 work=$5/$1
+[[ -x $sim ]] || { echo "FAIL: no machine-sim; configure with -DVERSIONUP_HOST_SIM=<Linux build>/sim/machine-sim"; exit 1; }
+rm -rf "$work" && mkdir -p "$work" "$ports"
+rm -f "$ports/com1"
+
+fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat "$work/out.txt"; echo "--- stderr";
+         cat "$work/err.txt"; echo "--- machine-sim"; cat "$work/sim.log"; exit 1; }
+
+# starts the simulated machine with the given options and waits for its port
+start_sim() {
+    "$sim" --ports "$ports" --com 1 "$@" >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        [[ -L $ports/com1 ]] && return 0
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    fail "no simulated machine"
+}
+stop_sim() { kill -INT "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; }
+sim_pid=
+trap '[[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null' EXIT
+
+# runs the program; rc holds its exit status
+run() {
+    wine "$exe" "$@" >"$work/out.txt" 2>"$work/err.txt"
+    rc=$?
+}
+expect_rc() { [[ $rc == "$1" ]] || fail "exit status $rc, expected $1"; }
+expect_out() { grep -qF -- "$1" "$work/out.txt" "$work/err.txt" || fail "no \"$1\" in the output"; }
+expect_sim() { grep -qF -- "$1" "$work/sim.log" || fail "machine-sim did not say \"$1\""; }
+
+case $case_name in
+check-normal)
+    start_sim
+    run check --port COM1
+    stop_sim
+    expect_rc 0
+    expect_out 'COM1:  reply "V250 TVK-50"  model TVK-50  version V250  package V260  Upgrade needed.'
+    ;;
+check-scanner)
+    start_sim --reply 'V250 NRP-70;'
+    run check --port COM1
+    stop_sim
+    expect_rc 0
+    expect_out 'model NRP-70'
+    ;;
+check-no-upgrade)
+    start_sim --reply 'V260 TVK-35;'
+    run check --port COM1
+    stop_sim
+    expect_rc 1
+    expect_out 'Upgrade unnecessary.'
+    ;;
+check-silent)
+    start_sim --fault silent
+    run check --port COM1
+    stop_sim
+    expect_rc 3
+    expect_out 'reply ""  model -'
+    ;;
+ports)
+    start_sim
+    run ports
+    stop_sim
+    expect_rc 0
+    grep -qE '^COM1 .*present' "$work/out.txt" || fail "COM1 not present"
+    # The prefix points COM2 to COM4 at nothing, so the computer's own ports stay out.
+    grep -qE '^COM2 .*(no device|absent|not a serial port)' "$work/out.txt" ||
+        fail "COM2 is not kept out"
+    ;;
+high-port)
+    # Adapters on Windows often get numbers above 4: any COMn is taken, and an absent one named.
+    start_sim
+    run check --port COM200
+    stop_sim
+    expect_rc 3
+    expect_out 'COM200'
+    ;;
+upgrade)
+    start_sim
+    run upgrade --port COM1 --yes
+    stop_sim
+    expect_rc 0
+    expect_sim 'loader: 3064 bytes, the built-in loader exactly'
+    expect_sim 'package: 118658 bytes, the built-in package exactly'
+    ;;
+hangup)
+    start_sim --boot-fault hangup-package:4000
+    run upgrade --port COM1 --yes
+    stop_sim
+    expect_rc 1
+    expect_out 'Transmission faild. Try again.'
+    ;;
+interrupt)
+    start_sim
+    wine "$exe" upgrade --port COM1 --yes >"$work/out.txt" 2>"$work/err.txt" &
+    cli_pid=$!
+    for _ in $(seq 200); do grep -q 'package' "$work/out.txt" 2>/dev/null && break; sleep 0.1; done
+    kill -INT "$cli_pid"
+    wait "$cli_pid"
+    rc=$?
+    stop_sim
+    expect_rc 130
+    expect_out 'Interrupted'
+    ;;
+json)
+    start_sim --boot-fault hangup-package:2000
+    run upgrade --port COM1 --yes --json
+    stop_sim
+    expect_rc 1
+    expect_out '"port":"COM1"'
+    # One object a line (ended CR LF, as Windows writes text), nothing else on standard output,
+    # and the hang-up as the port's result.
+    tr -d '\r' <"$work/out.txt" >"$work/lines.txt"
+    grep -qvE '^\{"event":"[a-z]+","port":"COM1",.*\}$' "$work/lines.txt" &&
+        fail "a line that is no event"
+    grep -qE '^\{"event":"done",.*"result":"failed",.*"reason":"the line went dead' \
+        "$work/lines.txt" || fail "no failed result for the hang-up"
+    ;;
+japanese)
+    start_sim --reply 'V260 TVK-35;'
+    LC_ALL=ja_JP.UTF-8 run check --port COM1
+    stop_sim
+    expect_rc 1
+    LC_ALL=ja_JP.UTF-8 wine "$exe" --help >"$work/out.txt" 2>"$work/err.txt"
+    expect_out '使い方: versionup-cli'
+    ;;
+*)
+    echo "unknown case $case_name"
+    exit 2
+    ;;
+esac
+echo "PASS ($case_name)"
