@@ -25,6 +25,6 @@ INT_PTR CALLBACK AboutDialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lPa
 } // namespace
 
 void RunAboutDlg(HWND hOwner, const std::string& strUpgradeFor) {
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), hOwner,
-                    AboutDialogProc, reinterpret_cast<LPARAM>(&strUpgradeFor));
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), hOwner, AboutDialogProc,
+                    reinterpret_cast<LPARAM>(&strUpgradeFor));
 }

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr UINT kWorkDoneMessage = WM_APP + 2;
+constexpr UINT kPopupMessage = WM_APP + 3; // wParam the key state, lParam the point on screen
 
 // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte from 0x80
 // on must not turn into a replacement mark.
@@ -45,12 +46,13 @@ const BITMAPINFO* GetBitmapInfo(const CResource& bmp, const void** ppBits) {
 // Return and Enter belong to the step text while it has the focus, as to any box that takes line
 // breaks; read-only, the box would leave them to the dialog (wine does), which would press
 // "Next >>": on the Connect step the check, on Plug-adapter the transfer.
-LRESULT CALLBACK KeepEnter(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK KeepEnter(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                           DWORD_PTR) {
     if (nMsg == WM_GETDLGCODE && lParam &&
         reinterpret_cast<const MSG*>(lParam)->message == WM_KEYDOWN &&
         reinterpret_cast<const MSG*>(lParam)->wParam == VK_RETURN)
         return DefSubclassProc(hWnd, nMsg, wParam, lParam) | DLGC_WANTMESSAGE;
-    if ((nMsg == WM_KEYDOWN || nMsg == WM_CHAR) && (wParam == VK_RETURN || wParam == '\r'))
+    if ((nMsg == WM_KEYDOWN || nMsg == WM_CHAR) && wParam == VK_RETURN) // VK_RETURN is '\r' too
         return 0;
     return DefSubclassProc(hWnd, nMsg, wParam, lParam);
 }
@@ -61,9 +63,9 @@ CMainDlg::CMainDlg(CMachineLink link)
     : m_steps(m_state, *this, this, std::move(link)), m_commands(m_state, *this, m_steps) {
     m_state.m_pWindow = this;
     HINSTANCE hInstance = GetModuleHandleW(nullptr);
-    m_hIcon = static_cast<HICON>(LoadImageW(hInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                            GetSystemMetrics(SM_CXICON),
-                                            GetSystemMetrics(SM_CYICON), 0));
+    m_hIcon =
+        static_cast<HICON>(LoadImageW(hInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     m_hSmallIcon = static_cast<HICON>(LoadImageW(hInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                                  GetSystemMetrics(SM_CXSMICON),
                                                  GetSystemMetrics(SM_CYSMICON), 0));
@@ -147,9 +149,16 @@ INT_PTR CMainDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         ClientToScreen(m_hWnd, &pt);
-        ShowPopup(static_cast<unsigned>(wParam) & 0x7F, pt);
+        // The popup runs its own loop; it opens once the click has been handled, so that it
+        // does not start inside the mouse message (under wine it then stays unpainted).
+        PostMessageW(m_hWnd, kPopupMessage, wParam & 0x7F, MAKELPARAM(pt.x, pt.y));
         return TRUE;
     }
+    case kPopupMessage:
+        if (!m_bBusy)
+            ShowPopup(static_cast<unsigned>(wParam),
+                      {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+        return TRUE;
     default:
         return FALSE;
     }
@@ -212,7 +221,8 @@ void CMainDlg::Paint() {
         SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
         DrawIcon(hDC, (rc.right - GetSystemMetrics(SM_CXICON) + 1) / 2,
                  (rc.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2, m_hIcon);
-    } else if (const void* pBits = nullptr; const BITMAPINFO* pInfo = GetBitmapInfo(m_picture, &pBits)) {
+    } else if (const void* pBits = nullptr;
+               const BITMAPINFO* pInfo = GetBitmapInfo(m_picture, &pBits)) {
         // RLE8 pictures go to the device as they are stored: GDI unpacks them.
         const int nWidth = pInfo->bmiHeader.biWidth;
         const int nHeight = std::abs(pInfo->bmiHeader.biHeight);

@@ -5,6 +5,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
 #include <commctrl.h>
 
 #undef LoadString

@@ -58,7 +58,8 @@ int CWinProgressDlg::SetPos(int32_t nPos) {
     // The bar keeps its position within its range, and answers with the one before. Only what
     // the operator would see change crosses to the window: the transfer calls this per byte.
     const int32_t nPrevious = m_nPos;
-    const int32_t nShown = std::clamp(nPos, std::min(m_nLower, m_nUpper), std::max(m_nLower, m_nUpper));
+    const int32_t nShown =
+        std::clamp(nPos, std::min(m_nLower, m_nUpper), std::max(m_nLower, m_nUpper));
     std::string strPercent = m_strPercent;
     FormatProgressPercent(m_nLower, m_nUpper, nPos, strPercent);
     if (nShown != m_nPos || strPercent != m_strPercent) {

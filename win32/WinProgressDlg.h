@@ -11,7 +11,8 @@
 
 class CWinProgressDlg : public IProgressSink {
 public:
-    CWinProgressDlg(const CWindowThread& thread, HWND hOwner) : m_thread(thread), m_hOwner(hOwner) {}
+    CWinProgressDlg(const CWindowThread& thread, HWND hOwner)
+        : m_thread(thread), m_hOwner(hOwner) {}
     ~CWinProgressDlg() override;
 
     int Create() override;

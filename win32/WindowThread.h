@@ -26,7 +26,9 @@ public:
         else
             SendMessageW(m_hWnd, kCallMessage, 0, reinterpret_cast<LPARAM>(&fn));
     }
-    static void Dispatch(LPARAM lParam) { (*reinterpret_cast<const std::function<void()>*>(lParam))(); }
+    static void Dispatch(LPARAM lParam) {
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    }
 
 private:
     HWND m_hWnd = nullptr;

@@ -1,9 +1,11 @@
 // window-text.exe: what a person would read on the screen, for the window tests under wine. For
 // each visible top-level window whose title matches the argument (all when none is given): a
-// line "window|TITLE|CLASS", then "ID|CLASS|TEXT" for each child, texts in UTF-8 with line breaks as
+// line "window|TITLE|CLASS", then "ID|CLASS|TEXT" for each child, texts in UTF-8 with line breaks
+// as
 // "\n". WM_GETTEXT crosses processes for the standard controls, so the program under test needs
 // no hook of its own.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <cstdio>
@@ -14,8 +16,8 @@ namespace {
 std::string Utf8Of(const std::wstring& str) {
     if (str.empty())
         return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()),
-                                      nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr,
+                                      0, nullptr, nullptr);
     std::string strOut(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), strOut.data(), n,
                         nullptr, nullptr);
