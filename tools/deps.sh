@@ -13,6 +13,7 @@ packages=(
     srecord
     dpkg-dev lintian desktop-file-utils appstream
     g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
+    x11-apps x11-utils imagemagick locales
 )
 
 missing=()
