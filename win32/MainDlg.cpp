@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "frontend/AppTitle.h"
