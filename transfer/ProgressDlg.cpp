@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "frontend/ProgressPercent.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "widgets/DialogUnits.h"
@@ -138,17 +139,10 @@ QString CProgressDlg::GetPercentText() const {
 }
 
 void CProgressDlg::UpdatePercent(int32_t nPos) {
-    // 64-bit, so a big range cannot overflow the product; for every position whose 32-bit product
-    // fits the figures are the same. The division truncates toward zero.
-    const int64_t nSpan = static_cast<int64_t>(m_nUpper) - m_nLower;
-    if (nSpan == 0)
+    std::string strPercent;
+    if (!FormatProgressPercent(m_nLower, m_nUpper, nPos, strPercent))
         return;
-    int64_t nPercent = (static_cast<int64_t>(nPos) - m_nLower) * 100 / nSpan;
-    // 100 stays; above it the count starts again from 0. The remainder keeps the sign.
-    if (nPercent != 100)
-        nPercent %= 100;
-    const QString strText =
-        nPercent < 0 ? QString() : QString::asprintf("%d%%", static_cast<int>(nPercent));
+    const QString strText = QString::fromStdString(strPercent);
     // Only a change of the whole percentage redraws the label, and it redraws at once, as a
     // native static control does: the last position and the dialog's end may arrive in one
     // batch of events, and a label left to a later paint would end the run at "99%".

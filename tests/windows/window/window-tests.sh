@@ -1,0 +1,332 @@
+#!/usr/bin/env bash
+# versionup.exe under wine on a virtual X display of its own, with openbox as window manager and
+# a wine prefix of its own, against the Linux machine-sim on COM1, driven by keys and clicks only:
+#   window-tests.sh VERSIONUP_EXE WINDOW_TEXT_EXE MACHINE_SIM [SCREENSHOT_DIR]
+# What the windows show is read back with window-text.exe. With SCREENSHOT_DIR every step is
+# photographed in English and Japanese into it.
+set -uo pipefail
+
+exe=$(realpath "$1")
+window_text=$(realpath "$2")
+machine_sim=$(realpath "$3")
+shots=${4:+$(realpath -m "$4")}
+here=$(cd "$(dirname "$0")" && pwd)
+strings_en=$here/../../../resources/strings_en.txt
+strings_ja=$here/../../../resources/strings_ja.txt
+
+tmp=$(mktemp -d -t versionup-wine-window.XXXXXX) || exit 1
+xvfb= openbox= sim= app=
+cleanup() {
+    [[ -n $app ]] && kill "$app" 2>/dev/null
+    [[ -n $sim ]] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+    WINEPREFIX=$tmp/prefix wineserver -k 2>/dev/null
+    [[ -n $openbox ]] && kill "$openbox" 2>/dev/null
+    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 143' INT TERM HUP
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# The virtual display picks its own number.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb=$!
+for _ in $(seq 600); do
+    [[ -s $tmp/display ]] && break
+    sleep 0.05
+done
+[[ -s $tmp/display ]] || { cat "$tmp/xvfb.log"; echo "FAIL: no virtual display"; exit 1; }
+export DISPLAY=":$(head -n 1 "$tmp/display")"
+unset WAYLAND_DISPLAY LC_ALL LC_MESSAGES
+export LANG=C.UTF-8 WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# openbox, without its own Alt+Space: that key opens the program's system menu.
+sed '/<keybind key="A-space">/,/<\/keybind>/d' /etc/xdg/openbox/rc.xml >"$tmp/rc.xml"
+openbox --config-file "$tmp/rc.xml" >"$tmp/openbox.log" 2>&1 &
+openbox=$!
+
+# Japanese needs a ja_JP locale on the host for wine to report a Japanese UI language.
+mkdir -p "$tmp/locale" ${shots:+"$shots"}
+localedef -i ja_JP -f UTF-8 "$tmp/locale/ja_JP.UTF-8" 2>/dev/null \
+    || { echo "FAIL: no ja_JP locale"; exit 1; }
+
+wineboot -i >"$tmp/wineboot.log" 2>&1 || { cat "$tmp/wineboot.log"; echo "FAIL: no wine prefix"; exit 1; }
+# COM1 is the simulator's link; COM2 to COM4 lead nowhere, so the computer's own ports stay out.
+ports=$tmp/ports
+for n in 1 2 3 4; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$ports/com$n" /f >/dev/null 2>&1
+done
+wineserver -w
+
+title='Version up tool for NRP-7/70 TVK-35/50'
+app_title=$(basename "$exe" .exe)
+
+# The text of string ID as window-text.exe prints it.
+text_of() { # ID [FILE]
+    awk -F'\t' -v id="$1" '$1 == id { print $2 }' "${2:-$strings_en}" | sed 's/\\r\\n/\\n/g'
+}
+# The lines of window-text.exe for the windows titled $1.
+read_windows() { wine "$window_text" "$1" 2>/dev/null | tr -d '\r'; }
+# The text of control $2 in the window titled $1.
+control_text() { read_windows "$1" | awk -F'|' -v id="$2" '$1 == id { print $3; exit }'; }
+
+# Waits up to $2 seconds for condition command $1 (a string for eval) to hold.
+wait_for() {
+    local deadline=$((SECONDS + $2))
+    while ((SECONDS < deadline)); do
+        eval "$1" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+shown() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+# The same through wine, for titles that xdotool does not match (Japanese).
+shown_in_wine() { [[ -n $(read_windows "$1") ]]; }
+# A popup menu (the right-button popups, the system menu) is up.
+menu_shown() { wine "$window_text" 2>/dev/null | tr -d '\r' | grep -q '^window|[^|]*|#32768$'; }
+step_is() { [[ $(control_text "$title" 1000) == "$1" ]]; }
+
+start_sim() {
+    rm -rf "$ports"
+    "$machine_sim" --ports "$ports" --com 1 "$@" >"$tmp/machine-sim.log" 2>&1 &
+    sim=$!
+    wait_for '[[ -L $ports/com1 ]]' 10 || { cat "$tmp/machine-sim.log"; echo "FAIL: no simulated machine"; exit 1; }
+}
+stop_sim() {
+    kill -TERM "$sim"
+    wait "$sim"
+    sim=
+}
+
+start_app() { # [ENV=VALUE...]
+    env "$@" wine "$exe" >"$tmp/app.log" 2>&1 &
+    app=$!
+    wait_for 'shown "$title"' 60 || { fail "no main window"; return 1; }
+    window=$(xdotool search --onlyvisible --name "^$title\$" | head -1)
+    xdotool windowfocus --sync "$window"
+}
+press() { # KEY [WINDOW]
+    xdotool windowfocus --sync "${2:-$window}" 2>/dev/null
+    xdotool key --clearmodifiers "$1"
+}
+end_app() {
+    press Escape
+    wait_for '! kill -0 $app 2>/dev/null' 20 || { fail "Escape did not end the program"; kill "$app"; }
+    wait "$app" 2>/dev/null
+    app=
+}
+# Presses Enter until the step text is $1; keys pressed while the check runs are dropped.
+next_until() { # TEXT SECONDS
+    local deadline=$((SECONDS + $2))
+    while ((SECONDS < deadline)); do
+        step_is "$1" && return 0
+        shown "$app_title" && return 1
+        press Return
+        wait_for 'step_is "$1"' 2 && return 0
+    done
+    return 1
+}
+# A photograph of the active window with the window manager's frame around it.
+shot() { # NAME
+    [[ -n $shots ]] || return 0
+    sleep 1 # a window that has just come up paints after it is mapped
+    local active x y width height left right top bottom
+    active=$(xdotool getactivewindow)
+    read -r x y width height < <(xwininfo -id "$active" | awk '/Absolute upper-left X/ { x = $NF }
+        /Absolute upper-left Y/ { y = $NF } /Width:/ { w = $NF } /Height:/ { h = $NF }
+        END { print x, y, w, h }')
+    read -r left right top bottom < <(xprop -id "$active" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    # The frame from the screen; the inside from the window itself, since the screen shows some
+    # of wine's windows (dialogs over the main window) black.
+    xwd -root -silent | convert xwd:- -crop "$((width + left + right))x$((height + top + bottom))+$((x - left))+$((y - top))" \
+        +repage "$tmp/frame.png"
+    xwd -id "$active" -silent | convert xwd:- "$tmp/inside.png"
+    convert "$tmp/frame.png" "$tmp/inside.png" -geometry "+$left+$top" -composite "$shots/$1.png"
+}
+
+# The whole upgrade, step by step, with a photograph of each in language $1.
+walk_upgrade() { # en|ja STRINGS ENV...
+    local lang=$1 table=$2
+    shift 2
+    start_sim
+    start_app "$@" || return
+    shot "$lang-01-start"
+    next_until "$(text_of 112 "$table")" 20 || fail "$lang: no Connect step"
+    shot "$lang-02-connect"
+    next_until "$(text_of 115 "$table")" 60 || fail "$lang: the check did not pass"
+    [[ $(control_text "$title" 1004) == "V250 TVK-50" ]] || fail "$lang: status line: $(control_text "$title" 1004)"
+    shot "$lang-03-unplug-adapter"
+    next_until "$(text_of 121 "$table")" 20 || fail "$lang: no Unplug-J9/J10 step"
+    shot "$lang-04-unplug-j9j10"
+    next_until "$(text_of 122 "$table")" 20 || fail "$lang: no Plug-J1/J2 step"
+    shot "$lang-05-plug-j1j2"
+    next_until "$(text_of 123 "$table")" 20 || fail "$lang: no Plug-adapter step"
+    shot "$lang-06-plug-adapter"
+    # One Enter starts the transfer; another would press Cancel in the progress dialog.
+    press Return
+    local sending
+    sending=$(text_of 104 "$table")
+    wait_for 'shown_in_wine "$sending"' 30 || fail "$lang: no progress dialog"
+    wait_for '[[ $(control_text "$sending" 1004) =~ ^[1-9][0-9]?%$ ]]' 120 && shot "$lang-07-sending"
+    wait_for '! shown_in_wine "$sending"' 300 || fail "$lang: the transfer did not end"
+    wait_for 'step_is "$(text_of 117 "$table")"' 10 || fail "$lang: no Transfer-done step"
+    shown "$app_title" && fail "$lang: a message box after the transfer"
+    shot "$lang-08-transfer-done"
+    next_until "$(text_of 118 "$table")" 20 || fail "$lang: no Unplug-J1/J2 step"
+    shot "$lang-09-unplug-j1j2"
+    next_until "$(text_of 119 "$table")" 20 || fail "$lang: no Plug-J9/J10 step"
+    shot "$lang-10-plug-j9j10"
+    next_until "$(text_of 120 "$table")" 20 || fail "$lang: no Finished step"
+    shot "$lang-11-finished"
+    end_app
+    stop_sim
+    grep -q '^loader: 3064 bytes, the built-in loader exactly$' "$tmp/machine-sim.log" \
+        || { cat "$tmp/machine-sim.log"; fail "$lang: the machine did not receive the built-in loader"; }
+    grep -q '^package: 118658 bytes, the built-in package exactly$' "$tmp/machine-sim.log" \
+        || fail "$lang: the machine did not receive the built-in package"
+}
+
+# The check against machine-sim answering $1: the message box text (empty: none) and the step.
+check_answer() { # REPLY
+    start_sim --reply "$1"
+    start_app || return
+    next_until "$(text_of 112)" 20 || fail "reply $1: no Connect step"
+    press Return
+}
+
+test_upgrade_en() { walk_upgrade en "$strings_en"; }
+test_upgrade_ja() { walk_upgrade ja "$strings_ja" LANG=ja_JP.UTF-8 LOCPATH="$tmp/locale"; }
+
+test_unnecessary() {
+    check_answer "V260 TVK-50;"
+    if wait_for 'shown "$app_title"' 60; then
+        [[ $(control_text "$app_title" 65535) == "$(text_of 105)" ]] \
+            || fail "unnecessary: the box says: $(read_windows "$app_title")"
+        shot "en-12-upgrade-unnecessary"
+        press Return "$(xdotool search --onlyvisible --name "^$app_title\$" | head -1)"
+        wait_for '! shown "$app_title"' 10 || fail "unnecessary: the box stays"
+    else
+        fail "unnecessary: no message box"
+    fi
+    end_app
+    stop_sim
+}
+
+test_scanner() {
+    check_answer "V250 NRP-7;"
+    wait_for 'step_is "$(text_of 115)"' 60 || fail "scanner: the check did not pass"
+    [[ $(control_text "$title" 1004) == "V250 NRP-7" ]] || fail "scanner: status line: $(control_text "$title" 1004)"
+    shot "en-13-scanner-unplug-adapter"
+    end_app
+    stop_sim
+}
+
+# A machine that hangs up in the package: the transfer ends on the Retry step, with no box.
+test_failed_transfer() {
+    start_sim --boot-fault hangup-package:2000
+    start_app || return
+    next_until "$(text_of 123)" 90 || fail "failed transfer: no Plug-adapter step"
+    press Return
+    wait_for 'shown_in_wine "$(text_of 104)"' 30 || fail "failed transfer: no progress dialog"
+    wait_for '! shown_in_wine "$(text_of 104)"' 120 || fail "failed transfer: the transfer did not end"
+    wait_for 'step_is "$(text_of 115)"' 20 || fail "failed transfer: not on the Retry step"
+    shot "en-14-retry"
+    shown "$app_title" && fail "failed transfer: a message box came up"
+    [[ $(read_windows "$title" | awk -F'|' '$1 == 1002 { print $4 }') != disabled ]] \
+        || fail "failed transfer: Back is disabled on the Retry step"
+    end_app
+    stop_sim
+    grep -q '^package: .*not the built-in package' "$tmp/machine-sim.log" \
+        || { cat "$tmp/machine-sim.log"; fail "failed transfer: the machine did not see a cut package"; }
+}
+
+# The service popup's Select Port and Open... with a malformed package; About.
+test_service() {
+    printf 'no firmware package at all' >"$tmp/bad.ufw"
+    start_app || return
+    # The service popup: right-button double-click with Shift and Ctrl on the picture.
+    xdotool mousemove --window "$window" 150 120 keydown shift keydown ctrl click --repeat 2 --delay 80 3 \
+        keyup ctrl keyup shift
+    wait_for menu_shown 10 || fail "service: no popup"
+    shot "en-15-service-popup"
+    xdotool key p # "Select &Port...", to the menu that has the keyboard
+    if wait_for 'shown "Select COM port"' 10; then
+        shot "en-16-select-port"
+        port=$(xdotool search --onlyvisible --name '^Select COM port$' | head -1)
+        press Tab "$port" # from OK to the list
+        press Down "$port"
+        press Return "$port"
+        wait_for '[[ $(control_text "$title" 1006) == "COM2:" ]]' 10 || fail "service: the port is $(control_text "$title" 1006)"
+    else
+        fail "service: no port dialog"
+    fi
+    xdotool mousemove --window "$window" 150 120 keydown shift keydown ctrl click --repeat 2 --delay 80 3 \
+        keyup ctrl keyup shift
+    wait_for menu_shown 10 || fail "service: no popup"
+    xdotool key o # "&Open..."
+    if wait_for 'shown "Open"' 20; then
+        dialog=$(xdotool search --onlyvisible --name '^Open$' | head -1)
+        xdotool windowfocus --sync "$dialog"
+        xdotool type --delay 20 "Z:${tmp//\//\\}\\bad.ufw"
+        press Return "$dialog"
+        # The file is taken as chosen, its bytes 10 on as the package text; sending refuses it.
+        wait_for '[[ $(control_text "$title" 1007) == "e package at all" ]]' 20 \
+            || fail "service: the package text is $(control_text "$title" 1007)"
+        xdotool mousemove --window "$window" 150 120 click --repeat 2 --delay 80 3
+        wait_for menu_shown 10 || fail "service: no popup with a package file chosen"
+        xdotool key s # "&Send Firmware"
+        if wait_for 'shown "$app_title"' 20; then
+            shot "en-17-malformed-package"
+            [[ $(control_text "$app_title" 65535) == *bad.ufw* ]] \
+                || fail "service: the box says: $(read_windows "$app_title")"
+            press Return "$(xdotool search --onlyvisible --name "^$app_title\$" | head -1)"
+        else
+            fail "service: the malformed package was not refused"
+        fi
+        step_is "$(text_of 111)" || fail "service: the step changed"
+    else
+        fail "service: no file-open dialog"
+    fi
+    # About from the system menu: Alt+Space, then Up from the first item wraps to the last, ours.
+    press alt+space
+    wait_for menu_shown 10 || fail "about: no system menu"
+    shot "en-18-system-menu"
+    xdotool key Up
+    xdotool key Return
+    if wait_for 'shown About' 10; then
+        shot "en-19-about"
+        [[ $(control_text About 1008) == "Upgrade for e package at all" ]] \
+            || fail "about: $(read_windows About)"
+        press Return "$(xdotool search --onlyvisible --name '^About$' | head -1)"
+        wait_for '! shown About' 10 || fail "about: OK did not close it"
+    else
+        fail "about: no About box"
+    fi
+    end_app
+}
+
+# WINDOW_TESTS picks some of them, for a quicker look.
+SECONDS=0
+for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary scanner failed_transfer service}; do
+    echo "== $name"
+    before=$failures
+    "test_$name"
+    # A case that failed may leave its program or machine behind for the next.
+    if ((failures > before)); then
+        [[ -n $app ]] && kill "$app" 2>/dev/null && app=
+        [[ -n $sim ]] && stop_sim
+        wineserver -k 2>/dev/null
+        wineserver -w 2>/dev/null
+    fi
+done
+echo "window tests under wine: ${SECONDS}s"
+if ((failures)); then
+    echo "FAIL: $failures"
+    exit 1
+fi
+echo "PASS: the window under wine"
