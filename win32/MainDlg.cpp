@@ -10,7 +10,7 @@
 #include "platform/WinText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageText.h"
+#include "transfer/PackageSource.h"
 #include "win32/AboutDlg.h"
 #include "win32/ResourceIds.h"
 #include "win32/WinPortDlg.h"
