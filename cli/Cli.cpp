@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -64,7 +65,7 @@ public:
 private:
     int Usage(const std::string& strProblem);
     bool Parse(const std::vector<std::string>& args, CCommandLine& line, std::string& strProblem);
-    int Ports();
+    int Ports(const CCommandLine& line);
     int Check(const CCommandLine& line);
     int Upgrade(const CCommandLine& line);
     int Inspect(const CCommandLine& line);
@@ -205,6 +206,7 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
     }
     const bool bCheck = line.m_strCommand == "check";
     const bool bUpgrade = line.m_strCommand == "upgrade";
+    const bool bPorts = line.m_strCommand == "ports";
     for (size_t i = 1; i < args.size(); ++i) {
         std::string strArg = args[i];
         std::optional<std::string> value;
@@ -252,7 +254,7 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
             }
         } else if (bUpgrade && (strArg == "--yes" || strArg == "-y") && !value) {
             line.m_bYes = true;
-        } else if ((bUpgrade || bCheck) && strArg == "--json" && !value) {
+        } else if ((bUpgrade || bCheck || bPorts) && strArg == "--json" && !value) {
             line.m_bJson = true;
         } else if (line.m_strCommand == "inspect" && line.m_strFile.empty() &&
                    (strArg.empty() || strArg[0] != '-' || strArg == "-")) {
@@ -308,7 +310,7 @@ int CCli::Run(const std::vector<std::string>& args) {
         return kExitOk;
     }
     if (line.m_strCommand == "ports")
-        return Ports();
+        return Ports(line);
     if (line.m_strCommand == "check")
         return Check(line);
     if (line.m_strCommand == "inspect")
@@ -316,7 +318,7 @@ int CCli::Run(const std::vector<std::string>& args) {
     return Upgrade(line);
 }
 
-int CCli::Ports() {
+int CCli::Ports(const CCommandLine& line) {
     const CPortMap map = CPortMap::System();
     for (int n = 1; n <= kPortCount; ++n) {
         const std::string strDevice = map.Resolve("COM" + std::to_string(n) + ":");
@@ -326,9 +328,24 @@ int CCli::Ports() {
             error.m_nErrno = pDevice->Open(strDevice);
             pDevice->Close();
         }
-        const std::string strState = !strDevice.empty() && error.m_nErrno == 0
-                                         ? Text(kIdsCliPresent)
-                                         : DescribeOpenState(error, m_eLanguage);
+        const bool bPresent = !strDevice.empty() && error.m_nErrno == 0;
+        const std::string strState =
+            bPresent ? Text(kIdsCliPresent) : DescribeOpenState(error, m_eLanguage);
+        if (line.m_bJson) {
+            // The state as a word a script can match, the sentence beside it as "reason".
+            static const char* const s_states[] = {"no-device", "absent",     "busy",  "denied",
+                                                   "unreadable", "not-serial", "error"};
+            static_assert(std::size(s_states) == static_cast<size_t>(EOpenCause::Other) + 1);
+            const char* pszState =
+                bPresent ? "present"
+                         : s_states[static_cast<int>(
+                               ClassifyOpenFailure(error, CPortMap::DefaultPortsDir()))];
+            Print("{\"event\":\"port\",\"port\":\"COM" + std::to_string(n) +
+                  "\",\"device\":" + (strDevice.empty() ? "null" : JsonString(strDevice)) +
+                  ",\"state\":\"" + pszState + "\"" +
+                  (bPresent ? "" : ",\"reason\":" + JsonString(strState)) + "}\n");
+            continue;
+        }
         char szLine[64];
         std::snprintf(szLine, sizeof szLine, "COM%d  %-28s  ", n,
                       strDevice.empty() ? "-" : strDevice.c_str());

@@ -583,6 +583,17 @@ TEST_F(CliTest, PortsTellsWhatEachNameStandsForAndItsState) {
                            "COM3  /dev/pts/\\d+ +busy: in use by another program\n" +
                            "COM4  /dev/null +not a serial port\n");
     EXPECT_TRUE(std::regex_match(result.m_strOut, lines)) << result.m_strOut;
+
+    // The same states as words a script matches, one object a line.
+    const CCliResult json = Run({"ports", "--json"});
+    EXPECT_EQ(json.m_nExit, 0);
+    const std::regex objects(
+        R"(\{"event":"port","port":"COM1","device":")" + strDevice1 +
+        R"(","state":"present"\}\n)"
+        R"(\{"event":"port","port":"COM2","device":"/nonexistent/ttyUSB1","state":"absent","reason":"absent[^"]*"\}\n)"
+        R"(\{"event":"port","port":"COM3","device":"/dev/pts/\d+","state":"busy","reason":"busy: [^"]*"\}\n)"
+        R"(\{"event":"port","port":"COM4","device":"/dev/null","state":"not-serial","reason":"not a serial port[^"]*"\}\n)");
+    EXPECT_TRUE(std::regex_match(json.m_strOut, objects)) << json.m_strOut;
     EXPECT_EQ(m_ports.Mode(1).GetQueryCount(), 0) << "ports must not talk to the machines";
 }
 
