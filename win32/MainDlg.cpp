@@ -10,7 +10,6 @@
 #include "platform/WinText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageSource.h"
 #include "win32/AboutDlg.h"
 #include "win32/ResourceIds.h"
 #include "win32/WinPortDlg.h"
@@ -178,10 +177,7 @@ void CMainDlg::OnInitDialog() {
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
     Layout(256, 192);
-    m_state.m_strPort.clear();
-    m_state.m_strPackageVersion = "V" + LoadString(kIdsPackageVersion);
-    m_steps.Enter(EStep::Start);
-    m_state.m_strPackage = ReadPackageText(m_state.m_strPackagePath);
+    m_steps.Begin();
     RefreshControls();
 }
 

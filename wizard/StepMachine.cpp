@@ -7,6 +7,7 @@
 #include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "transfer/PackageSource.h"
 #include "wizard/PackageError.h"
 
 namespace {
@@ -64,6 +65,13 @@ void CStepMachine::ShowStep(unsigned nTextId, int nMillingBitmap, int nScannerBi
     m_state.m_strStep = LoadString(nTextId);
     m_state.RefreshControls();
     m_state.Repaint();
+}
+
+void CStepMachine::Begin() {
+    m_state.m_strPort.clear();
+    m_state.m_strPackageVersion = "V" + LoadString(kIdsPackageVersion);
+    Enter(EStep::Start);
+    m_state.m_strPackage = ReadPackageText(m_state.m_strPackagePath);
 }
 
 int CStepMachine::Enter(EStep eStep) {

@@ -49,6 +49,10 @@ public:
     // pPicture may be null (no picture shown).
     CStepMachine(CWizardState& state, IOperator& op, IStepPicture* pPicture, CMachineLink link);
 
+    // The wizard as its window opens: no port yet, the built-in package's version and header
+    // text, the Start step.
+    void Begin();
+
     // Enters one step's routine; 1, or 0 when the Upgrade step could not send the chosen file
     // (it would not open or read, or is no firmware package).
     int Enter(EStep eStep);

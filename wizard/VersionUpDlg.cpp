@@ -23,7 +23,6 @@
 #include "platform/Clock.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageSource.h"
 #include "transfer/ProgressDlg.h"
 #include "widgets/AppIcon.h"
 #include "widgets/DialogUnits.h"
@@ -218,10 +217,7 @@ bool CVersionUpDlg::OnInitDialog() {
     RefreshControls();
     setWindowIcon(m_icon);
     Layout(256, 192);
-    m_state.m_strPort.clear();
-    m_state.m_strPackageVersion = "V" + LoadString(kIdsPackageVersion);
-    m_steps.Enter(EStep::Start);
-    m_state.m_strPackage = ReadPackageText(m_state.m_strPackagePath);
+    m_steps.Begin();
     RefreshControls();
     m_pNext->setFocus();
     return true;
