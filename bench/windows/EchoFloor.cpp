@@ -5,7 +5,7 @@
 //   read       a one-byte overlapped read that stays pending until a byte arrives
 //   commevent  WaitCommEvent(EV_RXCHAR), then a read that returns at once (MAXDWORD/0/0)
 //   poll       ClearCommError until the byte is there (busy; the lowest the driver allows)
-#include <windows.h>
+#include "platform/Win32Api.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 // as
 // "\n". WM_GETTEXT crosses processes for the standard controls, so the program under test needs
 // no hook of its own.
-#include <windows.h>
+#include "platform/Win32Api.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
 
