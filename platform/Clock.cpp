@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include "platform/System.h"
+
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -22,8 +24,7 @@ public:
         return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
     }
     void SleepMicroseconds(int64_t nMicroseconds) override {
-        if (nMicroseconds > 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
+        SleepAtLeastMicroseconds(nMicroseconds);
     }
 };
 

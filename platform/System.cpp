@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
+#include <thread>
 
 std::string GetProgramPath() {
     char szPath[PATH_MAX];
@@ -60,6 +62,11 @@ int GetTerminalColumns(std::FILE* pStream) {
 
 std::string GetSystemUiLanguage() {
     return {};
+}
+
+void SleepAtLeastMicroseconds(int64_t nMicroseconds) {
+    if (nMicroseconds > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(nMicroseconds));
 }
 
 std::tm LocalTimeOf(int64_t nUnixSeconds) {

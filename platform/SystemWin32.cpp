@@ -95,6 +95,49 @@ std::string GetSystemUiLanguage() {
 
 void IgnoreClosedOutput() {}
 
+namespace {
+
+// A waitable timer of the calling thread's own. A high-resolution one (Windows 10 1803 on) ends
+// within a fraction of a millisecond of its time; the plain one waits for the system's timer
+// tick, later but never early.
+class CThreadTimer {
+public:
+    CThreadTimer() {
+        // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, which these headers do not have yet; earlier
+        // systems refuse it.
+        constexpr DWORD kHighResolution = 0x00000002;
+        m_hTimer = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
+        if (!m_hTimer)
+            m_hTimer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+    ~CThreadTimer() {
+        if (m_hTimer)
+            CloseHandle(m_hTimer);
+    }
+    CThreadTimer(const CThreadTimer&) = delete;
+    CThreadTimer& operator=(const CThreadTimer&) = delete;
+
+    bool Wait(int64_t nMicroseconds) {
+        LARGE_INTEGER due;
+        due.QuadPart = -nMicroseconds * 10; // relative, in 100 ns
+        return m_hTimer && SetWaitableTimer(m_hTimer, &due, 0, nullptr, nullptr, FALSE) &&
+               WaitForSingleObject(m_hTimer, INFINITE) == WAIT_OBJECT_0;
+    }
+
+private:
+    HANDLE m_hTimer = nullptr;
+};
+
+} // namespace
+
+void SleepAtLeastMicroseconds(int64_t nMicroseconds) {
+    if (nMicroseconds <= 0)
+        return;
+    thread_local CThreadTimer timer;
+    if (!timer.Wait(nMicroseconds))
+        Sleep(static_cast<DWORD>((nMicroseconds + 999) / 1000));
+}
+
 std::tm LocalTimeOf(int64_t nUnixSeconds) {
     const std::time_t nTime = static_cast<std::time_t>(nUnixSeconds);
     std::tm local{};

@@ -93,9 +93,12 @@ void CBootMode::Send(CPtyLink& link, const uint8_t* pBytes, size_t nCount) {
         link.Send(pBytes, nCount);
         return;
     }
+    // A byte the program wrote is the machine's one byte time after it reached the pty, and the
+    // answer is the program's one byte time later. The link's paced send takes that second byte
+    // time itself: the answer starts out at its due time less one byte.
     for (size_t i = 0; i < nCount; ++i) {
         const auto due = std::max(m_arrival + 2 * m_byteTime, m_lastDue + m_byteTime);
-        std::this_thread::sleep_until(due);
+        std::this_thread::sleep_until(due - m_byteTime);
         m_lastDue = due;
         link.Send(pBytes[i]);
     }

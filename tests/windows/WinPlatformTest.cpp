@@ -1,13 +1,15 @@
 // What the Windows side of platform/ does that the shared tests cannot see: COM names without a
-// map, the errors of a port that is not there, and package files opened, locked and read at an
-// offset through Win32.
+// map, the errors of a port that is not there, sleeps shorter than a millisecond, and package
+// files opened, locked and read at an offset through Win32.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/Clock.h"
 #include "platform/FileAccess.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDeviceWin32.h"
@@ -51,6 +53,20 @@ TEST(WinSerialDevice, PortThatIsNotThereIsAbsentAndNothingIsHeld) {
     EXPECT_EQ(device.Open(file.string()), ENOTTY);
     EXPECT_FALSE(device.IsOpen());
     fs::remove(file);
+}
+
+// Each write waits out its bytes' wire time, and the synchronisation's 0x00 bytes are paced by
+// it alone: a sleep that ends early floods the machine with them.
+TEST(WinClock, SleepsAtLeastTheTimeAskedBelowAMillisecondToo) {
+    // 20 bits at 115200 baud, one byte at 38400 and at 9600, two at 9600
+    for (const int64_t nUs : {174, 260, 1042, 2084}) {
+        const auto start = std::chrono::steady_clock::now();
+        GetClock().SleepMicroseconds(nUs);
+        const auto nSleptUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+        EXPECT_GE(nSleptUs, nUs);
+    }
 }
 
 class WinPackageFile : public ::testing::Test {
