@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -138,6 +140,26 @@ int CWireTrace::WriteFile(const std::string& strPath) const {
     if (std::fclose(pFile) != 0 && nErrno == 0)
         nErrno = errno;
     return nErrno;
+}
+
+CWindowTrace::CWindowTrace() {
+    if (const char* pszDir = std::getenv("VERSIONUP_TRACE"); pszDir && *pszDir) {
+        m_pTrace = std::make_unique<CWireTrace>();
+        m_strDir = pszDir;
+        m_nStart = GetClock().GetCalendarSeconds();
+    }
+}
+
+IWireTrace* CWindowTrace::Get() const {
+    return m_pTrace.get();
+}
+
+std::string CWindowTrace::Save(const std::string& strPort) const {
+    if (!m_pTrace || m_pTrace->IsEmpty())
+        return {};
+    const std::string strPath = TraceFilePath(m_strDir, strPort, m_nStart);
+    const int nErrno = m_pTrace->WriteFile(strPath);
+    return nErrno ? strPath + ": " + std::strerror(nErrno) : std::string();
 }
 
 std::string TraceFilePath(const std::string& strDir, const std::string& strPort,

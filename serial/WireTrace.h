@@ -5,6 +5,7 @@
 // and from its receive thread; nothing here touches a file until the run is over.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,6 +46,23 @@ private:
     };
     mutable std::mutex m_mutex;
     std::vector<CRecord> m_records;
+};
+
+// The trace of a window, which reads no command line: kept when the program was started with
+// VERSIONUP_TRACE naming a folder (support asks the operator to), written there at the end.
+class CWindowTrace {
+public:
+    CWindowTrace();
+    // Null when no trace was asked for.
+    IWireTrace* Get() const;
+    // Writes what was recorded to DIR/PORT-START.trace for the port the runs used: "" when that
+    // went well or there was nothing to write, else "PATH: the cause" for the operator.
+    std::string Save(const std::string& strPort) const;
+
+private:
+    std::unique_ptr<CWireTrace> m_pTrace;
+    std::string m_strDir;
+    int64_t m_nStart = 0;
 };
 
 // "DIR/COM1-20261210T193900.trace" for a trace of strPort ("COM1:" or "COM1") started at

@@ -75,6 +75,10 @@ CMainDlg::~CMainDlg() {
     if (m_worker.joinable())
         m_worker.join();
     m_state.m_pWindow = nullptr;
+    // The operator asked for the trace to send it on: a file that could not be written is said.
+    if (const std::string strFailed = m_trace.Save(m_state.m_strPort); !strFailed.empty())
+        MessageBoxW(nullptr, WideOf(strFailed).c_str(), WideOf(GetApplicationTitle()).c_str(),
+                    MB_OK | MB_ICONWARNING);
     if (m_hIcon)
         DestroyIcon(m_hIcon);
     if (m_hSmallIcon)

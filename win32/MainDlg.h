@@ -11,6 +11,7 @@
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
 #include "resources/Resources.h"
+#include "serial/WireTrace.h"
 #include "win32/WindowThread.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
@@ -36,6 +37,7 @@ public:
     bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
+    IWireTrace* GetWireTrace() override { return m_trace.Get(); }
 
 private:
     // IStepPicture
@@ -64,4 +66,5 @@ private:
     std::thread m_worker;
     bool m_bBusy = false;
     int m_nWaitCursor = 0;
+    CWindowTrace m_trace;
 };

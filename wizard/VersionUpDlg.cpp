@@ -14,13 +14,10 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "device/PortDlg.h"
 #include "frontend/AppTitle.h"
 #include "illustrations/Dib.h"
-#include "platform/Clock.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "transfer/ProgressDlg.h"
@@ -104,12 +101,6 @@ CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
       m_steps(m_state, *this, this, std::move(link)), m_commands(m_state, *this, m_steps),
       m_icon(LoadAppIcon()) {
     m_state.m_pWindow = this;
-    // The window reads no command line: support asks the operator to start it with the variable.
-    if (const char* pszTraceDir = std::getenv("VERSIONUP_TRACE"); pszTraceDir && *pszTraceDir) {
-        m_pTrace = std::make_unique<CWireTrace>();
-        m_strTraceDir = pszTraceDir;
-        m_nTraceStart = GetClock().GetCalendarSeconds();
-    }
     setWindowTitle("Version up tool for NRP-7/70 TVK-35/50");
     // The right press would otherwise open a context menu at once, and the double-click that
     // opens the service popup would never arrive.
@@ -172,11 +163,8 @@ CVersionUpDlg::~CVersionUpDlg() {
     if (m_worker.joinable())
         m_worker.join();
     m_state.m_pWindow = nullptr;
-    if (m_pTrace && !m_pTrace->IsEmpty()) {
-        const std::string strPath = TraceFilePath(m_strTraceDir, m_state.m_strPort, m_nTraceStart);
-        if (const int nErrno = m_pTrace->WriteFile(strPath))
-            std::fprintf(stderr, "versionup: %s: %s\n", strPath.c_str(), std::strerror(nErrno));
-    }
+    if (const std::string strFailed = m_trace.Save(m_state.m_strPort); !strFailed.empty())
+        std::fprintf(stderr, "versionup: %s\n", strFailed.c_str());
     if (m_nWaitCursor > 0)
         QApplication::restoreOverrideCursor();
 }

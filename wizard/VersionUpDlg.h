@@ -16,8 +16,8 @@
 
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
-#include "widgets/WindowCalls.h"
 #include "serial/WireTrace.h"
+#include "widgets/WindowCalls.h"
 #include "wizard/ServiceCommands.h"
 #include "wizard/StepMachine.h"
 
@@ -72,7 +72,7 @@ public:
     bool RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
-    IWireTrace* GetWireTrace() override { return m_pTrace.get(); }
+    IWireTrace* GetWireTrace() override { return m_trace.Get(); }
 
     void setVisible(bool bVisible) override;
 
@@ -111,10 +111,7 @@ private:
     QIcon m_icon;
     QPoint m_ptPictureCentre;
     FnShowAbout m_fnShowAbout;
-    // Kept while the window lives when VERSIONUP_TRACE names a folder, written there at the end.
-    std::unique_ptr<CWireTrace> m_pTrace;
-    std::string m_strTraceDir;
-    int64_t m_nTraceStart = 0;
+    CWindowTrace m_trace;
     bool m_bStarted = false;
     int m_nBusy = 0;
     int m_nWaitCursor = 0;

@@ -192,9 +192,10 @@ walk_upgrade() { # en|ja STRINGS ENV...
 }
 
 # The check against machine-sim answering $1: the message box text (empty: none) and the step.
-check_answer() { # REPLY
+check_answer() { # REPLY [ENV=VALUE...]
     start_sim --reply "$1"
-    start_app || return
+    shift
+    start_app "$@" || return
     next_until "$(text_of 112)" 20 || fail "reply $1: no Connect step"
     press Return
 }
@@ -217,13 +218,20 @@ test_unnecessary() {
     stop_sim
 }
 
+# Started with VERSIONUP_TRACE, as support asks, the window writes the check's trace as it closes.
 test_scanner() {
-    check_answer "V250 NRP-7;"
+    check_answer "V250 NRP-7;" VERSIONUP_TRACE="$(winepath -w "$tmp/traces" 2>/dev/null | tr -d '\r')"
     wait_for 'step_is "$(text_of 115)"' 60 || fail "scanner: the check did not pass"
     [[ $(control_text "$title" 1004) == "V250 NRP-7" ]] || fail "scanner: status line: $(control_text "$title" 1004)"
     shot "en-13-scanner-unplug-adapter"
     end_app
     stop_sim
+    local trace
+    trace=$(ls "$tmp"/traces/COM1-*.trace 2>/dev/null)
+    [[ -n $trace ]] || { fail "scanner: no trace written"; return; }
+    for line in 'open COM1 (' '> 46 3b' '< 56 32 35 30' 'outcome: upgrade needed: V250 NRP-7'; do
+        grep -qF -- "$line" "$trace" || { cat "$trace"; fail "scanner: no \"$line\" in the trace"; }
+    done
 }
 
 # A machine that hangs up in the package: the transfer ends on the Retry step, with no box.
