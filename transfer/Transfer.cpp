@@ -340,16 +340,13 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
 // The outcome in words, for a person reading the trace: "completed", or "failed: wrong reply in
 // the step loader (byte 17): expected 3c, received 3d".
 std::string DescribeOutcomeForTrace(int nResult, const CTransferOutcome& outcome) {
-    static const char* const kSteps[] = {
-        "open",    "sync",  "bit rate", "length", "loader", "loader end", "open for the package",
-        "package", "finish"};
     static const char* const kFaults[] = {"no cause told", "open failed",  "no loader",
                                           "bad package",   "wrong reply",  "no reply",
                                           "hung up",       "write failed", "cancelled"};
     if (nResult)
         return "completed";
     std::string strText = std::string("failed: ") + kFaults[static_cast<int>(outcome.m_eFault)] +
-                          " in the step " + kSteps[static_cast<int>(outcome.m_eStep)];
+                          " in the step " + TraceName(outcome.m_eStep);
     if (outcome.m_eStep == ETransferStep::Loader)
         strText += " (byte " + std::to_string(outcome.m_nIndex) + ")";
     if (outcome.m_eFault == ETransferFault::WrongReply) {

@@ -1,8 +1,7 @@
 // window-text.exe: what a person would read on the screen, for the window tests under wine. For
 // each visible top-level window whose title matches the argument (all when none is given): a
 // line "window|TITLE|CLASS", then "ID|CLASS|TEXT" for each child, texts in UTF-8 with line breaks
-// as
-// "\n". WM_GETTEXT crosses processes for the standard controls, so the program under test needs
+// as "\n". WM_GETTEXT crosses processes for the standard controls, so the program under test needs
 // no hook of its own.
 #include "platform/Win32Api.h"
 // After windows.h, which it needs.
@@ -11,18 +10,9 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "platform/WinText.h"
 
-std::string Utf8Of(const std::wstring& str) {
-    if (str.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), nullptr,
-                                      0, nullptr, nullptr);
-    std::string strOut(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), strOut.data(), n,
-                        nullptr, nullptr);
-    return strOut;
-}
+namespace {
 
 std::string TextOf(HWND hWnd) {
     DWORD_PTR nLength = 0;
