@@ -251,7 +251,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.bRestoreTrigger = false;
     if (m_bLowerTrigger)
         AskReceiveTrigger(link);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
@@ -287,7 +287,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     // The new thread may already wait for room left by the last opening's unread bytes.
     link.cvRoom.notify_all();
     TraceOpen(pszPort, pszMode, pszLowLatency);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
     return 1;
 }
@@ -329,7 +329,7 @@ void CSerialPort::Close() {
     if (link.thread.joinable())
         link.thread.join();
     link.pDevice->SetDtr(false);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
     ReleaseDevice(link);
     link.Trace("close");
