@@ -91,6 +91,11 @@ struct CSerialPort::CLinkState {
     int nReadPos = 0;
     int nWritePos = 0;
 
+    // The last write that handed bytes to the driver did not see them leave (held past its
+    // limit, cancelled, the device gone): Close throws them away rather than let them trickle
+    // out after the caller has given up on them.
+    bool bOutputAbandoned = false;
+
     IWireTrace* pTrace = nullptr;
     int64_t nHoldStartUs = -1; // a flow-control hold the trace has told of and not yet ended
 
@@ -267,6 +272,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
 
     link.bRunning = true;
     link.bDead = false;
+    link.bOutputAbandoned = false;
     {
         std::lock_guard lock(link.mutex);
         link.bStop = false;
@@ -319,6 +325,21 @@ void CSerialPort::Close() {
     CLinkState& link = *m_pLink;
     if (!link.thread.joinable() && !link.pDevice->IsOpen())
         return;
+    // Bytes a completed write handed over may still sit where the output queue does not count
+    // them: a pseudo-terminal's buffer the far end has not read, a UART's transmit FIFO, a USB
+    // adapter's own buffers, while the machine holds the line at the very end. Purging the output
+    // then would cut off the end of a package the caller was told went out. Only what the driver
+    // still counts is waited for, with the same patience as a write; DTR stays up meanwhile.
+    if (!link.bOutputAbandoned && !link.bDead && link.pDevice->IsOpen()) {
+        CWriteLimits limits;
+        limits.m_nStallUs = int64_t(m_nStallLimitMs) * 1000;
+        const EWriteEnd eEnd = Drain(NowUs(), 0, limits);
+        link.EndHold(eEnd != EWriteEnd::Done);
+        if (eEnd != EWriteEnd::Done) {
+            link.bOutputAbandoned = true;
+            m_eWriteEnd = eEnd;
+        }
+    }
     {
         std::lock_guard lock(link.mutex);
         link.bStop = true;
@@ -329,8 +350,13 @@ void CSerialPort::Close() {
     if (link.thread.joinable())
         link.thread.join();
     link.pDevice->SetDtr(false);
-    link.pDevice->Purge(ISerialDevice::EQueue::Both);
-    link.Trace("purge");
+    if (link.bOutputAbandoned) {
+        link.pDevice->Purge(ISerialDevice::EQueue::Both);
+        link.Trace("purge");
+    } else {
+        link.pDevice->Purge(ISerialDevice::EQueue::Input);
+        link.Trace("purge input");
+    }
     ReleaseDevice(link);
     link.Trace("close");
 }
@@ -585,6 +611,9 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
     if (eEnd == EWriteEnd::Done)
         eEnd = Drain(nStartUs, nCount, limits);
     link.EndHold(eEnd != EWriteEnd::Done);
+    // A refused write handed nothing over and leaves the verdict on the bytes before it alone.
+    if (eEnd != EWriteEnd::Refused || nRemaining < nCount)
+        link.bOutputAbandoned = eEnd != EWriteEnd::Done;
     m_eWriteEnd = eEnd;
     m_bWriting = false;
     return eEnd == EWriteEnd::Done ? 1 : 0;

@@ -169,7 +169,7 @@ TEST(WireTraceTest, PortReportsOpenHoldAndCloseWithTheBytesThatLeft) {
     EXPECT_EQ(BytesOf(strText, true), adapter.GetSent());
     EXPECT_EQ(adapter.GetSent(), block);
     EXPECT_EQ(lines.back().substr(12), "close");
-    EXPECT_EQ(lines[lines.size() - 2].substr(12), "purge");
+    EXPECT_EQ(lines[lines.size() - 2].substr(12), "purge input");
 }
 
 TEST(WireTraceTest, AHangUpARefusedOpenAndSettingsReadBackOtherwiseAreTold) {
