@@ -32,6 +32,31 @@ TEST_F(CliOutputTest, ATerminalNobodyReadsHoldsBackNoMachine) {
     ExpectUpgraded();
 }
 
+TEST_F(CliOutputTest, InspectOnATerminalNobodyReadsStillEndsWithItsVerdict) {
+    // Well-formed and malformed: the report goes to stdout, the fault to stderr, both stuck.
+    std::vector<uint8_t> malformed = m_package;
+    malformed.resize(malformed.size() / 2);
+    const std::filesystem::path strMalformed = m_dir.Path() / "cut.ufw";
+    WriteBytes(strMalformed, malformed);
+    for (const auto& [strPath, nExit] :
+         {std::pair{m_strPackage.string(), 0}, std::pair{strMalformed.string(), 1}}) {
+        SCOPED_TRACE(strPath);
+        CStuckTerminal terminal;
+        ASSERT_TRUE(terminal.IsFull());
+        const pid_t pid = Start({"inspect", strPath}, terminal.GetSlave(), terminal.GetSlave());
+        int nStatus = 0;
+        const bool bEnded =
+            WaitUntil([&] { return ::waitpid(pid, &nStatus, WNOHANG) == pid; }, 120000);
+        if (!bEnded) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &nStatus, 0);
+        }
+        ASSERT_TRUE(bEnded) << "inspect waited for the terminal";
+        ASSERT_TRUE(WIFEXITED(nStatus));
+        EXPECT_EQ(WEXITSTATUS(nStatus), nExit);
+    }
+}
+
 TEST_F(CliHeldRunTest, AHangUpCancelsAndFreesThePortWith129) {
     const int nNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     const pid_t pid = Start(Upgrade(), nNull, nNull);
