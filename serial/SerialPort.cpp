@@ -98,10 +98,31 @@ struct CSerialPort::CLinkState {
 
     IWireTrace* pTrace = nullptr;
     int64_t nHoldStartUs = -1; // a flow-control hold the trace has told of and not yet ended
+    // DSR as last read, for the trace to tell each change wherever it was read: inside a write,
+    // while the caller polls for a byte, at open and at close.
+    bool bDsrKnown = false;
+    ISerialDevice::ELine eDsr = ISerialDevice::ELine::On;
 
     void Trace(std::string strText) {
         if (pTrace)
             pTrace->TraceEvent(NowUs(), std::move(strText));
+    }
+    // A DSR that is low when the port opens is told; a raised one only once it changes.
+    void NoteDsr(ISerialDevice::ELine eLine) {
+        if (eLine == ISerialDevice::ELine::Gone || (bDsrKnown && eLine == eDsr))
+            return;
+        const bool bFirst = !bDsrKnown;
+        bDsrKnown = true;
+        eDsr = eLine;
+        if (bFirst && eLine == ISerialDevice::ELine::On)
+            return;
+        Trace(eLine == ISerialDevice::ELine::On ? "DSR raised"
+                                                : (bFirst ? "DSR low at open" : "DSR dropped"));
+    }
+    // Reads DSR for the trace where the line matters (DSR output flow control).
+    void WatchDsr() {
+        if (pTrace && bDsrFlow && pDevice->IsOpen())
+            NoteDsr(pDevice->GetDsr());
     }
     void StartHold(int64_t nSinceUs, const char* pszWhy) {
         if (pTrace && nHoldStartUs < 0) {
@@ -273,6 +294,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.bRunning = true;
     link.bDead = false;
     link.bOutputAbandoned = false;
+    link.bDsrKnown = false;
     {
         std::lock_guard lock(link.mutex);
         link.bStop = false;
@@ -295,6 +317,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     TraceOpen(pszPort, pszMode, pszLowLatency);
     link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
+    link.WatchDsr();
     return 1;
 }
 
@@ -330,6 +353,7 @@ void CSerialPort::Close() {
     // adapter's own buffers, while the machine holds the line at the very end. Purging the output
     // then would cut off the end of a package the caller was told went out. Only what the driver
     // still counts is waited for, with the same patience as a write; DTR stays up meanwhile.
+    link.WatchDsr();
     if (!link.bOutputAbandoned && !link.bDead && link.pDevice->IsOpen()) {
         CWriteLimits limits;
         limits.m_nStallUs = int64_t(m_nStallLimitMs) * 1000;
@@ -491,6 +515,8 @@ int CSerialPort::ReadBytes(void* pDest, int nMax) {
 
 int CSerialPort::WaitForByte(int nMilliseconds) {
     CLinkState& link = *m_pLink;
+    if (link.bRunning && !link.bDead)
+        link.WatchDsr();
     std::unique_lock lock(link.mutex);
     GetClock().WaitFor(link.cvByte, lock, std::max(nMilliseconds, 0), [&] {
         return link.nReadPos < link.nWritePos || !link.bRunning || link.bDead;
@@ -574,6 +600,8 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         // the line status call says so.
         if (link.bDsrFlow) {
             const ISerialDevice::ELine dsr = link.pDevice->GetDsr();
+            if (link.pTrace)
+                link.NoteDsr(dsr);
             if (dsr == ISerialDevice::ELine::Gone) {
                 MarkDead(&link);
                 eEnd = EWriteEnd::Dead;
