@@ -147,6 +147,9 @@ TEST(TransferHoldTest, LongHoldsAreWaitedOutLongerOnesFailAndCancelEndsTheWait) 
             ASSERT_GE(nCancelSeenMs, 0);
             EXPECT_LE(nCancelSeenMs, c.m_nCancelAtMs + 1000);
             EXPECT_LE(nTookMs - c.m_nCancelAtMs, 1000) << "Cancel to the end of the run";
+            RecordProperty(c.m_nPackageSize <= 256 ? "last_piece_cancel_to_end_ms"
+                                                   : "cancel_to_end_ms",
+                           std::to_string(nTookMs - c.m_nCancelAtMs));
         }
         EXPECT_EQ(op.m_nAlive, 0);
         EXPECT_FALSE(adapter.IsOpen());
