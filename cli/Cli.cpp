@@ -26,11 +26,11 @@
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
-#include "ufw/PackageCheck.h"
-#include "ufw/RunInspect.h"
 #include "serial/WireTrace.h"
 #include "transfer/PackageSource.h"
 #include "transfer/Transfer.h"
+#include "ufw/PackageCheck.h"
+#include "ufw/RunInspect.h"
 
 namespace {
 
@@ -333,13 +333,12 @@ int CCli::Ports(const CCommandLine& line) {
             bPresent ? Text(kIdsCliPresent) : DescribeOpenState(error, m_eLanguage);
         if (line.m_bJson) {
             // The state as a word a script can match, the sentence beside it as "reason".
-            static const char* const s_states[] = {"no-device", "absent",     "busy",  "denied",
+            static const char* const s_states[] = {"no-device",  "absent",     "busy", "denied",
                                                    "unreadable", "not-serial", "error"};
             static_assert(std::size(s_states) == static_cast<size_t>(EOpenCause::Other) + 1);
-            const char* pszState =
-                bPresent ? "present"
-                         : s_states[static_cast<int>(
-                               ClassifyOpenFailure(error, CPortMap::DefaultPortsDir()))];
+            const char* pszState = bPresent ? "present"
+                                            : s_states[static_cast<int>(ClassifyOpenFailure(
+                                                  error, CPortMap::DefaultPortsDir()))];
             Print("{\"event\":\"port\",\"port\":\"COM" + std::to_string(n) +
                   "\",\"device\":" + (strDevice.empty() ? "null" : JsonString(strDevice)) +
                   ",\"state\":\"" + pszState + "\"" +
@@ -623,7 +622,13 @@ int CCli::Upgrade(const CCommandLine& line) {
 int CCli::Inspect(const CCommandLine& line) {
     const std::string& strPath = line.m_strFile;
     // Its exit status is ours: kExitOk, kExitFailed (malformed), kExitUsage (unreadable).
-    const CInspectRun run = RunInspect(strPath, "versionup-cli", m_io.m_pOut, m_io.m_pErr);
+    // Through the writer like every other text: a terminal nobody reads must not hold the
+    // program, and nothing may cut into what the writer is printing.
+    const CInspectRun run = InspectFile(strPath, "versionup-cli");
+    if (!run.m_strOut.empty())
+        m_writer.Write(EStream::Out, run.m_strOut);
+    if (!run.m_strErr.empty())
+        m_writer.Write(EStream::Err, run.m_strErr);
     if (run.m_readError) {
         Error(run.m_readError == std::errc::file_too_large
                   ? Text(kIdsCliPackageTooLarge, {strPath})

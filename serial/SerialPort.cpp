@@ -91,12 +91,38 @@ struct CSerialPort::CLinkState {
     int nReadPos = 0;
     int nWritePos = 0;
 
+    // The last write that handed bytes to the driver did not see them leave (held past its
+    // limit, cancelled, the device gone): Close throws them away rather than let them trickle
+    // out after the caller has given up on them.
+    bool bOutputAbandoned = false;
+
     IWireTrace* pTrace = nullptr;
     int64_t nHoldStartUs = -1; // a flow-control hold the trace has told of and not yet ended
+    // DSR as last read, for the trace to tell each change wherever it was read: inside a write,
+    // while the caller polls for a byte, at open and at close.
+    bool bDsrKnown = false;
+    ISerialDevice::ELine eDsr = ISerialDevice::ELine::On;
 
     void Trace(std::string strText) {
         if (pTrace)
             pTrace->TraceEvent(NowUs(), std::move(strText));
+    }
+    // A DSR that is low when the port opens is told; a raised one only once it changes.
+    void NoteDsr(ISerialDevice::ELine eLine) {
+        if (eLine == ISerialDevice::ELine::Gone || (bDsrKnown && eLine == eDsr))
+            return;
+        const bool bFirst = !bDsrKnown;
+        bDsrKnown = true;
+        eDsr = eLine;
+        if (bFirst && eLine == ISerialDevice::ELine::On)
+            return;
+        Trace(eLine == ISerialDevice::ELine::On ? "DSR raised"
+                                                : (bFirst ? "DSR low at open" : "DSR dropped"));
+    }
+    // Reads DSR for the trace where the line matters (DSR output flow control).
+    void WatchDsr() {
+        if (pTrace && bDsrFlow && pDevice->IsOpen())
+            NoteDsr(pDevice->GetDsr());
     }
     void StartHold(int64_t nSinceUs, const char* pszWhy) {
         if (pTrace && nHoldStartUs < 0) {
@@ -251,7 +277,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.bRestoreTrigger = false;
     if (m_bLowerTrigger)
         AskReceiveTrigger(link);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
@@ -267,6 +293,8 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
 
     link.bRunning = true;
     link.bDead = false;
+    link.bOutputAbandoned = false;
+    link.bDsrKnown = false;
     {
         std::lock_guard lock(link.mutex);
         link.bStop = false;
@@ -287,8 +315,9 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     // The new thread may already wait for room left by the last opening's unread bytes.
     link.cvRoom.notify_all();
     TraceOpen(pszPort, pszMode, pszLowLatency);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
+    link.WatchDsr();
     return 1;
 }
 
@@ -319,6 +348,22 @@ void CSerialPort::Close() {
     CLinkState& link = *m_pLink;
     if (!link.thread.joinable() && !link.pDevice->IsOpen())
         return;
+    // Bytes a completed write handed over may still sit where the output queue does not count
+    // them: a pseudo-terminal's buffer the far end has not read, a UART's transmit FIFO, a USB
+    // adapter's own buffers, while the machine holds the line at the very end. Purging the output
+    // then would cut off the end of a package the caller was told went out. Only what the driver
+    // still counts is waited for, with the same patience as a write; DTR stays up meanwhile.
+    link.WatchDsr();
+    if (!link.bOutputAbandoned && !link.bDead && link.pDevice->IsOpen()) {
+        CWriteLimits limits;
+        limits.m_nStallUs = int64_t(m_nStallLimitMs) * 1000;
+        const EWriteEnd eEnd = Drain(NowUs(), 0, limits);
+        link.EndHold(eEnd != EWriteEnd::Done);
+        if (eEnd != EWriteEnd::Done) {
+            link.bOutputAbandoned = true;
+            m_eWriteEnd = eEnd;
+        }
+    }
     {
         std::lock_guard lock(link.mutex);
         link.bStop = true;
@@ -329,8 +374,13 @@ void CSerialPort::Close() {
     if (link.thread.joinable())
         link.thread.join();
     link.pDevice->SetDtr(false);
-    link.pDevice->Purge();
-    link.Trace("purge");
+    if (link.bOutputAbandoned) {
+        link.pDevice->Purge(ISerialDevice::EQueue::Both);
+        link.Trace("purge");
+    } else {
+        link.pDevice->Purge(ISerialDevice::EQueue::Input);
+        link.Trace("purge input");
+    }
     ReleaseDevice(link);
     link.Trace("close");
 }
@@ -465,6 +515,8 @@ int CSerialPort::ReadBytes(void* pDest, int nMax) {
 
 int CSerialPort::WaitForByte(int nMilliseconds) {
     CLinkState& link = *m_pLink;
+    if (link.bRunning && !link.bDead)
+        link.WatchDsr();
     std::unique_lock lock(link.mutex);
     GetClock().WaitFor(link.cvByte, lock, std::max(nMilliseconds, 0), [&] {
         return link.nReadPos < link.nWritePos || !link.bRunning || link.bDead;
@@ -548,6 +600,8 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         // the line status call says so.
         if (link.bDsrFlow) {
             const ISerialDevice::ELine dsr = link.pDevice->GetDsr();
+            if (link.pTrace)
+                link.NoteDsr(dsr);
             if (dsr == ISerialDevice::ELine::Gone) {
                 MarkDead(&link);
                 eEnd = EWriteEnd::Dead;
@@ -585,6 +639,9 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
     if (eEnd == EWriteEnd::Done)
         eEnd = Drain(nStartUs, nCount, limits);
     link.EndHold(eEnd != EWriteEnd::Done);
+    // A refused write handed nothing over and leaves the verdict on the bytes before it alone.
+    if (eEnd != EWriteEnd::Refused || nRemaining < nCount)
+        link.bOutputAbandoned = eEnd != EWriteEnd::Done;
     m_eWriteEnd = eEnd;
     m_bWriting = false;
     return eEnd == EWriteEnd::Done ? 1 : 0;

@@ -185,7 +185,12 @@ int CTransferRun::Run() {
     const bool bDead = m_pPort->IsDead();
     m_pPort->Close();
     m_op.EndWaitCursor();
-    return bDead ? Fail(ETransferFault::HungUp) : 1;
+    if (bDead)
+        return Fail(ETransferFault::HungUp);
+    // The close waits for the last bytes to leave; when they could not, they were thrown away.
+    if (m_pPort->GetWriteEnd() != EWriteEnd::Done)
+        return FailWrite();
+    return 1;
 }
 
 bool CTransferRun::SizePackage() {
@@ -312,8 +317,10 @@ bool CTransferRun::Advance(int64_t nCount) {
     return true;
 }
 
-// The package in pieces, each after a cancel check. The built-in package's last piece always goes
-// out, a Cancel that late not honoured; a chosen file's last piece is checked like the others.
+// The package in pieces, each after a cancel check. The built-in package's last piece goes out
+// without one, a Cancel pressed just before it not honoured; a chosen file's last piece is
+// checked like the others. A machine that holds the line during any piece, the last included,
+// can still be cancelled: the port asks while the write is held.
 bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
     int64_t nRemaining = m_nPackageSize;
     m_pProgress->OnBytesDone(ETransferStep::Package, 0, m_nPackageSize);
@@ -321,12 +328,8 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
         const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
         if (!Advance(nCount))
             return Fail(ETransferFault::BadPackage);
-        if (bCancelLast || nRemaining > kPieceSize) {
-            if (m_pProgress->CheckCancel())
-                return Fail(ETransferFault::Cancelled);
-        } else {
-            m_pPort->SetCancelCheck({});
-        }
+        if ((bCancelLast || nRemaining > kPieceSize) && m_pProgress->CheckCancel())
+            return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nCount)))
             return FailWrite();
         pPiece += nCount;
