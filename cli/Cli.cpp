@@ -25,11 +25,11 @@
 #include "platform/Interrupt.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
+#include "resources/PackageStrings.h"
 #include "resources/StringIds.h"
 #include "ufw/PackageCheck.h"
 #include "ufw/RunInspect.h"
 #include "serial/WireTrace.h"
-#include "transfer/PackageSource.h"
 #include "transfer/Transfer.h"
 
 namespace {

@@ -8,11 +8,11 @@
 #include <fstream>
 #include <string>
 
+#include "resources/PackageStrings.h"
 #include "resources/Resources.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
-#include "transfer/PackageSource.h"
 
 namespace {
 

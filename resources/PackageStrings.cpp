@@ -1,7 +1,7 @@
-#include "transfer/PackageSource.h"
+#include "resources/PackageStrings.h"
 
-#include "ufw/PackageText.h"
 #include "resources/Resources.h"
+#include "ufw/PackageText.h"
 
 std::string ReadPackageText(const std::string& strPackagePath) {
     if (!strPackagePath.empty())

@@ -3,8 +3,8 @@
 // chosen file is no package, in the operator's language.
 #include <string>
 
-#include "ufw/PackageInspector.h"
 #include "resources/Strings.h"
+#include "ufw/PackageInspector.h"
 
 // strPackagePath empty: the built-in package ("BIN" 150); otherwise the file, as
 // ReadPackageFileText reads it.
