@@ -14,7 +14,8 @@ void CSerialPort::TraceOpen(const char* pszPort, const char* pszMode, const char
     if (!strPort.empty() && strPort.back() == ':')
         strPort.pop_back();
     std::string strText = "open " + strPort + " (" + m_error.m_strDevice + ") " +
-                          std::to_string(m_dcb.BaudRate) + " " + std::string(pszMode, 3) + " " +
+                          std::to_string(m_settings.BaudRate) + " " + std::string(pszMode, 3) +
+                          " " +
                           (pszMode[3] == 'H'   ? "handshake on"
                            : pszMode[3] == 'X' ? "handshake xon/xoff"
                                                : "handshake off");

@@ -57,14 +57,14 @@ CSerialPort::~CSerialPort() {
 
 int CSerialPort::ApplySettings() {
     CLineSettings settings;
-    settings.m_nBaud = m_dcb.BaudRate;
-    settings.m_nDataBits = m_dcb.ByteSize;
-    settings.m_nParity = m_dcb.Parity;
-    settings.m_nStopBits = m_dcb.StopBits == 2 ? 2 : 1;
-    settings.m_bCtsFlow = m_dcb.fOutxCtsFlow;
-    settings.m_bXonXoff = m_dcb.fOutX || m_dcb.fInX;
-    settings.m_cXon = m_dcb.XonChar;
-    settings.m_cXoff = m_dcb.XoffChar;
+    settings.m_nBaud = m_settings.BaudRate;
+    settings.m_nDataBits = m_settings.ByteSize;
+    settings.m_nParity = m_settings.Parity;
+    settings.m_nStopBits = m_settings.StopBits == 2 ? 2 : 1;
+    settings.m_bCtsFlow = m_settings.fOutxCtsFlow;
+    settings.m_bXonXoff = m_settings.fOutX || m_settings.fInX;
+    settings.m_cXon = m_settings.XonChar;
+    settings.m_cXoff = m_settings.XoffChar;
     CLineSettings applied;
     int nErrno = m_pLink->pDevice->Apply(settings, applied);
     // A driver that took some settings and not others would send a frame the machine cannot
@@ -83,7 +83,7 @@ int CSerialPort::ApplySettings() {
         return 0;
     }
     m_pLink->settings = settings;
-    m_pLink->bDsrFlow = m_dcb.fOutxDsrFlow;
+    m_pLink->bDsrFlow = m_settings.fOutxDsrFlow;
     return 1;
 }
 
@@ -94,7 +94,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         m_error.m_nErrno = EBUSY;
         return 0;
     }
-    m_dcb.BaudRate = nBaud;
+    m_settings.BaudRate = nBaud;
     if (!ParseMode(pszMode) || nBaud == 0)
         return 0;
 
