@@ -34,8 +34,7 @@ constexpr int kLoaderStartMs = 1000;
 constexpr int kFinishMs = 1000;
 
 // Between two polls of an empty receive buffer the reply wait sleeps on the port for at most this
-// long: short enough that Cancel and repaint stay prompt, long enough that a slow machine costs
-// no CPU.
+// long: short enough that Cancel stays prompt, long enough that a slow machine costs no CPU.
 constexpr int kReplyPollMs = 10;
 
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
