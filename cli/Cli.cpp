@@ -23,14 +23,15 @@
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
 #include "platform/Interrupt.h"
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "resources/StringIds.h"
-#include "ufw/PackageCheck.h"
-#include "ufw/RunInspect.h"
 #include "serial/WireTrace.h"
 #include "transfer/PackageSource.h"
 #include "transfer/Transfer.h"
+#include "ufw/PackageCheck.h"
+#include "ufw/RunInspect.h"
 
 namespace {
 
@@ -100,6 +101,13 @@ private:
 
 bool ParsePortName(const std::string& strName, CPortName& port) {
     if (!strName.empty() && strName[0] == '/') {
+        port = {strName, strName};
+        return true;
+    }
+    // A port on a serial device server is shown as it was named.
+    std::string strHost;
+    uint16_t nPort = 0;
+    if (ParseNetworkPortName(strName, strHost, nPort)) {
         port = {strName, strName};
         return true;
     }
@@ -333,13 +341,12 @@ int CCli::Ports(const CCommandLine& line) {
             bPresent ? Text(kIdsCliPresent) : DescribeOpenState(error, m_eLanguage);
         if (line.m_bJson) {
             // The state as a word a script can match, the sentence beside it as "reason".
-            static const char* const s_states[] = {"no-device", "absent",     "busy",  "denied",
+            static const char* const s_states[] = {"no-device",  "absent",     "busy", "denied",
                                                    "unreadable", "not-serial", "error"};
             static_assert(std::size(s_states) == static_cast<size_t>(EOpenCause::Other) + 1);
-            const char* pszState =
-                bPresent ? "present"
-                         : s_states[static_cast<int>(
-                               ClassifyOpenFailure(error, CPortMap::DefaultPortsDir()))];
+            const char* pszState = bPresent ? "present"
+                                            : s_states[static_cast<int>(ClassifyOpenFailure(
+                                                  error, CPortMap::DefaultPortsDir()))];
             Print("{\"event\":\"port\",\"port\":\"COM" + std::to_string(n) +
                   "\",\"device\":" + (strDevice.empty() ? "null" : JsonString(strDevice)) +
                   ",\"state\":\"" + pszState + "\"" +
@@ -540,7 +547,8 @@ std::string CCli::DescribeFailure(const CPortName& port, const CTransferOutcome&
     case ETransferFault::NoReply:
         return Text(kIdsCliNoReply, {line.m_strTimeout, strStep});
     case ETransferFault::HungUp:
-        return Text(kIdsCliHungUp, {strStep});
+        return Text(kIdsCliHungUp, {strStep}) +
+               (outcome.m_strGone.empty() ? "" : ": " + outcome.m_strGone);
     case ETransferFault::WriteFailed:
         return Text(kIdsCliWriteFailed, {strStep});
     }

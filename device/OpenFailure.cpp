@@ -41,10 +41,12 @@ const COpenCauseText& TextOf(EOpenCause eCause) {
     return kCauses[std::size(kCauses) - 1];
 }
 
-std::string OsText(int nErrno, ELanguage eLanguage) {
-    if (nErrno == 0)
+std::string OsText(const CPortError& error, ELanguage eLanguage) {
+    if (!error.m_strCause.empty())
+        return error.m_strCause;
+    if (error.m_nErrno == 0)
         return LoadString(kIdsPortSettingsRefused, eLanguage);
-    return std::strerror(nErrno);
+    return std::strerror(error.m_nErrno);
 }
 
 // Whether strPath names something inside strDir, compared as written: the map builds the path
@@ -95,7 +97,7 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
     const std::string strSentence = LoadString(TextOf(eCause).m_nSentence, eLanguage);
     if (eCause == EOpenCause::NoDevice)
         return FillPlaceholders(strSentence, {strPort});
-    const std::string strOs = OsText(error.m_nErrno, eLanguage);
+    const std::string strOs = OsText(error, eLanguage);
     return FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage), {strPort, error.m_strDevice}) +
            "\n" +
            (eCause == EOpenCause::FolderUnreadable
@@ -106,5 +108,5 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
 std::string DescribeOpenState(const CPortError& error, ELanguage eLanguage) {
     const EOpenCause eCause = ClassifyOpenFailure(error, CPortMap::DefaultPortsDir());
     return FillPlaceholders(LoadString(TextOf(eCause).m_nState, eLanguage),
-                            {OsText(error.m_nErrno, eLanguage)});
+                            {OsText(error, eLanguage)});
 }

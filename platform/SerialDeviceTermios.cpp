@@ -224,7 +224,7 @@ ISerialDevice::ELine CSerialDevice::GetDsr() {
     return (nLines & TIOCM_DSR) ? ELine::On : ELine::Off;
 }
 
-void CSerialDevice::Purge() {
+void CSerialDevice::Purge(EQueue) {
     tcflush(m_nFd, TCIOFLUSH);
 }
 

@@ -234,7 +234,7 @@ ISerialDevice::ELine CWinSerialDevice::GetDsr() {
     return IsGone(dwError) ? ELine::Gone : ELine::On;
 }
 
-void CWinSerialDevice::Purge() {
+void CWinSerialDevice::Purge(EQueue) {
     CState& s = *m_pState;
     // A byte the wait took before the purge goes with the rest.
     if (s.bWaitPending)

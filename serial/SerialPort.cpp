@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/Clock.h"
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "serial/WireTrace.h"
@@ -218,6 +219,8 @@ int CSerialPort::ApplySettings() {
     }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
+        if (m_error.m_strRefused.empty())
+            m_error.m_strCause = m_pLink->pDevice->GetCauseText();
         return 0;
     }
     m_pLink->settings = settings;
@@ -242,8 +245,12 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
+    // A port on a device server needs the network device, a local one the system's.
+    if (IsNetworkPortName(m_error.m_strDevice) != IsNetworkDevice(*link.pDevice))
+        link.pDevice = MakeSerialDeviceFor(m_error.m_strDevice);
     if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
         m_error.m_nErrno = nErrno;
+        m_error.m_strCause = link.pDevice->GetCauseText();
         TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
@@ -251,7 +258,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.bRestoreTrigger = false;
     if (m_bLowerTrigger)
         AskReceiveTrigger(link);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
@@ -287,7 +294,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     // The new thread may already wait for room left by the last opening's unread bytes.
     link.cvRoom.notify_all();
     TraceOpen(pszPort, pszMode, pszLowLatency);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
     return 1;
 }
@@ -307,11 +314,16 @@ void CSerialPort::TraceOpen(const char* pszPort, const char* pszMode, const char
                                                : "handshake off");
     if (m_error.m_nErrno != 0) {
         strText += std::string("; failed: ") + std::strerror(m_error.m_nErrno);
+        if (!m_error.m_strCause.empty())
+            strText += " (" + m_error.m_strCause + ")";
     } else {
         strText += "; read back equal";
     }
     if (pszLowLatency)
         strText += std::string("; low latency ") + pszLowLatency;
+    const std::string strNote = m_pLink->pDevice->TakeTraceNote();
+    if (!strNote.empty())
+        strText += "; " + strNote;
     m_pLink->Trace(std::move(strText));
 }
 
@@ -329,7 +341,7 @@ void CSerialPort::Close() {
     if (link.thread.joinable())
         link.thread.join();
     link.pDevice->SetDtr(false);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
     ReleaseDevice(link);
     link.Trace("close");
@@ -479,6 +491,10 @@ int CSerialPort::CountStored() const {
 
 bool CSerialPort::IsDead() const {
     return m_pLink->bDead;
+}
+
+std::string CSerialPort::GetDeadCause() const {
+    return m_pLink->bDead ? m_pLink->pDevice->GetCauseText() : std::string();
 }
 
 const CPortError& CSerialPort::GetOpenError() const {

@@ -74,7 +74,7 @@ public:
         return CFakeAdapter::IsLow(a.m_script.m_dsrLow, NowUs() / 1000) ? ELine::Off : ELine::On;
     }
 
-    void Purge() override {
+    void Purge(EQueue) override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
         a.m_queue.clear();
