@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 #include "resources/StringIds.h"
 
@@ -98,11 +99,15 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
     if (eCause == EOpenCause::NoDevice)
         return FillPlaceholders(strSentence, {strPort});
     const std::string strOs = OsText(error, eLanguage);
-    return FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage), {strPort, error.m_strDevice}) +
-           "\n" +
-           (eCause == EOpenCause::FolderUnreadable
-                ? FillPlaceholders(strSentence, {strPortsDir, strOs})
-                : FillPlaceholders(strSentence, {strOs}));
+    // A port on a device server named by its URL is its own device: "X is X." says nothing.
+    const std::string strIs = IsNetworkPortName(strPort)
+                                  ? std::string()
+                                  : FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage),
+                                                     {strPort, error.m_strDevice}) +
+                                        "\n";
+    return strIs + (eCause == EOpenCause::FolderUnreadable
+                        ? FillPlaceholders(strSentence, {strPortsDir, strOs})
+                        : FillPlaceholders(strSentence, {strOs}));
 }
 
 std::string DescribeOpenState(const CPortError& error, ELanguage eLanguage) {
