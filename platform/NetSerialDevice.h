@@ -29,7 +29,10 @@ public:
         int m_nConnectMs = 5000;
         int m_nNegotiationMs = 5000; // from the connection to the server's consent
         int m_nAnswerMs = 5000;      // for the answers to one Apply's settings
-        int m_nModemMs = 500;        // for the answer to the modem state mask
+        // For the answer to the modem state mask, after the settings' answers: the mask went
+        // out first, so a server with modem lines has mostly answered it by then. One that
+        // answers later still counts its lines from then on.
+        int m_nModemMs = 200;
     };
     CNetSerialDevice();
     explicit CNetSerialDevice(const CLimits& limits);
