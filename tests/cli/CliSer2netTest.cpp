@@ -88,6 +88,19 @@ TEST_F(CliSer2netTest, CheckAnswersThroughTheServerByUrlAndByPortsFolderFile) {
     EXPECT_EQ(file.m_nExit, 0) << file.m_strOut << file.m_strErr;
     EXPECT_NE(file.m_strOut.find("TVK-50"), std::string::npos) << file.m_strOut;
     EXPECT_EQ(m_ports.Mode(1).GetQueryCount(), 2);
+
+    // ports opens the server's port as it opens a local one, and says what stopped it.
+    const CCommandResult ports = Cli({"ports"});
+    const size_t nLine = ports.m_strOut.find("COM3  " + m_server.Url());
+    ASSERT_NE(nLine, std::string::npos) << ports.m_strOut;
+    const std::string strLine =
+        ports.m_strOut.substr(nLine, ports.m_strOut.find('\n', nLine) - nLine);
+    EXPECT_EQ(strLine.substr(strLine.size() - 7), "present") << strLine;
+    m_server.Stop();
+    const CCommandResult stopped = Cli({"ports"});
+    EXPECT_NE(stopped.m_strOut.find("cannot be opened: connection refused by 127.0.0.1:"),
+              std::string::npos)
+        << stopped.m_strOut;
 }
 
 TEST_F(CliSer2netTest, UpgradeIsByteExactWithTheServerSettingTheLineForEachPhase) {

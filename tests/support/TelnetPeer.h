@@ -116,7 +116,12 @@ private:
     void Run() {
         while (!m_bStop) {
             pollfd fd{m_nListen, POLLIN, 0};
-            if (m_nConn < 0 && poll(&fd, 1, 20) > 0) {
+            bool bIdle = false;
+            {
+                std::lock_guard lock(m_mutex);
+                bIdle = m_nConn < 0;
+            }
+            if (bIdle && poll(&fd, 1, 20) > 0) {
                 const int nConn = accept4(m_nListen, nullptr, nullptr, SOCK_CLOEXEC);
                 std::lock_guard lock(m_mutex);
                 m_nConn = nConn;
