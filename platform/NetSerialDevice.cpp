@@ -151,6 +151,8 @@ struct CNetSerialDevice::CState {
     EOpt usComPort = EOpt::No;
     EOpt usBinary = EOpt::No;
     EOpt himBinary = EOpt::No;
+    bool bSgaUs = false;
+    bool bSgaHim = false;
 
     // The values the server last answered (its read-back), and how many answers of each kind
     // have come since the connection began.
@@ -172,6 +174,7 @@ struct CNetSerialDevice::CState {
         strCause.clear();
         strNotes.clear();
         usComPort = usBinary = himBinary = EOpt::No;
+        bSgaUs = bSgaHim = false;
         std::fill(std::begin(bKnown), std::end(bKnown), false);
         std::fill(std::begin(nValue), std::end(nValue), 0u);
         std::fill(std::begin(nAnswers), std::end(nAnswers), 0u);
@@ -223,18 +226,21 @@ struct CNetSerialDevice::CState {
                     reply(kWill);
                 *pUs = EOpt::Yes;
             } else if (c.m_nOption == kOptSuppressGoAhead) {
-                reply(kWill);
+                // Go-aheads mean nothing on a serial line; agreed once, not again.
+                if (!bSgaUs)
+                    reply(kWill);
+                bSgaUs = true;
             } else {
                 reply(kWont);
             }
             break;
         case kDont:
+            // Only a change is answered (RFC 854): an option that is off stays silent, so two
+            // sides can never answer each other for ever.
             if (pUs) {
                 if (*pUs == EOpt::Yes)
                     reply(kWont);
                 *pUs = EOpt::Refused;
-            } else {
-                reply(kWont);
             }
             break;
         case kWill:
@@ -243,7 +249,9 @@ struct CNetSerialDevice::CState {
                     reply(kDo);
                 himBinary = EOpt::Yes;
             } else if (c.m_nOption == kOptSuppressGoAhead) {
-                reply(kDo);
+                if (!bSgaHim)
+                    reply(kDo);
+                bSgaHim = true;
             } else if (!bOurs) {
                 reply(kDont);
             }

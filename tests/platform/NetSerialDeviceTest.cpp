@@ -385,3 +385,25 @@ TEST_F(NetSerialDeviceTest, WakeEndsTheWaitForData) {
     waiter.join();
     EXPECT_EQ(nEvent, static_cast<int>(ISerialDevice::EEvent::Woken));
 }
+
+TEST_F(NetSerialDeviceTest, RefusesOptionsItDoesNotKnowAndAnswersOnlyChanges) {
+    CTelnetPeer peer;
+    CNetSerialDevice device;
+    ASSERT_EQ(device.Open(peer.Url()), 0);
+    peer.ClearSeen();
+    // WILL ECHO, DO TERMINAL-TYPE, DONT of an option never on, DO SGA twice.
+    peer.Send(Bytes({255, kWill, 1, 255, kDo, 24, 255, kDont, 99, 255, kDo, kOptSuppressGoAhead,
+                     255, kDo, kOptSuppressGoAhead}));
+    CLineSettings applied;
+    ASSERT_EQ(device.Apply(Line(9600, false), applied), 0);
+    ASSERT_TRUE(WaitUntil([&] { return peer.ComCommands().size() >= 5; }));
+    const std::vector<uint8_t> raw = peer.Raw();
+    std::vector<uint8_t> replies;
+    for (size_t i = 0; i + 2 < raw.size(); ++i) {
+        if (raw[i] == 255 && raw[i + 1] >= kWill && raw[i + 1] <= kDont) {
+            replies.insert(replies.end(), raw.begin() + i, raw.begin() + i + 3);
+            i += 2;
+        }
+    }
+    EXPECT_EQ(replies, Bytes({255, kDont, 1, 255, kWont, 24, 255, kWill, kOptSuppressGoAhead}));
+}
