@@ -119,3 +119,7 @@ int CSerialPort::CountStored() const {
 bool CSerialPort::IsDead() const {
     return m_pLink->bDead;
 }
+
+std::string CSerialPort::GetDeadCause() const {
+    return m_pLink->bDead ? m_pLink->pDevice->GetCauseText() : std::string();
+}

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/Clock.h"
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "serial/LinkState.h"
@@ -80,6 +81,8 @@ int CSerialPort::ApplySettings() {
     }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
+        if (m_error.m_strRefused.empty())
+            m_error.m_strCause = m_pLink->pDevice->GetCauseText();
         return 0;
     }
     m_pLink->settings = settings;
@@ -104,8 +107,12 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
+    // A port on a device server needs the network device, a local one the system's.
+    if (IsNetworkPortName(m_error.m_strDevice) != IsNetworkDevice(*link.pDevice))
+        link.pDevice = MakeSerialDeviceFor(m_error.m_strDevice);
     if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
         m_error.m_nErrno = nErrno;
+        m_error.m_strCause = link.pDevice->GetCauseText();
         TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }

@@ -48,6 +48,9 @@ struct CPortError {
     // The settings the driver would not take, as asked and as it holds them ("9600 bps -> 4800
     // bps, RTS/CTS on -> off"); empty unless the settings read back different.
     std::string m_strRefused{};
+    // The device's own words where the errno alone would mislead (a host not found, a server
+    // that did not answer a setting); empty otherwise.
+    std::string m_strCause{};
 };
 
 // How the last write ended.
@@ -87,6 +90,9 @@ public:
     int WaitForByte(int nMilliseconds);
     // True once the device has gone away (peer hung up, adapter unplugged) since the last Open.
     bool IsDead() const;
+    // Why the device went away, where it can tell ("the server closed the connection"); empty
+    // when it cannot or has not.
+    std::string GetDeadCause() const;
     const CPortError& GetOpenError() const;
 
     // How long a write may go without any byte leaving before it gives up (60 s unless changed):

@@ -91,8 +91,11 @@ public:
 private:
     // Notes why the run fails; false, for the caller to return.
     bool Fail(ETransferFault eFault) {
-        if (m_outcome.m_eFault == ETransferFault::None)
+        if (m_outcome.m_eFault == ETransferFault::None) {
             m_outcome.m_eFault = eFault;
+            if (eFault == ETransferFault::HungUp && m_pPort)
+                m_outcome.m_strGone = m_pPort->GetDeadCause();
+        }
         return false;
     }
     // A write that did not complete: the machine hung up, the operator cancelled while the
