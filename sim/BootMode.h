@@ -46,9 +46,9 @@ public:
         int m_nHangUpAtSyncZero = -1;
         int m_nHangUpAtLoaderByte = -1;
         int m_nHangUpAtPackageByte = -1;
-        // Once the program has written this package byte (taken, or waiting to be read) the
-        // machine holds the line for m_nStallMs: it stops reading and holds the program's
-        // output off, as a low CTS would.
+        // Once the program has written this many package bytes (taken, or waiting to be read)
+        // the machine holds the line for m_nStallMs: it stops reading and holds the program's
+        // output off, as a low CTS would. 0: from the end of the loader, before the package.
         int m_nStallAtPackageByte = -1;
         int m_nStallMs = 0;
         // Answers take as long as on a cable at the line's baud: each reaches the program no

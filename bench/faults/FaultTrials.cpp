@@ -421,7 +421,8 @@ void Holds(CTrials& trials, const std::vector<int>& holdsMs) {
     // once, not when the hold ends. (The simulator sits out its hold before it stops.)
     const double dCancelAfter = trials.Package().size() > 10000 ? 30.0 : 3.0;
     CBootMode::CBehaviour behaviour;
-    behaviour.m_nStallAtPackageByte = nHalf;
+    // A package of one piece is held before it: the piece is all in the pseudo-terminal at once.
+    behaviour.m_nStallAtPackageByte = trials.Package().size() > 256 ? nHalf : 0;
     behaviour.m_nStallMs = int(dCancelAfter * 1000) + 5000;
     const COutcome outcome = trials.Run(behaviour, 1, {}, dCancelAfter);
     const double dCancelToEnd = outcome.m_dSeconds - dCancelAfter;
@@ -581,9 +582,10 @@ struct COptions {
     int m_nEchoRuns = 20;
     int m_nProcesses = 4;
     uint32_t m_nSeed = 0;
-    int m_nLoaderBytes = 0;  // 0: the built-in loader
-    int m_nPackageBytes = 0; // 0: the built-in package; else a file of that many bytes
-    std::string m_strOnly;   // run one kind of trial only
+    int m_nLoaderBytes = 0;      // 0: the built-in loader
+    int m_nPackageBytes = 0;     // 0: the built-in package; else a file of that many bytes
+    bool m_bBuiltInSize = false; // the package of m_nPackageBytes built in instead of a file
+    std::string m_strOnly;       // run one kind of trial only
 };
 
 // The quick version's runs are the same every time, so a failure in CI repeats with the same
@@ -620,6 +622,9 @@ bool ParseOptions(int argc, char** argv, COptions& options) {
             options.m_nLoaderBytes = nValue;
         } else if (strArg == "--package-bytes" && next(nValue)) {
             options.m_nPackageBytes = nValue;
+        } else if (strArg == "--built-in") {
+            // The built-in package's last piece goes without a cancel check before it.
+            options.m_bBuiltInSize = true;
         } else if (strArg == "--only" && i + 1 < argc) {
             options.m_strOnly = argv[++i];
         } else if (strArg == "--seed" && next(nValue)) {
@@ -658,7 +663,7 @@ int main(int argc, char** argv) {
             stderr,
             "usage: fault-trials [--quick] [--hangups N] [--holds 15,45,70] [--hold-runs N] "
             "[--echo-runs N] [--processes N] [--loader-bytes N] "
-            "[--package-bytes N] [--only hangups|holds|echo|processes] "
+            "[--package-bytes N [--built-in]] [--only hangups|holds|echo|processes] "
             "[--seed N]\n");
         return 2;
     }
@@ -682,7 +687,9 @@ int main(int argc, char** argv) {
     if (options.m_nLoaderBytes > 0)
         resources.Replace("BIN", kIdLoader, random(options.m_nLoaderBytes));
     std::string strPackageFile;
-    if (options.m_nPackageBytes > 0) {
+    if (options.m_nPackageBytes > 0 && options.m_bBuiltInSize) {
+        resources.Replace("BIN", kIdPackage, random(options.m_nPackageBytes));
+    } else if (options.m_nPackageBytes > 0) {
         strPackageFile = home.GetRoot() + "/package.ufw";
         const std::vector<unsigned char> package = random(options.m_nPackageBytes);
         std::FILE* pFile = std::fopen(strPackageFile.c_str(), "wb");
