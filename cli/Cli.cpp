@@ -33,7 +33,13 @@ int CCli::Run(const std::vector<std::string>& args) {
 int CCli::Inspect(const CCommandLine& line) {
     const std::string& strPath = line.m_strFile;
     // Its exit status is ours: kExitOk, kExitFailed (malformed), kExitUsage (unreadable).
-    const CInspectRun run = RunInspect(strPath, "versionup-cli", m_io.m_pOut, m_io.m_pErr);
+    // Through the writer like every other text: a terminal nobody reads must not hold the
+    // program, and nothing may cut into what the writer is printing.
+    const CInspectRun run = InspectFile(strPath, "versionup-cli");
+    if (!run.m_strOut.empty())
+        m_writer.Write(EStream::Out, run.m_strOut);
+    if (!run.m_strErr.empty())
+        m_writer.Write(EStream::Err, run.m_strErr);
     if (run.m_readError) {
         Error(run.m_readError == std::errc::file_too_large
                   ? Text(kIdsCliPackageTooLarge, {strPath})

@@ -5,10 +5,18 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 
 bool ParsePortName(const std::string& strName, CPortName& port) {
     if (!strName.empty() && strName[0] == '/') {
+        port = {strName, strName};
+        return true;
+    }
+    // A port on a serial device server is shown as it was named.
+    std::string strHost;
+    uint16_t nPort = 0;
+    if (ParseNetworkPortName(strName, strHost, nPort)) {
         port = {strName, strName};
         return true;
     }

@@ -54,7 +54,8 @@ std::string CCli::DescribeFailure(const CPortName& port, const CTransferOutcome&
     case ETransferFault::NoReply:
         return Text(kIdsCliNoReply, {line.m_strTimeout, strStep});
     case ETransferFault::HungUp:
-        return Text(kIdsCliHungUp, {strStep});
+        return Text(kIdsCliHungUp, {strStep}) +
+               (outcome.m_strGone.empty() ? "" : ": " + outcome.m_strGone);
     case ETransferFault::WriteFailed:
         return Text(kIdsCliWriteFailed, {strStep});
     }

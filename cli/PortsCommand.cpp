@@ -13,8 +13,9 @@ int CCli::Ports(const CCommandLine& line) {
         const std::string strDevice = map.Resolve("COM" + std::to_string(n) + ":");
         CPortError error{0, strDevice};
         if (!strDevice.empty()) {
-            const std::unique_ptr<ISerialDevice> pDevice = MakeSerialDevice();
+            const std::unique_ptr<ISerialDevice> pDevice = MakeSerialDeviceFor(strDevice);
             error.m_nErrno = pDevice->Open(strDevice);
+            error.m_strCause = pDevice->GetCauseText();
             pDevice->Close();
         }
         const bool bPresent = !strDevice.empty() && error.m_nErrno == 0;

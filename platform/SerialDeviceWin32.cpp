@@ -234,13 +234,19 @@ ISerialDevice::ELine CWinSerialDevice::GetDsr() {
     return IsGone(dwError) ? ELine::Gone : ELine::On;
 }
 
-void CWinSerialDevice::Purge() {
+void CWinSerialDevice::Purge(EQueue eQueues) {
     CState& s = *m_pState;
-    // A byte the wait took before the purge goes with the rest.
-    if (s.bWaitPending)
-        s.CollectWait();
-    s.bHaveByte = false;
-    PurgeComm(s.hPort, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    DWORD dwFlags = 0;
+    if (eQueues == EQueue::Input || eQueues == EQueue::Both) {
+        // A byte the wait took before the purge goes with the rest.
+        if (s.bWaitPending)
+            s.CollectWait();
+        s.bHaveByte = false;
+        dwFlags |= PURGE_RXABORT | PURGE_RXCLEAR;
+    }
+    if (eQueues == EQueue::Output || eQueues == EQueue::Both)
+        dwFlags |= PURGE_TXABORT | PURGE_TXCLEAR;
+    PurgeComm(s.hPort, dwFlags);
 }
 
 ISerialDevice::EEvent CWinSerialDevice::WaitEvent() {

@@ -54,12 +54,38 @@ struct CSerialPort::CLinkState {
     int nReadPos = 0;
     int nWritePos = 0;
 
+    // The last write that handed bytes to the driver did not see them leave (held past its
+    // limit, cancelled, the device gone): Close throws them away rather than let them trickle
+    // out after the caller has given up on them.
+    bool bOutputAbandoned = false;
+
     IWireTrace* pTrace = nullptr;
     int64_t nHoldStartUs = -1; // a flow-control hold the trace has told of and not yet ended
+    // DSR as last read, for the trace to tell each change wherever it was read: inside a write,
+    // while the caller polls for a byte, at open and at close.
+    bool bDsrKnown = false;
+    ISerialDevice::ELine eDsr = ISerialDevice::ELine::On;
 
     void Trace(std::string strText) {
         if (pTrace)
             pTrace->TraceEvent(NowUs(), std::move(strText));
+    }
+    // A DSR that is low when the port opens is told; a raised one only once it changes.
+    void NoteDsr(ISerialDevice::ELine eLine) {
+        if (eLine == ISerialDevice::ELine::Gone || (bDsrKnown && eLine == eDsr))
+            return;
+        const bool bFirst = !bDsrKnown;
+        bDsrKnown = true;
+        eDsr = eLine;
+        if (bFirst && eLine == ISerialDevice::ELine::On)
+            return;
+        Trace(eLine == ISerialDevice::ELine::On ? "DSR raised"
+                                                : (bFirst ? "DSR low at open" : "DSR dropped"));
+    }
+    // Reads DSR for the trace where the line matters (DSR output flow control).
+    void WatchDsr() {
+        if (pTrace && bDsrFlow && pDevice->IsOpen())
+            NoteDsr(pDevice->GetDsr());
     }
     void StartHold(int64_t nSinceUs, const char* pszWhy) {
         if (pTrace && nHoldStartUs < 0) {

@@ -21,10 +21,15 @@ void CSerialPort::TraceOpen(const char* pszPort, const char* pszMode, const char
                                                : "handshake off");
     if (m_error.m_nErrno != 0) {
         strText += std::string("; failed: ") + std::strerror(m_error.m_nErrno);
+        if (!m_error.m_strCause.empty())
+            strText += " (" + m_error.m_strCause + ")";
     } else {
         strText += "; read back equal";
     }
     if (pszLowLatency)
         strText += std::string("; low latency ") + pszLowLatency;
+    const std::string strNote = m_pLink->pDevice->TakeTraceNote();
+    if (!strNote.empty())
+        strText += "; " + strNote;
     m_pLink->Trace(std::move(strText));
 }

@@ -102,6 +102,8 @@ int CSerialPort::ReadBytes(void* pDest, int nMax) {
 
 int CSerialPort::WaitForByte(int nMilliseconds) {
     CLinkState& link = *m_pLink;
+    if (link.bRunning && !link.bDead)
+        link.WatchDsr();
     std::unique_lock lock(link.mutex);
     GetClock().WaitFor(link.cvByte, lock, std::max(nMilliseconds, 0), [&] {
         return link.nReadPos < link.nWritePos || !link.bRunning || link.bDead;
@@ -116,4 +118,8 @@ int CSerialPort::CountStored() const {
 
 bool CSerialPort::IsDead() const {
     return m_pLink->bDead;
+}
+
+std::string CSerialPort::GetDeadCause() const {
+    return m_pLink->bDead ? m_pLink->pDevice->GetCauseText() : std::string();
 }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/Clock.h"
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 #include "serial/LinkState.h"
@@ -80,6 +81,8 @@ int CSerialPort::ApplySettings() {
     }
     if (nErrno != 0) {
         m_error.m_nErrno = nErrno;
+        if (m_error.m_strRefused.empty())
+            m_error.m_strCause = m_pLink->pDevice->GetCauseText();
         return 0;
     }
     m_pLink->settings = settings;
@@ -104,8 +107,12 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
+    // A port on a device server needs the network device, a local one the system's.
+    if (IsNetworkPortName(m_error.m_strDevice) != IsNetworkDevice(*link.pDevice))
+        link.pDevice = MakeSerialDeviceFor(m_error.m_strDevice);
     if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
         m_error.m_nErrno = nErrno;
+        m_error.m_strCause = link.pDevice->GetCauseText();
         TraceOpen(pszPort, pszMode, nullptr);
         return 0;
     }
@@ -113,7 +120,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.bRestoreTrigger = false;
     if (m_bLowerTrigger)
         AskReceiveTrigger(link);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
@@ -129,6 +136,8 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
 
     link.bRunning = true;
     link.bDead = false;
+    link.bOutputAbandoned = false;
+    link.bDsrKnown = false;
     {
         std::lock_guard lock(link.mutex);
         link.bStop = false;
@@ -149,8 +158,9 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     // The new thread may already wait for room left by the last opening's unread bytes.
     link.cvRoom.notify_all();
     TraceOpen(pszPort, pszMode, pszLowLatency);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
+    link.WatchDsr();
     return 1;
 }
 
@@ -158,6 +168,22 @@ void CSerialPort::Close() {
     CLinkState& link = *m_pLink;
     if (!link.thread.joinable() && !link.pDevice->IsOpen())
         return;
+    // Bytes a completed write handed over may still sit where the output queue does not count
+    // them: a pseudo-terminal's buffer the far end has not read, a UART's transmit FIFO, a USB
+    // adapter's own buffers, while the machine holds the line at the very end. Purging the output
+    // then would cut off the end of a package the caller was told went out. Only what the driver
+    // still counts is waited for, with the same patience as a write; DTR stays up meanwhile.
+    link.WatchDsr();
+    if (!link.bOutputAbandoned && !link.bDead && link.pDevice->IsOpen()) {
+        CWriteLimits limits;
+        limits.m_nStallUs = int64_t(m_nStallLimitMs) * 1000;
+        const EWriteEnd eEnd = Drain(NowUs(), 0, limits);
+        link.EndHold(eEnd != EWriteEnd::Done);
+        if (eEnd != EWriteEnd::Done) {
+            link.bOutputAbandoned = true;
+            m_eWriteEnd = eEnd;
+        }
+    }
     {
         std::lock_guard lock(link.mutex);
         link.bStop = true;
@@ -168,8 +194,13 @@ void CSerialPort::Close() {
     if (link.thread.joinable())
         link.thread.join();
     link.pDevice->SetDtr(false);
-    link.pDevice->Purge();
-    link.Trace("purge");
+    if (link.bOutputAbandoned) {
+        link.pDevice->Purge(ISerialDevice::EQueue::Both);
+        link.Trace("purge");
+    } else {
+        link.pDevice->Purge(ISerialDevice::EQueue::Input);
+        link.Trace("purge input");
+    }
     ReleaseDevice(link);
     link.Trace("close");
 }

@@ -48,6 +48,9 @@ struct CPortError {
     // The settings the driver would not take, as asked and as it holds them ("9600 bps -> 4800
     // bps, RTS/CTS on -> off"); empty unless the settings read back different.
     std::string m_strRefused{};
+    // The device's own words where the errno alone would mislead (a host not found, a server
+    // that did not answer a setting); empty otherwise.
+    std::string m_strCause{};
 };
 
 // How the last write ended.
@@ -87,6 +90,9 @@ public:
     int WaitForByte(int nMilliseconds);
     // True once the device has gone away (peer hung up, adapter unplugged) since the last Open.
     bool IsDead() const;
+    // Why the device went away, where it can tell ("the server closed the connection"); empty
+    // when it cannot or has not.
+    std::string GetDeadCause() const;
     const CPortError& GetOpenError() const;
 
     // How long a write may go without any byte leaving before it gives up (60 s unless changed):
@@ -96,6 +102,9 @@ public:
     // ends the write at once, so a Cancel need not wait for the stall limit. Empty: never asked.
     // Kept across Open and Close.
     void SetCancelCheck(std::function<bool()> fnCancelled);
+    // How the last write ended. Close first waits for what a completed write handed over to
+    // leave the driver (with the write's stall limit and cancel check); when that wait fails,
+    // this tells how, and Close has thrown those bytes away.
     EWriteEnd GetWriteEnd() const { return m_eWriteEnd; }
     // With bLimit, a write also gives up once the time-out settings' limit for its byte count
     // has passed (1,004 ms for "F;" at 9600), held-off lines or not: for a short query, where a

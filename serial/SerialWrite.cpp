@@ -49,6 +49,8 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
         // the line status call says so.
         if (link.bDsrFlow) {
             const ISerialDevice::ELine dsr = link.pDevice->GetDsr();
+            if (link.pTrace)
+                link.NoteDsr(dsr);
             if (dsr == ISerialDevice::ELine::Gone) {
                 MarkDead(&link);
                 eEnd = EWriteEnd::Dead;
@@ -86,6 +88,9 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
     if (eEnd == EWriteEnd::Done)
         eEnd = Drain(nStartUs, nCount, limits);
     link.EndHold(eEnd != EWriteEnd::Done);
+    // A refused write handed nothing over and leaves the verdict on the bytes before it alone.
+    if (eEnd != EWriteEnd::Refused || nRemaining < nCount)
+        link.bOutputAbandoned = eEnd != EWriteEnd::Done;
     m_eWriteEnd = eEnd;
     m_bWriting = false;
     return eEnd == EWriteEnd::Done ? 1 : 0;

@@ -141,8 +141,9 @@ void SlowRunTest::builtInLoaderAndPackageReachTheMachine() {
 
 void SlowRunTest::cancelEndsAWriteTheMachineHolds() {
     // The machine holds the line from the package's first byte for 20 s; the operator presses
-    // the dialog's Cancel 2 s into the run. How long a hold may last is judged on the scripted
-    // adapter's clock (TransferHoldTest); here the real dialog's Cancel reaches a held write.
+    // the dialog's Cancel once the machine holds it. How long a hold may last is judged on the
+    // scripted adapter's clock (TransferHoldTest); here the real dialog's Cancel reaches a held
+    // write.
     CResourceOverride resources;
     resources.Replace("BIN", kIdLoader, MakeBytes(16, 1));
     resources.Replace("BIN", kIdPackage, MakeBytes(2000, 2));
@@ -161,7 +162,10 @@ void SlowRunTest::cancelEndsAWriteTheMachineHolds() {
     mainWindow.show();
     CLinkOperator op(&mainWindow);
     QElapsedTimer sinceCancel;
-    QTimer::singleShot(2000, [&] {
+    QTimer pressWhenHeld;
+    QObject::connect(&pressWhenHeld, &QTimer::timeout, [&] {
+        if (sinceCancel.isValid() || !pMachine->HasHeldLine())
+            return;
         for (QWidget* pWidget : QApplication::topLevelWidgets()) {
             if (auto* pDlg = dynamic_cast<CProgressDlg*>(pWidget)) {
                 pDlg->GetCancelButton()->click();
@@ -169,6 +173,7 @@ void SlowRunTest::cancelEndsAWriteTheMachineHolds() {
             }
         }
     });
+    pressWhenHeld.start(10);
     // The window's thread goes on with its events, the Cancel among them, while the transfer
     // runs on a worker as the wizard runs it.
     std::atomic<bool> bEnded{false};

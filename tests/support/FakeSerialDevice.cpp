@@ -74,13 +74,17 @@ public:
         return CFakeAdapter::IsLow(a.m_script.m_dsrLow, NowUs() / 1000) ? ELine::Off : ELine::On;
     }
 
-    void Purge() override {
+    void Purge(EQueue eQueues) override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
-        a.m_queue.clear();
-        a.m_nHeadSentUs = 0;
-        a.m_incoming.clear();
-        a.m_readable.clear();
+        if (eQueues == EQueue::Output || eQueues == EQueue::Both) {
+            a.m_queue.clear();
+            a.m_nHeadSentUs = 0;
+        }
+        if (eQueues == EQueue::Input || eQueues == EQueue::Both) {
+            a.m_incoming.clear();
+            a.m_readable.clear();
+        }
     }
 
     EEvent WaitEvent() override {
