@@ -18,6 +18,7 @@
 #include "cli/ProgressBoard.h"
 #include "device/DeviceCheck.h"
 #include "device/OpenFailure.h"
+#include "device/PortList.h"
 #include "frontend/AppVersion.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
@@ -25,6 +26,7 @@
 #include "platform/Interrupt.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
+#include "platform/System.h"
 #include "resources/StringIds.h"
 #include "ufw/PackageCheck.h"
 #include "ufw/RunInspect.h"
@@ -34,7 +36,6 @@
 
 namespace {
 
-constexpr int kPortCount = 4;
 constexpr double kDefaultTimeoutSeconds = 10;
 
 // A port as the command line names it: "COM1".."COM4" for the person, "COM1:" for the core.
@@ -269,9 +270,10 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         return false;
     }
     // The window has no command line, so the variable is how both programs are asked for a trace.
-    const char* pszTraceDir = std::getenv("VERSIONUP_TRACE");
-    if ((bCheck || bUpgrade) && line.m_strTraceDir.empty() && pszTraceDir)
-        line.m_strTraceDir = pszTraceDir;
+    std::string strTraceDir;
+    if ((bCheck || bUpgrade) && line.m_strTraceDir.empty() &&
+        GetEnvironmentText("VERSIONUP_TRACE", strTraceDir))
+        line.m_strTraceDir = strTraceDir;
     if (line.m_strCommand == "inspect" && line.m_strFile.empty()) {
         strProblem = Text(kIdsCliMissingValue, {"inspect"});
         return false;
@@ -296,13 +298,13 @@ int CCli::Run(const std::vector<std::string>& args) {
     CCommandLine line;
     std::string strProblem;
     if (args.empty()) {
-        m_writer.Write(EStream::Err, Text(kIdsCliUsage));
+        m_writer.Write(EStream::Err, Text(kIdsCliUsageHere));
         return kExitUsage;
     }
     if (!Parse(args, line, strProblem))
         return Usage(strProblem);
     if (line.m_strCommand == "--help" || line.m_strCommand == "-h") {
-        Print(Text(kIdsCliUsage));
+        Print(Text(kIdsCliUsageHere));
         return kExitOk;
     }
     if (line.m_strCommand == "--version") {
@@ -320,8 +322,9 @@ int CCli::Run(const std::vector<std::string>& args) {
 
 int CCli::Ports(const CCommandLine& line) {
     const CPortMap map = CPortMap::System();
-    for (int n = 1; n <= kPortCount; ++n) {
-        const std::string strDevice = map.Resolve("COM" + std::to_string(n) + ":");
+    for (const std::string& strName : ListPortNames()) {
+        const int n = ParseComNumber(strName);
+        const std::string strDevice = map.Resolve(strName);
         CPortError error{0, strDevice};
         if (!strDevice.empty()) {
             const std::unique_ptr<ISerialDevice> pDevice = MakeSerialDevice();
@@ -357,7 +360,7 @@ int CCli::Ports(const CCommandLine& line) {
 int CCli::Check(const CCommandLine& line) {
     m_guard.emplace();
     const std::string strPackageVersion = "V" + LoadString(kIdsPackageVersion, m_eLanguage);
-    // No --port: one discovery over COM1 to COM4, as the wizard's first check does.
+    // No --port: one discovery, as the wizard's first check does.
     std::vector<CPortName> ports = line.m_ports;
     if (ports.empty())
         ports.push_back({});

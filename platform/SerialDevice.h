@@ -58,7 +58,8 @@ public:
     // DSR as the device reports it; a device without modem lines counts as asserted, one that
     // went away (the line status call fails with EIO) as Gone.
     virtual ELine GetDsr() = 0;
-    // Both driver queues emptied.
+    // Both driver queues emptied. Only while no other thread waits on or reads the device: the
+    // serial link purges before its receive thread starts and after it has ended.
     virtual void Purge() = 0;
 
     enum class EEvent { Data, Woken, Dead };

@@ -77,6 +77,8 @@ public:
     void Purge() override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
+        if (a.m_nWaiting > 0)
+            ++a.m_nPurgesDuringWait;
         a.m_queue.clear();
         a.m_nHeadSentUs = 0;
         a.m_incoming.clear();
@@ -86,6 +88,12 @@ public:
     EEvent WaitEvent() override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
+        ++a.m_nWaiting;
+        // Counted down under the lock on every way out.
+        struct CLeave {
+            int& m_nWaiting;
+            ~CLeave() { --m_nWaiting; }
+        } leave{a.m_nWaiting};
         for (;;) {
             if (a.m_bWake)
                 return EEvent::Woken;
@@ -258,6 +266,11 @@ int CFakeAdapter::GetSerialFlags() const {
 int CFakeAdapter::GetOpens() const {
     Lock lock(m_mutex);
     return m_nOpens;
+}
+
+int CFakeAdapter::GetPurgesDuringWait() const {
+    Lock lock(m_mutex);
+    return m_nPurgesDuringWait;
 }
 
 bool CFakeAdapter::IsOpen() const {

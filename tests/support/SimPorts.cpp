@@ -39,7 +39,7 @@ CSimPorts::CSimPorts() {
 }
 
 CSimPorts::~CSimPorts() {
-    for (int n = 1; n <= 4; ++n)
+    for (int n = 1; n <= kHighestCom; ++n)
         Absent(n);
 }
 
@@ -72,7 +72,12 @@ void CSimPorts::Absent(int nCom) {
         m_modes[nCom - 1] = nullptr;
     }
     TestPortsDir();
-    TestPortsHome().MakeAbsent(nCom);
+    if (nCom <= 4) {
+        TestPortsHome().MakeAbsent(nCom);
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::remove(TestPortsHome().LinkPath(nCom), ec);
 }
 
 void CSimPorts::LinkTo(int nCom, const std::string& strDevice) {
