@@ -58,9 +58,9 @@ public:
     // DSR as the device reports it; a device without modem lines counts as asserted, one that
     // went away (the line status call fails with EIO) as Gone.
     virtual ELine GetDsr() = 0;
-    // Both driver queues emptied. Only while no other thread waits on or reads the device: the
-    // serial link purges before its receive thread starts and after it has ended.
-    virtual void Purge() = 0;
+    enum class EQueue { Input = 1, Output = 2, Both = 3 };
+    // Empties the driver's receive queue, its transmit queue, or both.
+    virtual void Purge(EQueue eQueues) = 0;
 
     enum class EEvent { Data, Woken, Dead };
     // Waits without limit until bytes arrive, Wake() is called or the device goes away.
@@ -119,7 +119,7 @@ public:
 
     void SetDtr(bool bOn) override;
     ELine GetDsr() override;
-    void Purge() override;
+    void Purge(EQueue eQueues) override;
 
     EEvent WaitEvent() override;
     void Wake() override;

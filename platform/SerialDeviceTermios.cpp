@@ -224,8 +224,18 @@ ISerialDevice::ELine CSerialDevice::GetDsr() {
     return (nLines & TIOCM_DSR) ? ELine::On : ELine::Off;
 }
 
-void CSerialDevice::Purge() {
-    tcflush(m_nFd, TCIOFLUSH);
+void CSerialDevice::Purge(EQueue eQueues) {
+    switch (eQueues) {
+    case EQueue::Input:
+        tcflush(m_nFd, TCIFLUSH);
+        break;
+    case EQueue::Output:
+        tcflush(m_nFd, TCOFLUSH);
+        break;
+    case EQueue::Both:
+        tcflush(m_nFd, TCIOFLUSH);
+        break;
+    }
 }
 
 CSerialDevice::EEvent CSerialDevice::WaitEvent() {

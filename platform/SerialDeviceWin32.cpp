@@ -239,17 +239,23 @@ ISerialDevice::ELine CWinSerialDevice::GetDsr() {
     return IsGone(dwError) ? ELine::Gone : ELine::On;
 }
 
-void CWinSerialDevice::Purge() {
+void CWinSerialDevice::Purge(EQueue eQueues) {
     CState& s = *m_pState;
-    // The wait's read is ended first, so that it cannot take a byte from before the purge and
-    // hand it out after it; what it took goes with the rest.
-    if (s.bWaitPending) {
-        DWORD dwDone = 0;
-        Finish(s.hPort, s.ovWait, dwDone, 0);
-        s.bWaitPending = false;
+    DWORD dwFlags = 0;
+    if (eQueues == EQueue::Input || eQueues == EQueue::Both) {
+        // The wait's read is ended first, so that it cannot take a byte from before the purge
+        // and hand it out after it; what it took goes with the rest.
+        if (s.bWaitPending) {
+            DWORD dwDone = 0;
+            Finish(s.hPort, s.ovWait, dwDone, 0);
+            s.bWaitPending = false;
+        }
+        s.bHaveByte = false;
+        dwFlags |= PURGE_RXABORT | PURGE_RXCLEAR;
     }
-    s.bHaveByte = false;
-    PurgeComm(s.hPort, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+    if (eQueues == EQueue::Output || eQueues == EQueue::Both)
+        dwFlags |= PURGE_TXABORT | PURGE_TXCLEAR;
+    PurgeComm(s.hPort, dwFlags);
 }
 
 ISerialDevice::EEvent CWinSerialDevice::WaitEvent() {

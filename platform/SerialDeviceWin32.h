@@ -36,7 +36,7 @@ public:
 
     void SetDtr(bool bOn) override;
     ELine GetDsr() override;
-    void Purge() override;
+    void Purge(EQueue eQueues) override;
 
     EEvent WaitEvent() override;
     void Wake() override;

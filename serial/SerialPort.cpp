@@ -251,7 +251,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     link.bRestoreTrigger = false;
     if (m_bLowerTrigger)
         AskReceiveTrigger(link);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     SetTimeoutsForBaud(nBaud);
 
     auto fail = [&] {
@@ -274,7 +274,7 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         link.nReadPos = link.nWritePos = 0;
     }
     TraceOpen(pszPort, pszMode, pszLowLatency);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
 
     link.bRunning = true;
@@ -331,7 +331,7 @@ void CSerialPort::Close() {
     if (link.thread.joinable())
         link.thread.join();
     link.pDevice->SetDtr(false);
-    link.pDevice->Purge();
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
     link.Trace("purge");
     ReleaseDevice(link);
     link.Trace("close");

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/PortMap.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -74,15 +75,19 @@ public:
         return CFakeAdapter::IsLow(a.m_script.m_dsrLow, NowUs() / 1000) ? ELine::Off : ELine::On;
     }
 
-    void Purge() override {
+    void Purge(EQueue eQueues) override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
         if (a.m_nWaiting > 0)
             ++a.m_nPurgesDuringWait;
-        a.m_queue.clear();
-        a.m_nHeadSentUs = 0;
-        a.m_incoming.clear();
-        a.m_readable.clear();
+        if (eQueues == EQueue::Output || eQueues == EQueue::Both) {
+            a.m_queue.clear();
+            a.m_nHeadSentUs = 0;
+        }
+        if (eQueues == EQueue::Input || eQueues == EQueue::Both) {
+            a.m_incoming.clear();
+            a.m_readable.clear();
+        }
     }
 
     EEvent WaitEvent() override {
@@ -362,6 +367,8 @@ int64_t CFakeAdapter::NextEventUs() const {
 }
 
 CFakeAdapters::CFakeAdapters() {
+    // The computer's own serial ports would be the ports above COM4.
+    SetSystemDeviceRoots("/nonexistent/dev", "/nonexistent/sys");
     SetSerialDeviceFactory([this] { return std::make_unique<CFakeSerialDevice>(*this); });
 }
 

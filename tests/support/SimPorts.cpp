@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/PortMap.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -34,6 +35,8 @@ CBootMode* StartBootMode(CMachineSim& sim, const std::string& strPortsDir, int n
 }
 
 CSimPorts::CSimPorts() {
+    // The computer's own serial ports would be the ports above COM4.
+    SetSystemDeviceRoots("/nonexistent/dev", "/nonexistent/sys");
     for (int n = 1; n <= 4; ++n)
         Absent(n);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A private ports folder with simulated machines on COM1 to COM4, and on request on COM5 to
-// COM12 (a USB adapter's numbers). The test process points
+// COM12 (a USB adapter's numbers); the computer's own serial ports are kept out of the port map
+// from the first CSimPorts on. The test process points
 // XDG_CONFIG_HOME at a folder of its own, so "COMn:" opens the simulator's pseudo-terminal and
 // never a real serial port of the computer: a port without a machine is a link to nowhere.
 #include <array>

@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 
-#include "platform/PortMap.h"
-
 CTempDir::CTempDir(const std::string& strName) {
     std::string strTemplate = "/tmp/" + strName + "-XXXXXX";
     if (!mkdtemp(strTemplate.data()))
@@ -37,14 +35,9 @@ CPortsHome::CPortsHome() : m_dir("versionup-ports") {
         m_strOldConfig = pszOld;
     }
     setenv("XDG_CONFIG_HOME", GetRoot().c_str(), 1);
-    // Without them the computer's own serial ports would be the ports above COM4.
-    std::filesystem::create_directories(m_dir / "dev");
-    std::filesystem::create_directories(m_dir / "sys");
-    SetSystemDeviceRoots((m_dir / "dev").string(), (m_dir / "sys").string());
 }
 
 CPortsHome::~CPortsHome() {
-    SetSystemDeviceRoots("", "");
     if (m_bHadConfig)
         setenv("XDG_CONFIG_HOME", m_strOldConfig.c_str(), 1);
     else

@@ -20,8 +20,7 @@ private:
 };
 
 // XDG_CONFIG_HOME pointed at a folder of its own while this lives (the old value back after),
-// with the ports folder inside it, and the system's port map looking at empty /dev and /sys
-// folders of its own, so the only ports are the ports folder's.
+// with the ports folder inside it.
 class CPortsHome {
 public:
     CPortsHome();
