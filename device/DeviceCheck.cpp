@@ -34,7 +34,8 @@ constexpr int kProbeMax = 32;
 // ends the wait at once, so nothing is slower than polling flat out, but a silent machine no
 // longer costs a whole core. The time-outs are still judged by the reply timer alone.
 constexpr int kPollWaitMs = 4;
-// The pause before a probe's reply is taken is slept in slices, so the window stays alive.
+// The pause before a probe's reply is taken is slept in slices of this length. Both windows run
+// the check on a worker thread of their own, so no window waits on a slice to draw itself.
 constexpr int kSettleSliceMs = 10;
 
 void AwaitByte(CSerialPort& port, IOperator&) {

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
 #include "resources/StringIds.h"
 
@@ -41,10 +42,12 @@ const COpenCauseText& TextOf(EOpenCause eCause) {
     return kCauses[std::size(kCauses) - 1];
 }
 
-std::string OsText(int nErrno, ELanguage eLanguage) {
-    if (nErrno == 0)
+std::string OsText(const CPortError& error, ELanguage eLanguage) {
+    if (!error.m_strCause.empty())
+        return error.m_strCause;
+    if (error.m_nErrno == 0)
         return LoadString(kIdsPortSettingsRefused, eLanguage);
-    return std::strerror(nErrno);
+    return std::strerror(error.m_nErrno);
 }
 
 // Whether strPath names something inside strDir, compared as written: the map builds the path
@@ -95,16 +98,20 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
     const std::string strSentence = LoadString(TextOf(eCause).m_nSentence, eLanguage);
     if (eCause == EOpenCause::NoDevice)
         return FillPlaceholders(strSentence, {strPort});
-    const std::string strOs = OsText(error.m_nErrno, eLanguage);
-    return FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage), {strPort, error.m_strDevice}) +
-           "\n" +
-           (eCause == EOpenCause::FolderUnreadable
-                ? FillPlaceholders(strSentence, {strPortsDir, strOs})
-                : FillPlaceholders(strSentence, {strOs}));
+    const std::string strOs = OsText(error, eLanguage);
+    // A port on a device server named by its URL is its own device: "X is X." says nothing.
+    const std::string strIs = IsNetworkPortName(strPort)
+                                  ? std::string()
+                                  : FillPlaceholders(LoadString(kIdsPortIsDevice, eLanguage),
+                                                     {strPort, error.m_strDevice}) +
+                                        "\n";
+    return strIs + (eCause == EOpenCause::FolderUnreadable
+                        ? FillPlaceholders(strSentence, {strPortsDir, strOs})
+                        : FillPlaceholders(strSentence, {strOs}));
 }
 
 std::string DescribeOpenState(const CPortError& error, ELanguage eLanguage) {
     const EOpenCause eCause = ClassifyOpenFailure(error, CPortMap::DefaultPortsDir());
     return FillPlaceholders(LoadString(TextOf(eCause).m_nState, eLanguage),
-                            {OsText(error.m_nErrno, eLanguage)});
+                            {OsText(error, eLanguage)});
 }

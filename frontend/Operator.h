@@ -1,6 +1,7 @@
 #pragma once
 // The person at the bench, as the logic sees them: message boxes, the wait cursor, the port and
-// file dialogs, the progress dialog. The Qt window implements it; tests script it.
+// file dialogs, the progress dialog. Each window implements it (Qt on Linux, Win32 on Windows),
+// the command line answers for an operator who is not there, and tests script it.
 #include <memory>
 #include <string>
 

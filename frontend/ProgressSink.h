@@ -1,6 +1,7 @@
 #pragma once
-// What the transfer needs of its progress dialog. The Qt dialog implements it; tests record it.
-// Destroying the sink is the dialog's destruction: it enables the main window again.
+// What the transfer needs of its progress dialog. Each window's progress dialog implements it, the
+// command line's progress board too; tests record it. Destroying the sink is the dialog's
+// destruction: it enables the main window again.
 #include <cstdint>
 #include <string>
 

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/NetSerialDevice.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -114,8 +116,25 @@ std::vector<std::string> CPortMap::ListPresent() const {
     return present;
 }
 
+// The first line of a regular file comN when it names a port on a device server; empty when
+// it does not (the file is then opened as it is, and fails as no serial port).
+static std::string ReadNetworkName(const std::string& strFile) {
+    std::ifstream file(strFile);
+    std::string strLine;
+    if (!std::getline(file, strLine))
+        return "";
+    const size_t nBegin = strLine.find_first_not_of(" \t");
+    const size_t nEnd = strLine.find_last_not_of(" \t\r");
+    if (nBegin == std::string::npos)
+        return "";
+    strLine = strLine.substr(nBegin, nEnd - nBegin + 1);
+    return IsNetworkPortName(strLine) ? strLine : "";
+}
+
 std::string CPortMap::Resolve(const std::string& strPort) const {
     if (!strPort.empty() && strPort[0] == '/')
+        return strPort;
+    if (IsNetworkPortName(strPort))
         return strPort;
     const int nCom = ParseComNumber(strPort);
     if (nCom == 0)
@@ -124,6 +143,10 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
     const std::string strLink = m_strPortsDir + "/com" + std::to_string(nCom);
     struct stat st {};
     if (lstat(strLink.c_str(), &st) == 0) {
+        if (S_ISREG(st.st_mode)) {
+            const std::string strNetwork = ReadNetworkName(strLink);
+            return strNetwork.empty() ? strLink : strNetwork;
+        }
         if (!S_ISLNK(st.st_mode))
             return strLink;
         std::error_code ec;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/NetSerialDevice.h"
 #include "platform/WinText.h"
 
 // On Windows "COMn:" is the system's own COMn; there is no map to read.
@@ -114,6 +115,8 @@ bool CPortMap::IsPhantom(const std::string&) const {
 // Any COMn opens as \\.\COMn, registered or not: an adapter plugged in a moment ago may not be
 // listed yet, and the open names the cause when it is not there.
 std::string ResolvePortDevice(const std::string& strPort) {
+    if (IsNetworkPortName(strPort))
+        return strPort;
     return DevicePathOf(strPort);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/SerialDevice.h"
 
+#include "platform/NetSerialDevice.h"
+
 bool CLineSettings::IsSameLine(const CLineSettings& other) const {
     if (m_nBaud != other.m_nBaud || m_nDataBits != other.m_nDataBits ||
         m_nParity != other.m_nParity || m_nStopBits != other.m_nStopBits ||
@@ -34,4 +36,14 @@ std::unique_ptr<ISerialDevice> MakeSerialDevice() {
 
 void SetSerialDeviceFactory(SerialDeviceFactory fnFactory) {
     g_fnDeviceFactory = std::move(fnFactory);
+}
+
+std::unique_ptr<ISerialDevice> MakeSerialDeviceFor(const std::string& strDevice) {
+    if (IsNetworkPortName(strDevice))
+        return std::make_unique<CNetSerialDevice>();
+    return MakeSerialDevice();
+}
+
+bool IsNetworkDevice(const ISerialDevice& device) {
+    return dynamic_cast<const CNetSerialDevice*>(&device) != nullptr;
 }

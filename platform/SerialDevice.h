@@ -78,6 +78,14 @@ public:
     // Bytes still in the driver's output queue, -1 when the device has gone away.
     virtual int OutputQueued() = 0;
 
+    // The last failure (of Open, Apply, or the device going away) in the device's own words,
+    // where its errno alone would mislead: a host not found, a server that closed the
+    // connection. Empty for the devices whose errno says it all.
+    virtual std::string GetCauseText() const { return {}; }
+    // What the device found out that a wire trace should tell (a server without modem lines);
+    // each note once.
+    virtual std::string TakeTraceNote() { return {}; }
+
     // The driver's serial flags (ASYNC_* of linux/serial.h): 0, or the errno of a driver that
     // has none or will not change them.
     virtual int GetSerialFlags(int& nFlags) = 0;
@@ -151,5 +159,9 @@ std::unique_ptr<ISerialDevice> MakeSystemSerialDevice();
 // Makes the device every new serial port uses.
 using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
 std::unique_ptr<ISerialDevice> MakeSerialDevice();
+// The device that opens strDevice: the network device for rfc2217://host:port, otherwise
+// MakeSerialDevice's.
+std::unique_ptr<ISerialDevice> MakeSerialDeviceFor(const std::string& strDevice);
+bool IsNetworkDevice(const ISerialDevice& device);
 // An empty factory puts the system's device back. Set it before any port is constructed.
 void SetSerialDeviceFactory(SerialDeviceFactory fnFactory);

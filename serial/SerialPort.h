@@ -2,8 +2,9 @@
 // One RS-232 port: open by name ("COM1:".."COM4:" or a device path) with a baud rate and a mode
 // string, bounded writes, and a receive thread that fills a buffer from which bytes are taken
 // without waiting. The device check and the transfer speak to the machine through it alone.
-// An open port holds its device for itself (flock + TIOCEXCL), so a second opening of the same
-// device fails, from this process or another; objects on different devices work side by side.
+// An open port holds its device for itself (on Linux a lock and the driver's exclusive mode, on
+// Windows the system's own exclusive open), so a second opening of the same device fails, from
+// this process or another; objects on different devices work side by side.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -12,8 +13,9 @@
 
 class IWireTrace;
 
-// The settings image applied at Open (the fields a Windows DCB carries that the link sets).
-struct CDcb {
+// The line settings Open applies, as the baud rate and mode string give them. The fields carry
+// the names of the Win32 DCB's, whose meaning they keep on both systems.
+struct CPortSettings {
     uint32_t BaudRate = 9600;
     uint8_t ByteSize = 8;
     uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark
@@ -30,7 +32,8 @@ struct CDcb {
     unsigned fInX : 1 = 0;
 };
 
-struct CCommTimeouts {
+// The time-outs a baud rate sets (the Win32 COMMTIMEOUTS' names); the write limits come from them.
+struct CPortTimeouts {
     uint32_t ReadIntervalTimeout = 0;
     uint32_t ReadTotalTimeoutMultiplier = 0;
     uint32_t ReadTotalTimeoutConstant = 0;
@@ -45,6 +48,9 @@ struct CPortError {
     // The settings the driver would not take, as asked and as it holds them ("9600 bps -> 4800
     // bps, RTS/CTS on -> off"); empty unless the settings read back different.
     std::string m_strRefused{};
+    // The device's own words where the errno alone would mislead (a host not found, a server
+    // that did not answer a setting); empty otherwise.
+    std::string m_strCause{};
 };
 
 // How the last write ended.
@@ -84,6 +90,9 @@ public:
     int WaitForByte(int nMilliseconds);
     // True once the device has gone away (peer hung up, adapter unplugged) since the last Open.
     bool IsDead() const;
+    // Why the device went away, where it can tell ("the server closed the connection"); empty
+    // when it cannot or has not.
+    std::string GetDeadCause() const;
     const CPortError& GetOpenError() const;
 
     // How long a write may go without any byte leaving before it gives up (60 s unless changed):
@@ -93,6 +102,9 @@ public:
     // ends the write at once, so a Cancel need not wait for the stall limit. Empty: never asked.
     // Kept across Open and Close.
     void SetCancelCheck(std::function<bool()> fnCancelled);
+    // How the last write ended. Close first waits for what a completed write handed over to
+    // leave the driver (with the write's stall limit and cancel check); when that wait fails,
+    // this tells how, and Close has thrown those bytes away.
     EWriteEnd GetWriteEnd() const { return m_eWriteEnd; }
     // With bLimit, a write also gives up once the time-out settings' limit for its byte count
     // has passed (1,004 ms for "F;" at 9600), held-off lines or not: for a short query, where a
@@ -107,8 +119,8 @@ public:
     // the FIFO's time-out of four characters on every reply. Kept across Open and Close.
     void LowerReceiveTrigger(bool bLower);
 
-    CDcb m_dcb;
-    CCommTimeouts m_timeouts;
+    CPortSettings m_settings;
+    CPortTimeouts m_timeouts;
 
 private:
     struct CLinkState;

@@ -158,6 +158,9 @@ std::string TraceFilePath(const std::string& strDir, const std::string& strPort,
         strName.pop_back();
     // A device path given for a port ("/dev/ttyUSB0") names the file by its last part.
     strName = strName.substr(strName.find_last_of('/') + 1);
+    // A port on a device server ("rfc2217://host:4001") by host and port; Windows allows no
+    // colon in a file name.
+    std::replace(strName.begin(), strName.end(), ':', '-');
     const std::tm local = LocalTimeOf(nUnixSeconds);
     char szStamp[32];
     std::strftime(szStamp, sizeof szStamp, "%Y%m%dT%H%M%S", &local);

@@ -1,8 +1,8 @@
 #pragma once
 // A record of everything that crossed one port, for whoever supports a failed upgrade: every byte
-// sent and received with its time, the port's own events (open, hold, purge, close, hang-up) and
-// the steps and outcome of the operation that used it. The port reports from the protocol thread
-// and from its receive thread; nothing here touches a file until the run is over.
+// sent and received with its time, the port's own events (open, hold, DSR, purge, close, hang-up)
+// and the steps and outcome of the operation that used it. The port reports from the protocol
+// thread and from its receive thread; nothing here touches a file until the run is over.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

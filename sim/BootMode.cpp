@@ -60,8 +60,12 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
         if (bStop)
             break;
     }
+    // The program's bytes that wait in the pseudo-terminal count as written: on a busy computer
+    // the machine may read late, and a hold that only began once it had read up to the byte
+    // would find the program finished long before.
     if (m_eStage == EStage::Package && m_behaviour.m_nStallAtPackageByte >= 0 &&
-        static_cast<int>(m_package.size()) > m_behaviour.m_nStallAtPackageByte) {
+        static_cast<int>(m_package.size()) + link.CountUnread() >
+            m_behaviour.m_nStallAtPackageByte) {
         m_behaviour.m_nStallAtPackageByte = -1;
         const int nMs = m_behaviour.m_nStallMs;
         lock.unlock();

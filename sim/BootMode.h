@@ -46,8 +46,9 @@ public:
         int m_nHangUpAtSyncZero = -1;
         int m_nHangUpAtLoaderByte = -1;
         int m_nHangUpAtPackageByte = -1;
-        // Once this package byte has been taken the machine holds the line for m_nStallMs: it
-        // stops reading and holds the program's output off, as a low CTS would.
+        // Once the program has written this package byte (taken, or waiting to be read) the
+        // machine holds the line for m_nStallMs: it stops reading and holds the program's
+        // output off, as a low CTS would.
         int m_nStallAtPackageByte = -1;
         int m_nStallMs = 0;
         // Answers take as long as on a cable at the line's baud: each reaches the program no

@@ -14,6 +14,7 @@ packages=(
     dpkg-dev lintian desktop-file-utils appstream
     g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
     qemu-system-x86 busybox-static cpio
+    ser2net
     x11-apps x11-utils imagemagick locales
 )
 

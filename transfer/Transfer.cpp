@@ -34,8 +34,7 @@ constexpr int kLoaderStartMs = 1000;
 constexpr int kFinishMs = 1000;
 
 // Between two polls of an empty receive buffer the reply wait sleeps on the port for at most this
-// long: short enough that Cancel and repaint stay prompt, long enough that a slow machine costs
-// no CPU.
+// long: short enough that Cancel stays prompt, long enough that a slow machine costs no CPU.
 constexpr int kReplyPollMs = 10;
 
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
@@ -92,8 +91,11 @@ public:
 private:
     // Notes why the run fails; false, for the caller to return.
     bool Fail(ETransferFault eFault) {
-        if (m_outcome.m_eFault == ETransferFault::None)
+        if (m_outcome.m_eFault == ETransferFault::None) {
             m_outcome.m_eFault = eFault;
+            if (eFault == ETransferFault::HungUp && m_pPort)
+                m_outcome.m_strGone = m_pPort->GetDeadCause();
+        }
         return false;
     }
     // A write that did not complete: the machine hung up, the operator cancelled while the
@@ -185,7 +187,12 @@ int CTransferRun::Run() {
     const bool bDead = m_pPort->IsDead();
     m_pPort->Close();
     m_op.EndWaitCursor();
-    return bDead ? Fail(ETransferFault::HungUp) : 1;
+    if (bDead)
+        return Fail(ETransferFault::HungUp);
+    // The close waits for the last bytes to leave; when they could not, they were thrown away.
+    if (m_pPort->GetWriteEnd() != EWriteEnd::Done)
+        return FailWrite();
+    return 1;
 }
 
 bool CTransferRun::SizePackage() {
@@ -312,8 +319,10 @@ bool CTransferRun::Advance(int64_t nCount) {
     return true;
 }
 
-// The package in pieces, each after a cancel check. The built-in package's last piece always goes
-// out, a Cancel that late not honoured; a chosen file's last piece is checked like the others.
+// The package in pieces, each after a cancel check. The built-in package's last piece goes out
+// without one, a Cancel pressed just before it not honoured; a chosen file's last piece is
+// checked like the others. A machine that holds the line during any piece, the last included,
+// can still be cancelled: the port asks while the write is held.
 bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
     int64_t nRemaining = m_nPackageSize;
     m_pProgress->OnBytesDone(ETransferStep::Package, 0, m_nPackageSize);
@@ -321,12 +330,8 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
         const int nCount = static_cast<int>(nRemaining < kPieceSize ? nRemaining : kPieceSize);
         if (!Advance(nCount))
             return Fail(ETransferFault::BadPackage);
-        if (bCancelLast || nRemaining > kPieceSize) {
-            if (m_pProgress->CheckCancel())
-                return Fail(ETransferFault::Cancelled);
-        } else {
-            m_pPort->SetCancelCheck({});
-        }
+        if ((bCancelLast || nRemaining > kPieceSize) && m_pProgress->CheckCancel())
+            return Fail(ETransferFault::Cancelled);
         if (!m_pPort->WriteBlock(pPiece, static_cast<uint32_t>(nCount)))
             return FailWrite();
         pPiece += nCount;

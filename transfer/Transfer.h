@@ -30,6 +30,7 @@ struct CTransferOutcome {
     int m_nExpected = -1;
     int m_nReceived = -1;
     CPortError m_openError;
+    std::string m_strGone; // HungUp: why the port went away, where the device can tell
 };
 
 struct CTransferOptions {

@@ -2,22 +2,30 @@
 
 #include "ufw/PackageFile.h"
 
-CInspectRun RunInspect(const std::string& strPath, const char* pszProgram, FILE* pOut, FILE* pErr) {
+CInspectRun InspectFile(const std::string& strPath, const char* pszProgram) {
     CInspectRun run;
     run.m_readError = ReadFileToInspect(strPath, run.m_bytes);
     if (run.m_readError)
         return run;
     run.m_report = InspectPackage(run.m_bytes);
-    std::fprintf(pOut, "file         %s\n%s", strPath.c_str(),
-                 FormatPackageReport(run.m_report).c_str());
-    std::fflush(pOut);
+    run.m_strOut = "file         " + strPath + "\n" + FormatPackageReport(run.m_report);
     if (const CPackageFault* pFault = run.m_report.FirstFault()) {
-        std::fprintf(pErr, "%s: %s: malformed at offset %zu: %s\n", pszProgram, strPath.c_str(),
-                     pFault->m_nOffset, pFault->m_strWhat.c_str());
-        std::fflush(pErr);
+        run.m_strErr = std::string(pszProgram) + ": " + strPath + ": malformed at offset " +
+                       std::to_string(pFault->m_nOffset) + ": " + pFault->m_strWhat + "\n";
         run.m_nExit = 1;
     } else {
         run.m_nExit = 0;
+    }
+    return run;
+}
+
+CInspectRun RunInspect(const std::string& strPath, const char* pszProgram, FILE* pOut, FILE* pErr) {
+    CInspectRun run = InspectFile(strPath, pszProgram);
+    std::fputs(run.m_strOut.c_str(), pOut);
+    std::fflush(pOut);
+    if (!run.m_strErr.empty()) {
+        std::fputs(run.m_strErr.c_str(), pErr);
+        std::fflush(pErr);
     }
     return run;
 }

@@ -13,7 +13,12 @@ struct CInspectRun {
     std::error_code m_readError;  // why it cannot be read (EFBIG: beyond the size limit)
     std::vector<uint8_t> m_bytes; // as read
     CPackageReport m_report;
+    std::string m_strOut; // "file" with the path and the report; empty when unreadable
+    std::string m_strErr; // the first fault after the program's name; empty when well-formed
 };
+
+// Reads and judges strPath as RunInspect does, leaving the texts to the caller to print.
+CInspectRun InspectFile(const std::string& strPath, const char* pszProgram);
 
 // Reads strPath (whatever kind of file, no more than kMaxPackageFileSize bytes), prints "file"
 // with the path and the report on pOut, and for a malformed package names the first fault on

@@ -1,9 +1,9 @@
 #include "wizard/PackageError.h"
 
 #include "frontend/Operator.h"
+#include "resources/PackageStrings.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageSource.h"
 #include "wizard/FileError.h"
 
 std::string FormatNotAPackage(const std::string& strFullPath) {

@@ -3,11 +3,11 @@
 #include <iterator>
 
 #include "frontend/Operator.h"
-#include "ufw/PackageCheck.h"
+#include "resources/PackageStrings.h"
 #include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "transfer/PackageSource.h"
+#include "ufw/PackageCheck.h"
 #include "wizard/PackageError.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "serial/SerialPort.h"
+#include "serial/WireTrace.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "tests/support/CheckedProgress.h"
@@ -53,6 +55,86 @@ double Since(Clock::time_point start) {
     return Seconds(Clock::now() - start).count();
 }
 
+// The machine's copy is judged once the line has settled: nothing the program wrote is left
+// unread in the pseudo-terminal and the machine's count has stood still for a moment. A machine
+// still sitting out a hold reads the rest when it ends.
+constexpr double kSettleLimitSeconds = 120.0;
+constexpr double kSettledStillSeconds = 0.3;
+
+// The transfer's trace, kept for the runs whose copy does not match.
+class CTracingOperator : public CCheckingOperator {
+public:
+    IWireTrace* GetWireTrace() override { return &m_trace; }
+    CWireTrace m_trace;
+};
+
+// Package bytes the program handed to the port (the sent bytes after the package step) and its
+// opens, read from the trace.
+void CountFromTrace(const std::string& strTrace, size_t& nHandedOver, int& nOpens) {
+    nHandedOver = 0;
+    nOpens = 0;
+    bool bPackage = false;
+    size_t nPos = 0;
+    while (nPos < strTrace.size()) {
+        size_t nEnd = strTrace.find('\n', nPos);
+        if (nEnd == std::string::npos)
+            nEnd = strTrace.size();
+        const std::string strLine = strTrace.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 1;
+        const std::string strText = strLine.size() > 12 ? strLine.substr(12) : std::string();
+        if (strText.rfind("open ", 0) == 0)
+            ++nOpens;
+        if (strText.rfind("step package", 0) == 0)
+            bPackage = true;
+        bool bSent = false;
+        std::vector<uint8_t> bytes;
+        if (bPackage && ParseTraceBytes(strLine, bSent, bytes) && bSent)
+            nHandedOver += bytes.size();
+    }
+}
+
+// Opens of a device node by any process, seen through inotify from now on.
+class COpenWatch {
+public:
+    explicit COpenWatch(const std::string& strPath)
+        : m_nFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (m_nFd >= 0 && inotify_add_watch(m_nFd, strPath.c_str(), IN_OPEN) < 0) {
+            close(m_nFd);
+            m_nFd = -1;
+        }
+    }
+    ~COpenWatch() {
+        if (m_nFd >= 0)
+            close(m_nFd);
+    }
+    // The opens so far; -1 when the watch could not be set.
+    int Count() {
+        if (m_nFd < 0)
+            return -1;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(m_nFd, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t i = 0; i < n;) {
+                const auto* pEvent = reinterpret_cast<const inotify_event*>(buffer + i);
+                m_nOpens += (pEvent->mask & IN_OPEN) != 0;
+                i += ssize_t(sizeof(inotify_event) + pEvent->len);
+            }
+        }
+        return m_nOpens;
+    }
+
+private:
+    int m_nFd = -1;
+    int m_nOpens = 0;
+};
+
+bool WriteWhole(const std::string& strPath, const void* pData, size_t nCount) {
+    std::FILE* pFile = std::fopen(strPath.c_str(), "wb");
+    if (!pFile)
+        return false;
+    const bool bDone = std::fwrite(pData, 1, nCount, pFile) == nCount;
+    return std::fclose(pFile) == 0 && bDone;
+}
+
 struct COutcome {
     int m_nResult = 0;
     bool m_bExact = false; // the machine holds exactly the loader and the package
@@ -66,6 +148,10 @@ struct COutcome {
     Clock::time_point m_hangUp; // when the machine hung up; the epoch when it did not
     bool m_bHeldLine = false;   // a hold the machine was asked for really held the line
     size_t m_nPackageBytes = 0;
+    bool m_bSettled = false;  // nothing unread and the machine's count stood still
+    size_t m_nHandedOver = 0; // package bytes the program handed to the port, by its trace
+    int m_nProgramOpens = 0;  // the program's opens of the port, by its trace
+    int m_nDeviceOpens = -1;  // opens of the device node by anyone after the machine's own
     std::string m_strDevice;
     std::vector<std::string> m_settingsFaults;
 };
@@ -107,7 +193,8 @@ public:
         if (fnDuring)
             beside = std::thread([&] { fnDuring(sim, boot, bEnded); });
 
-        CCheckingOperator op;
+        COpenWatch opens(outcome.m_strDevice);
+        CTracingOperator op;
         op.m_dCancelAfter = dCancelAfter;
         const auto start = Clock::now();
         outcome.m_start = start;
@@ -127,13 +214,57 @@ public:
         outcome.m_bHung = outcome.m_dSeconds >= kHangSeconds ||
                           (outcome.m_bCancelled && outcome.m_dCancelToEnd > kCancelEndSeconds);
         outcome.m_bBadProgress = op.m_nBadProgress != 0;
+        outcome.m_bSettled = Settle(sim, boot);
         outcome.m_nPackageBytes = boot.GetPackage().size();
         outcome.m_bExact = boot.GetLoader() == m_loader && boot.GetPackage() == m_package;
+        const std::string strTrace = op.m_trace.Format();
+        CountFromTrace(strTrace, outcome.m_nHandedOver, outcome.m_nProgramOpens);
+        outcome.m_nDeviceOpens = opens.Count();
+        if (outcome.m_nResult != 0 && !outcome.m_bExact)
+            ReportMismatch(outcome, boot.GetPackage(), strTrace);
         outcome.m_settingsFaults = boot.GetSettingsFaults();
         outcome.m_hangUp = boot.GetHangUpTime();
         outcome.m_bHeldLine = boot.HasHeldLine();
         sim.Stop();
         return outcome;
+    }
+
+    // Waits until nothing is left unread on the machine's side and its copy stands still.
+    static bool Settle(CMachineSim& sim, CBootMode& boot) {
+        const auto start = Clock::now();
+        size_t nLast = boot.GetPackage().size();
+        auto still = Clock::now();
+        while (Since(start) < kSettleLimitSeconds) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const size_t nNow = boot.GetPackage().size();
+            if (nNow != nLast || sim.GetLink().CountUnread() != 0) {
+                nLast = nNow;
+                still = Clock::now();
+            } else if (Since(still) >= kSettledStillSeconds) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A success whose copy is not the package: what the program handed over against what the
+    // machine received, who opened the device, and the copy and the trace kept for a look.
+    void ReportMismatch(const COutcome& outcome, const std::vector<uint8_t>& copy,
+                        const std::string& strTrace) {
+        static int s_nDumps = 0;
+        const std::string strBase =
+            (fs::temp_directory_path() /
+             ("fault-trials-" + std::to_string(getpid()) + "-" + std::to_string(++s_nDumps)))
+                .string();
+        const bool bDumped = WriteWhole(strBase + ".copy", copy.data(), copy.size()) &&
+                             WriteWhole(strBase + ".trace", strTrace.data(), strTrace.size());
+        std::printf("  MISMATCH: the program handed over %zu package bytes, the machine received "
+                    "%zu of %zu (%s); the device was opened %d times, %d of them by the "
+                    "program; %s %s.copy and .trace\n",
+                    outcome.m_nHandedOver, copy.size(), m_package.size(),
+                    outcome.m_bSettled ? "line settled" : "line NOT settled",
+                    outcome.m_nDeviceOpens, outcome.m_nProgramOpens,
+                    bDumped ? "kept in" : "could not write", strBase.c_str());
     }
 
     // The same port name opens at once after a run, and nothing of the run holds the old line.
@@ -254,6 +385,7 @@ void HangUps(CTrials& trials, int nRuns) {
 
 void Holds(CTrials& trials, const std::vector<int>& holdsMs) {
     const int nHalf = int(trials.Package().size() / 2);
+    int nExact = 0, nFalse = 0, nFailed = 0, nNotHeld = 0, nUnsettled = 0;
     for (int nMs : holdsMs) {
         CBootMode::CBehaviour behaviour;
         behaviour.m_nStallAtPackageByte = nHalf;
@@ -271,9 +403,19 @@ void Holds(CTrials& trials, const std::vector<int>& holdsMs) {
             Expect(outcome.m_nResult == 0, "a hold past the limit did not fail the run");
         Expect(outcome.m_bHeldLine, "the machine could not hold the line");
         Expect(outcome.m_nResult == 0 || outcome.m_bExact, "a held run reported false success");
+        Expect(outcome.m_bSettled, "the line did not settle after a held run");
         Expect(!outcome.m_bBadProgress, "progress out of its range");
         Expect(trials.PortIsFree(outcome.m_strDevice), "the port was not free after a hold");
+        nExact += outcome.m_nResult != 0 && outcome.m_bExact;
+        nFalse += outcome.m_nResult != 0 && !outcome.m_bExact;
+        nFailed += outcome.m_nResult == 0;
+        nNotHeld += !outcome.m_bHeldLine;
+        nUnsettled += !outcome.m_bSettled;
+        std::fflush(stdout);
     }
+    std::printf("holds: %zu runs, result 1 with the copy exact %d, result 1 with the copy not "
+                "exact %d, result 0 %d; line not held %d, not settled %d\n",
+                holdsMs.size(), nExact, nFalse, nFailed, nNotHeld, nUnsettled);
 
     // The operator gives up on a machine that holds the line: Cancel ends the held write at
     // once, not when the hold ends. (The simulator sits out its hold before it stops.)
@@ -483,6 +625,12 @@ bool ParseOptions(int argc, char** argv, COptions& options) {
         } else if (strArg == "--seed" && next(nValue)) {
             options.m_nSeed = uint32_t(nValue);
             bSeed = true;
+        } else if (strArg == "--hold-runs" && next(nValue)) {
+            // Each hold of --holds this many times over.
+            const std::vector<int> once = options.m_holdsMs;
+            options.m_holdsMs.clear();
+            for (int k = 0; k < nValue; ++k)
+                options.m_holdsMs.insert(options.m_holdsMs.end(), once.begin(), once.end());
         } else if (strArg == "--holds" && i + 1 < argc) {
             options.m_holdsMs.clear();
             for (const char* p = argv[++i]; *p;) {
@@ -506,10 +654,12 @@ bool ParseOptions(int argc, char** argv, COptions& options) {
 int main(int argc, char** argv) {
     COptions options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: fault-trials [--quick] [--hangups N] [--holds 15,45,70] "
-                             "[--echo-runs N] [--processes N] [--loader-bytes N] "
-                             "[--package-bytes N] [--only hangups|holds|echo|processes] "
-                             "[--seed N]\n");
+        std::fprintf(
+            stderr,
+            "usage: fault-trials [--quick] [--hangups N] [--holds 15,45,70] [--hold-runs N] "
+            "[--echo-runs N] [--processes N] [--loader-bytes N] "
+            "[--package-bytes N] [--only hangups|holds|echo|processes] "
+            "[--seed N]\n");
         return 2;
     }
     // A ports folder of our own: COM1..COM4 are the simulated machines and nothing else.

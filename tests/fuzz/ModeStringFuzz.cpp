@@ -16,13 +16,13 @@ namespace {
 
 struct CExpected {
     bool m_bAccepted = false;
-    CDcb m_dcb;
+    CPortSettings m_settings;
 };
 
 // Written from the table of letters, apart from the decoder in the link.
 CExpected Decode(const char* psz, uint32_t nBaud) {
     CExpected e;
-    e.m_dcb.BaudRate = nBaud;
+    e.m_settings.BaudRate = nBaud;
     const std::string strParity = "NOEM"; // 0 none, 1 odd, 2 even, 3 mark
     const size_t nLength = std::strlen(psz);
     if (nLength < 3)
@@ -37,15 +37,15 @@ CExpected Decode(const char* psz, uint32_t nBaud) {
     if (psz[3] != '\0' && psz[3] != 'H' && psz[3] != 'X')
         return e;
     e.m_bAccepted = nBaud != 0;
-    e.m_dcb.Parity = static_cast<uint8_t>(nParity);
-    e.m_dcb.ByteSize = static_cast<uint8_t>(psz[1] - '0');
-    e.m_dcb.StopBits = psz[2] == '2' ? 2 : 0;
-    e.m_dcb.fOutxCtsFlow = psz[3] == 'H';
-    e.m_dcb.fOutxDsrFlow = psz[3] == 'H';
-    e.m_dcb.fDtrControl = psz[3] == 'H' ? 2 : 1;
-    e.m_dcb.fRtsControl = 2;
-    e.m_dcb.fOutX = psz[3] == 'X';
-    e.m_dcb.fInX = psz[3] == 'X';
+    e.m_settings.Parity = static_cast<uint8_t>(nParity);
+    e.m_settings.ByteSize = static_cast<uint8_t>(psz[1] - '0');
+    e.m_settings.StopBits = psz[2] == '2' ? 2 : 0;
+    e.m_settings.fOutxCtsFlow = psz[3] == 'H';
+    e.m_settings.fOutxDsrFlow = psz[3] == 'H';
+    e.m_settings.fDtrControl = psz[3] == 'H' ? 2 : 1;
+    e.m_settings.fRtsControl = 2;
+    e.m_settings.fOutX = psz[3] == 'X';
+    e.m_settings.fInX = psz[3] == 'X';
     return e;
 }
 
@@ -60,26 +60,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
     // One object for the whole run, as only one may exist; a fresh image for every input.
     static CSerialPort s_port;
-    s_port.m_dcb = CDcb();
-    s_port.m_dcb.fRtsControl = 0; // the decoder must set it for "H" and leave it otherwise
+    s_port.m_settings = CPortSettings();
+    s_port.m_settings.fRtsControl = 0; // the decoder must set it for "H" and leave it otherwise
     FUZZ_CHECK(s_port.Open("", nBaud, strMode.c_str()) == 0);
     const CPortError& error = s_port.GetOpenError();
 
     FUZZ_CHECK(error.m_strDevice.empty());
     FUZZ_CHECK((error.m_nErrno == ENODEV) == expected.m_bAccepted);
     FUZZ_CHECK(error.m_nErrno == 0 || error.m_nErrno == ENODEV);
-    FUZZ_CHECK(s_port.m_dcb.BaudRate == nBaud);
+    FUZZ_CHECK(s_port.m_settings.BaudRate == nBaud);
     if (expected.m_bAccepted) {
-        const CDcb& dcb = s_port.m_dcb;
-        FUZZ_CHECK(dcb.Parity == expected.m_dcb.Parity);
-        FUZZ_CHECK(dcb.ByteSize == expected.m_dcb.ByteSize);
-        FUZZ_CHECK(dcb.StopBits == expected.m_dcb.StopBits);
-        FUZZ_CHECK(dcb.fOutxCtsFlow == expected.m_dcb.fOutxCtsFlow);
-        FUZZ_CHECK(dcb.fOutxDsrFlow == expected.m_dcb.fOutxDsrFlow);
-        FUZZ_CHECK(dcb.fDtrControl == expected.m_dcb.fDtrControl);
+        const CPortSettings& dcb = s_port.m_settings;
+        FUZZ_CHECK(dcb.Parity == expected.m_settings.Parity);
+        FUZZ_CHECK(dcb.ByteSize == expected.m_settings.ByteSize);
+        FUZZ_CHECK(dcb.StopBits == expected.m_settings.StopBits);
+        FUZZ_CHECK(dcb.fOutxCtsFlow == expected.m_settings.fOutxCtsFlow);
+        FUZZ_CHECK(dcb.fOutxDsrFlow == expected.m_settings.fOutxDsrFlow);
+        FUZZ_CHECK(dcb.fDtrControl == expected.m_settings.fDtrControl);
         FUZZ_CHECK(dcb.fRtsControl == (strMode[3] == 'H' ? 2u : 0u));
-        FUZZ_CHECK(dcb.fOutX == expected.m_dcb.fOutX);
-        FUZZ_CHECK(dcb.fInX == expected.m_dcb.fInX);
+        FUZZ_CHECK(dcb.fOutX == expected.m_settings.fOutX);
+        FUZZ_CHECK(dcb.fInX == expected.m_settings.fInX);
         FUZZ_CHECK(dcb.XonChar == 17 && dcb.XoffChar == 19);
     }
     return 0;

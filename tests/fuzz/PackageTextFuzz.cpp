@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "ufw/PackageText.h"
+#include "resources/PackageStrings.h"
 #include "resources/Resources.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/ResourceOverride.h"
-#include "transfer/PackageSource.h"
+#include "ufw/PackageText.h"
 
 namespace {
 

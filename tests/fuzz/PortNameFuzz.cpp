@@ -36,10 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const int nCom = ParseComNumber(strPort);
     FUZZ_CHECK(nCom == ExpectedComNumber(strPort));
 
-    // A machine with no serial devices and no ports folder: only a path maps to anything.
+    // A machine with no serial devices and no ports folder: only a path, or a port on a device
+    // server (rfc2217://, in any case), maps to anything, and to itself.
     static const CPortMap s_map("/nonexistent/dev", "/nonexistent/sys", "/nonexistent/ports");
     const std::string strDevice = s_map.Resolve(strPort);
-    if (!strPort.empty() && strPort[0] == '/')
+    bool bServer = strPort.size() >= 10;
+    for (size_t i = 0; bServer && i < 10; ++i)
+        bServer = (i < 3 ? strPort[i] | 0x20 : strPort[i]) == "rfc2217://"[i];
+    if ((!strPort.empty() && strPort[0] == '/') || bServer)
         FUZZ_CHECK(strDevice == strPort);
     else
         FUZZ_CHECK(strDevice.empty());

@@ -1,7 +1,22 @@
 # Reads every source file of the layer folders and names each include that climbs: a header of a
 # library that the including file's library does not stand on, or a Qt header in code without Qt.
+# Then reads every source file of the project, whatever builds it, for the two headers that
+# belong to one place only: Qt to the Qt window (qt/) and what tests, tools and benchmarks make
+# of it; <windows.h> to platform/ and the Win32 window (win32/).
 #   cmake -DSOURCE=<project> -DLAYERS=<build>/tests/layers/layers.txt -P check-includes.cmake
 cmake_minimum_required(VERSION 3.25)
+
+set(qt_folders qt tests tools bench)
+set(windows_folders platform win32)
+# <windows.h> and the headers that bring it in: its LoadString and FindResource macros would
+# rename ours anywhere else.
+set(windows_headers windows.h winsock2.h ws2tcpip.h)
+
+# The top folder of a project-relative path.
+function(top_folder file out)
+    string(REGEX REPLACE "/.*" "" top "${file}")
+    set(${out} ${top} PARENT_SCOPE)
+endfunction()
 
 file(STRINGS ${LAYERS} rows)
 set(folders "")
@@ -54,7 +69,9 @@ foreach(folder IN LISTS folders)
             string(SUBSTRING "${include}" 0 1 quote)
             string(SUBSTRING "${include}" 1 -1 header)
             if(quote STREQUAL "<")
-                if(header MATCHES "^Q" AND NOT qt_${lib})
+                top_folder(${file} top)
+                # Outside the Qt folders the scan below names it.
+                if(header MATCHES "^Q" AND NOT qt_${lib} AND top IN_LIST qt_folders)
                     string(CONCAT fault "${file} includes <${header}>, but ${lib} is code "
                                         "without Qt: put the window part in a ${lib}-ui library")
                     list(APPEND faults "${fault}")
@@ -82,11 +99,46 @@ foreach(folder IN LISTS folders)
     endforeach()
 endforeach()
 
+# Every top folder that is not a build folder (one holds a CMakeCache.txt) or hidden.
+file(GLOB tops RELATIVE ${SOURCE} ${SOURCE}/*)
+set(scanned 0)
+foreach(top IN LISTS tops)
+    if(NOT IS_DIRECTORY ${SOURCE}/${top} OR top MATCHES "^\\."
+       OR EXISTS ${SOURCE}/${top}/CMakeCache.txt)
+        continue()
+    endif()
+    set(patterns "")
+    foreach(ext h hpp cpp cc c rc)
+        list(APPEND patterns ${SOURCE}/${top}/*.${ext})
+    endforeach()
+    file(GLOB_RECURSE sources RELATIVE ${SOURCE} ${patterns})
+    foreach(file IN LISTS sources)
+        math(EXPR scanned "${scanned} + 1")
+        file(STRINGS ${SOURCE}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*<")
+        foreach(line IN LISTS includes)
+            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>]*)>.*" "\\1" header "${line}")
+            string(TOLOWER "${header}" lower)
+            if(header MATCHES "^Q" AND NOT top IN_LIST qt_folders)
+                string(CONCAT fault "${file} includes <${header}>, but only the Qt window (qt/) "
+                                    "uses Qt: the core and the other front ends are without it")
+                list(APPEND faults "${fault}")
+            elseif(lower IN_LIST windows_headers AND NOT top IN_LIST windows_folders)
+                string(CONCAT fault "${file} includes <${header}>, which belongs in platform/ "
+                                    "or win32/ only")
+                list(APPEND faults "${fault}")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+
 if(faults)
     list(LENGTH faults count)
     list(JOIN faults "\n  " text)
-    message(FATAL_ERROR "${count} include(s) climb the layers:\n  ${text}\n"
-                        "Move the shared type down (frontend/, widgets/) or hand the call in from "
-                        "above.")
+    message(FATAL_ERROR "${count} include(s) climb the layers or leave their folders:\n  ${text}\n"
+                        "Move the shared type down (frontend/, qt-widgets) or hand the call in "
+                        "from above; keep Qt in qt/ and the Windows headers in platform/ and "
+                        "win32/.")
 endif()
-message(STATUS "${checked} files checked: no include climbs the layers")
+message(STATUS "${checked} files checked: no include climbs the layers; ${scanned} files checked: "
+               "Qt only in qt/ (and tests, tools, benchmarks), <windows.h> only in platform/ and "
+               "win32/")

@@ -97,6 +97,23 @@ TEST(PortMapTest, NamesMapThroughLinksThenPresentDevicesThenPaths) {
         EXPECT_EQ(map.Resolve(c.m_pszPort), c.m_strDevice) << c.m_pszPort;
 }
 
+// A regular file comN whose first line is a device server's port makes COMN that port; one that
+// holds anything else is opened as it is (and fails as no serial port), never skipped over.
+TEST(PortMapTest, FileWithANetworkNameMapsToTheDeviceServer) {
+    CFakeMachine machine;
+    machine.AddTty("ttyUSB0");
+    std::ofstream(machine.Ports() + "/com1") << "  rfc2217://10.0.0.7:4001 \r\nsecond line\n";
+    std::ofstream(machine.Ports() + "/com2") << "/dev/ttyUSB0\n";
+    std::ofstream(machine.Ports() + "/com3");
+    const CPortMap map = machine.Map();
+    EXPECT_EQ(map.Resolve("COM1:"), "rfc2217://10.0.0.7:4001");
+    EXPECT_EQ(map.Resolve("COM2:"), machine.Ports() + "/com2");
+    EXPECT_EQ(map.Resolve("COM3:"), machine.Ports() + "/com3");
+    // The files keep their numbers: the present device is the first unlinked one's.
+    EXPECT_EQ(map.Resolve("COM4:"), machine.Dev("ttyUSB0"));
+    EXPECT_EQ(map.Resolve("rfc2217://box:2001"), "rfc2217://box:2001");
+}
+
 // A device a link names answers to that name only; the COM numbers without a link share out the
 // others in order, whichever numbers the links took and however they name their devices.
 TEST(PortMapTest, UnlinkedNumbersTakeThePresentDevicesNoLinkNames) {

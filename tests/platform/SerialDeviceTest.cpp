@@ -65,6 +65,23 @@ TEST_F(SerialDeviceTest, PseudoTerminalHasItsModemLinesAssertedAndNoSerialFlags)
     EXPECT_NE(m_device.SetSerialFlags(0), 0);
 }
 
+TEST_F(SerialDeviceTest, PurgingInputLeavesWhatWasWrittenForTheFarEnd) {
+    ASSERT_TRUE(m_link.Send("in", 2));
+    ASSERT_EQ(m_device.WaitEvent(), CSerialDevice::EEvent::Data);
+    ASSERT_EQ(m_device.WriteSome("out", 3, 1000), 3);
+
+    m_device.Purge(ISerialDevice::EQueue::Input);
+    uint8_t buffer[16];
+    EXPECT_EQ(m_device.ReadAvailable(buffer, sizeof buffer), 0);
+    std::vector<uint8_t> received;
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::vector<uint8_t> bytes = m_link.Receive(10);
+        received.insert(received.end(), bytes.begin(), bytes.end());
+        return received.size() >= 3;
+    }));
+    EXPECT_EQ(std::string(received.begin(), received.end()), "out");
+}
+
 TEST_F(SerialDeviceTest, HeldExclusivelyUntilClosed) {
     CSerialDevice second;
     EXPECT_EQ(second.Open(m_link.GetDevicePath()), EBUSY);

@@ -84,11 +84,11 @@ TEST_F(SerialPortTest, ModeStringsSetTheLine) {
             EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
             EXPECT_EQ(tio.c_oflag & OPOST, 0u);
             EXPECT_EQ(m_link.GetBaud(), nBaud);
-            EXPECT_EQ(port.m_dcb.Parity, c.m_nParity);
-            EXPECT_EQ(port.m_dcb.ByteSize, c.m_nByteSize);
-            EXPECT_EQ(port.m_dcb.StopBits, (c.m_cflag & CSTOPB) ? 2 : 0);
-            EXPECT_EQ(port.m_dcb.fDtrControl, c.m_nDtrControl);
-            EXPECT_EQ(port.m_dcb.fRtsControl, 2u);
+            EXPECT_EQ(port.m_settings.Parity, c.m_nParity);
+            EXPECT_EQ(port.m_settings.ByteSize, c.m_nByteSize);
+            EXPECT_EQ(port.m_settings.StopBits, (c.m_cflag & CSTOPB) ? 2 : 0);
+            EXPECT_EQ(port.m_settings.fDtrControl, c.m_nDtrControl);
+            EXPECT_EQ(port.m_settings.fRtsControl, 2u);
             EXPECT_EQ(port.m_timeouts.WriteTotalTimeoutConstant, 1000u);
             EXPECT_EQ(port.m_timeouts.WriteTotalTimeoutMultiplier, 19200 / nBaud);
             EXPECT_EQ(port.m_timeouts.ReadIntervalTimeout, 0xFFFFFFFFu);

@@ -169,7 +169,37 @@ TEST(WireTraceTest, PortReportsOpenHoldAndCloseWithTheBytesThatLeft) {
     EXPECT_EQ(BytesOf(strText, true), adapter.GetSent());
     EXPECT_EQ(adapter.GetSent(), block);
     EXPECT_EQ(lines.back().substr(12), "close");
-    EXPECT_EQ(lines[lines.size() - 2].substr(12), "purge");
+    EXPECT_EQ(lines[lines.size() - 2].substr(12), "purge input");
+}
+
+// DSR changes are told whenever the port reads the line, not only inside a write: here the
+// machine drops and raises DSR while the caller only polls for a byte.
+TEST(WireTraceTest, DsrChangesAreToldOutsideWritesToo) {
+    CPortsHome home;
+    CFakeAdapters adapters;
+    CStepClock clock(0, 1);
+    CClockOverride useClock(clock);
+    CFakeAdapterScript script;
+    const int64_t nStart = clock.Now();
+    script.m_dsrLow = {{0, nStart + 100}, {nStart + 300, nStart + 500}};
+    adapters.AddCom(home, 1, script);
+
+    CWireTrace trace;
+    CSerialPort port;
+    port.SetTrace(&trace);
+    ASSERT_EQ(port.Open("COM1:", 38400, "N81H"), 1);
+    while (clock.Now() < nStart + 700)
+        port.WaitForByte(10);
+    port.Close();
+
+    std::vector<std::string> dsr;
+    for (const std::string& strLine : Lines(trace.Format())) {
+        if (strLine.find("DSR") != std::string::npos)
+            dsr.push_back(strLine.substr(12));
+    }
+    const std::vector<std::string> expected = {"DSR low at open", "DSR raised", "DSR dropped",
+                                               "DSR raised"};
+    EXPECT_EQ(dsr, expected) << trace.Format();
 }
 
 TEST(WireTraceTest, AHangUpARefusedOpenAndSettingsReadBackOtherwiseAreTold) {

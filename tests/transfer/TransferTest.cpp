@@ -11,7 +11,6 @@
 #include <fstream>
 #include <optional>
 
-#include "ufw/PackageFile.h"
 #include "platform/OsError.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
@@ -25,6 +24,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 #include "transfer/Transfer.h"
+#include "ufw/PackageFile.h"
 
 namespace {
 
@@ -535,6 +535,28 @@ TEST_F(TransferTest, AFlowControlPauseShorterThanTheWriteLimitIsWaitedOut) {
     // the scripted adapter's clock, TransferHoldTest).
     EXPECT_TRUE(m_pBoot->HasHeldLine());
     WaitUntil([&] { return PackageReceived() >= kPackageSize; });
+    EXPECT_EQ(m_pBoot->GetPackage(), m_package);
+    ExpectCleanEnd(true);
+}
+
+TEST_F(TransferTest, BytesTheMachineHasNotReadWhenThePortClosesStillReachIt) {
+    // The machine stops reading for the last 6,000 bytes. The pseudo-terminal takes them in
+    // meanwhile, so every write completes and the port closes before the machine has them.
+    m_package = MakeBytes(12000, 3);
+    m_resources.Replace("BIN", kIdPackage, m_package);
+    bool bStalled = false;
+    m_op.m_fnOnPos = [&](int32_t nPos) {
+        if (!bStalled && nPos >= LoaderUnits() + 6000) {
+            bStalled = true;
+            m_sim.Stall(3000);
+        }
+    };
+    StartMachine();
+
+    EXPECT_EQ(Run(), 1);
+    ASSERT_TRUE(bStalled);
+    ASSERT_TRUE(WaitUntil([&] { return LineRead() && PackageReceived() >= m_package.size(); }))
+        << PackageReceived() << " of " << m_package.size() << " bytes arrived";
     EXPECT_EQ(m_pBoot->GetPackage(), m_package);
     ExpectCleanEnd(true);
 }

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include <windows.h>
+#include <stdlib.h>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
@@ -142,7 +142,8 @@ TEST_F(WinPackageFile, NamesInJapaneseCrossIntoWindowsWhole) {
     std::string strText((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(strText, "trace\n") << "not where it was asked to be, or overwritten";
 
-    ASSERT_TRUE(SetEnvironmentVariableW(L"VERSIONUP_TEST_FOLDER", fs::path(wide).c_str()));
+    // The runtime's wide setter sets the system's environment too.
+    ASSERT_EQ(_wputenv_s(L"VERSIONUP_TEST_FOLDER", fs::path(wide).c_str()), 0);
     std::string strValue;
     ASSERT_TRUE(GetEnvironmentText("VERSIONUP_TEST_FOLDER", strValue));
     EXPECT_EQ(strValue, strFile);

@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <functional>
 
-#include "app/AboutDlg.h"
-#include "app/VersionUpApp.h"
+#include "qt/AboutDlg.h"
+#include "qt/VersionUpApp.h"
+#include "qt/VersionUpDlg.h"
 #include "resources/Resources.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
-#include "wizard/VersionUpDlg.h"
 
 namespace {
 

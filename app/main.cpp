@@ -1,6 +1,0 @@
-#include "app/VersionUpApp.h"
-
-int main(int, char** argv) {
-    theApp.InitInstance(argv[0]);
-    return 0;
-}

@@ -1,0 +1,786 @@
+#include "platform/NetSerialDevice.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/NetSocket.h"
+#include "platform/TelnetCodec.h"
+
+using namespace telnet;
+
+namespace {
+
+constexpr char kScheme[] = "rfc2217://";
+// Data bytes the device takes before the server has them; a local driver's output queue
+// holds as much.
+constexpr size_t kOutputCap = 4096;
+// A wait on the connection is cut into slices, so that its limit runs on the clock in force.
+constexpr int kSliceMs = 20;
+// Commands still unsent when the port closes get this long to leave.
+constexpr int kCloseFlushMs = 500;
+// How long the server gets to end the connection after the program has ended its side.
+constexpr int kCloseWaitMs = 1000;
+// The pause before a connection that was turned away is tried again.
+constexpr int kRetryMs = 50;
+// The modem state bits the program reads, with their change bits.
+constexpr uint8_t kModemMask = kModemDsr | kModemCts | 0x02 | 0x01;
+
+std::mutex g_serversMutex;
+std::set<std::string> g_serversWithoutLines;
+
+bool IsKnownWithoutLines(const std::string& strWhere) {
+    std::lock_guard lock(g_serversMutex);
+    return g_serversWithoutLines.count(strWhere) != 0;
+}
+
+void RememberWithoutLines(const std::string& strWhere) {
+    std::lock_guard lock(g_serversMutex);
+    g_serversWithoutLines.insert(strWhere);
+}
+
+// The settings of the line as the COM port option numbers them.
+uint8_t ParityCode(int nParity) {
+    return static_cast<uint8_t>(std::clamp(nParity, 0, 3) + 1); // none, odd, even, mark
+}
+
+int ParityOf(uint32_t nCode) {
+    return nCode >= 1 && nCode <= 4 ? static_cast<int>(nCode) - 1 : 4 + static_cast<int>(nCode);
+}
+
+uint8_t FlowCode(const CLineSettings& s) {
+    if (s.m_bCtsFlow)
+        return kControlFlowHardware;
+    return s.m_bXonXoff ? kControlFlowXonXoff : kControlFlowNone;
+}
+
+bool IsFlowAnswer(uint32_t nValue) {
+    return nValue <= 3 || (nValue >= 17 && nValue <= 19);
+}
+
+bool IsLineAnswer(uint32_t nValue) {
+    return nValue >= 7 && nValue <= 12; // DTR and RTS
+}
+
+// Which answer a setting waits for.
+enum EAnswer { kAnsBaud, kAnsDataSize, kAnsParity, kAnsStopSize, kAnsFlow, kAnsCount };
+
+} // namespace
+
+bool IsNetworkPortName(const std::string& strName) {
+    if (strName.size() < sizeof kScheme - 1)
+        return false;
+    for (size_t i = 0; i + 1 < sizeof kScheme; ++i) {
+        if (std::tolower(static_cast<unsigned char>(strName[i])) != kScheme[i])
+            return false;
+    }
+    return true;
+}
+
+bool ParseNetworkPortName(const std::string& strName, std::string& strHost, uint16_t& nPort) {
+    if (!IsNetworkPortName(strName))
+        return false;
+    std::string strRest = strName.substr(sizeof kScheme - 1);
+    if (!strRest.empty() && strRest.back() == '/')
+        strRest.pop_back();
+    size_t nColon = 0;
+    std::string strHostPart;
+    if (!strRest.empty() && strRest[0] == '[') {
+        const size_t nClose = strRest.find(']');
+        if (nClose == std::string::npos || nClose + 1 >= strRest.size() ||
+            strRest[nClose + 1] != ':')
+            return false;
+        strHostPart = strRest.substr(1, nClose - 1);
+        nColon = nClose + 1;
+        if (strHostPart.empty() ||
+            strHostPart.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+            return false;
+    } else {
+        nColon = strRest.rfind(':');
+        if (nColon == std::string::npos || nColon == 0)
+            return false;
+        strHostPart = strRest.substr(0, nColon);
+        for (unsigned char c : strHostPart) {
+            if (!std::isalnum(c) && c != '.' && c != '-' && c != '_')
+                return false;
+        }
+    }
+    const std::string strPort = strRest.substr(nColon + 1);
+    if (strPort.empty() || strPort.size() > 5 ||
+        strPort.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long nValue = std::stoul(strPort);
+    if (nValue == 0 || nValue > 65535)
+        return false;
+    strHost = strHostPart;
+    nPort = static_cast<uint16_t>(nValue);
+    return true;
+}
+
+struct CNetSerialDevice::CState {
+    CLimits limits;
+    NetHandle hSocket = kNoSocket;
+    std::string strWhere; // host:port, for every word a person reads
+    std::string strHost;
+    uint16_t nPort = 0;
+    int64_t nRetryUntilMs = 0; // a connection turned away is tried again until then
+    CNetWaker wake;            // Wake()
+    CNetWaker pending;         // data taken off the connection outside ReadAvailable
+
+    // Everything below is shared by the caller's thread and the receive thread.
+    mutable std::mutex mutex;
+    CTelnetDecoder decoder;
+    std::deque<uint8_t> received; // data decoded while waiting for an answer
+    std::vector<uint8_t> out;     // bytes for the server, 0xFF doubled, not yet sent
+    bool bGone = false;
+    bool bUsed = false; // data have been written
+    std::string strCause;
+    std::string strNotes;
+
+    // Option states: ours (WILL) and the server's (DO), with what we have asked for.
+    enum class EOpt { No, Asked, Yes, Refused };
+    EOpt usComPort = EOpt::No;
+    EOpt usBinary = EOpt::No;
+    EOpt himBinary = EOpt::No;
+    bool bSgaUs = false;
+    bool bSgaHim = false;
+
+    // The values the server last answered (its read-back), and how many answers of each kind
+    // have come since the connection began.
+    bool bKnown[kAnsCount] = {};
+    uint32_t nValue[kAnsCount] = {};
+    unsigned nAnswers[kAnsCount] = {};
+    bool bModemAnswered = false; // any modem-control request answered
+    bool bWithoutLines = false;
+    int nModemState = -1; // -1: not told
+    int nDtr = -1;        // what was last asked: -1 nothing yet
+
+    // A fresh connection knows nothing of the last one's settings or lines.
+    void Reset() {
+        std::lock_guard lock(mutex);
+        decoder.Reset();
+        received.clear();
+        out.clear();
+        bGone = bUsed = false;
+        strCause.clear();
+        strNotes.clear();
+        usComPort = usBinary = himBinary = EOpt::No;
+        bSgaUs = bSgaHim = false;
+        std::fill(std::begin(bKnown), std::end(bKnown), false);
+        std::fill(std::begin(nValue), std::end(nValue), 0u);
+        std::fill(std::begin(nAnswers), std::end(nAnswers), 0u);
+        bModemAnswered = bWithoutLines = false;
+        nModemState = nDtr = -1;
+        wake.Clear();
+        pending.Clear();
+    }
+
+    void Note(const std::string& strText) { strNotes += (strNotes.empty() ? "" : "; ") + strText; }
+    void SetGone(int nErrno) {
+        if (bGone)
+            return;
+        bGone = true;
+        if (nErrno == 0)
+            strCause = "the server closed the connection (" + strWhere + ")";
+        else if (nErrno == ECONNRESET)
+            strCause = "the server reset the connection (" + strWhere + ")";
+        else
+            strCause = "the connection to " + strWhere + " broke: " + std::strerror(nErrno);
+    }
+
+    // Sends what is queued as far as the connection takes it now. Locked.
+    void Flush() {
+        while (!out.empty() && !bGone) {
+            int nErrno = 0;
+            const long nSent = NetSend(hSocket, out.data(), out.size(), nErrno);
+            if (nSent < 0) {
+                SetGone(nErrno);
+                return;
+            }
+            if (nSent == 0)
+                return;
+            out.erase(out.begin(), out.begin() + nSent);
+        }
+    }
+
+    void HandleNegotiation(const CTelnetCommand& c) {
+        auto reply = [&](uint8_t nVerb) { AppendNegotiation(nVerb, c.m_nOption, out); };
+        // Both sides in binary: a loader's bytes must pass as they are, carriage returns too.
+        const bool bOurs = c.m_nOption == kOptBinary || c.m_nOption == kOptComPort;
+        EOpt* pUs = c.m_nOption == kOptBinary    ? &usBinary
+                    : c.m_nOption == kOptComPort ? &usComPort
+                                                 : nullptr;
+        switch (c.m_nVerb) {
+        case kDo:
+            if (pUs) {
+                if (*pUs != EOpt::Asked && *pUs != EOpt::Yes)
+                    reply(kWill);
+                *pUs = EOpt::Yes;
+            } else if (c.m_nOption == kOptSuppressGoAhead) {
+                // Go-aheads mean nothing on a serial line; agreed once, not again.
+                if (!bSgaUs)
+                    reply(kWill);
+                bSgaUs = true;
+            } else {
+                reply(kWont);
+            }
+            break;
+        case kDont:
+            // Only a change is answered (RFC 854): an option that is off stays silent, so two
+            // sides can never answer each other for ever.
+            if (pUs) {
+                if (*pUs == EOpt::Yes)
+                    reply(kWont);
+                *pUs = EOpt::Refused;
+            }
+            break;
+        case kWill:
+            if (c.m_nOption == kOptBinary) {
+                if (himBinary != EOpt::Asked && himBinary != EOpt::Yes)
+                    reply(kDo);
+                himBinary = EOpt::Yes;
+            } else if (c.m_nOption == kOptSuppressGoAhead) {
+                if (!bSgaHim)
+                    reply(kDo);
+                bSgaHim = true;
+            } else if (!bOurs) {
+                reply(kDont);
+            }
+            break;
+        case kWont:
+            if (c.m_nOption == kOptBinary) {
+                if (himBinary == EOpt::Yes)
+                    reply(kDont);
+                himBinary = EOpt::Refused;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+    void HandleAnswer(const CComAnswer& a) {
+        int nKind = -1;
+        switch (a.m_nCommand) {
+        case kComSetBaud:
+            nKind = kAnsBaud;
+            break;
+        case kComSetDataSize:
+            nKind = kAnsDataSize;
+            break;
+        case kComSetParity:
+            nKind = kAnsParity;
+            break;
+        case kComSetStopSize:
+            nKind = kAnsStopSize;
+            break;
+        case kComSetControl:
+            if (IsFlowAnswer(a.m_nValue))
+                nKind = kAnsFlow;
+            else if (IsLineAnswer(a.m_nValue))
+                AnswerModem();
+            break;
+        case kComSetModemStateMask:
+            AnswerModem();
+            break;
+        case kComNotifyModemState:
+            // Not an answer: ser2net in front of a pseudo-terminal tells every line low
+            // without answering a single modem-control request.
+            nModemState = static_cast<int>(a.m_nValue);
+            break;
+        default:
+            break;
+        }
+        if (nKind >= 0) {
+            bKnown[nKind] = true;
+            nValue[nKind] = a.m_nValue;
+            ++nAnswers[nKind];
+        }
+    }
+
+    void AnswerModem() {
+        if (!bModemAnswered && bWithoutLines)
+            Note("the server answered a modem-control request late: its modem lines count");
+        bModemAnswered = true;
+        bWithoutLines = false;
+    }
+
+    // Decodes bytes from the server: commands are acted on, data appended to data. Locked.
+    void Take(const uint8_t* pBytes, size_t nCount, std::vector<uint8_t>& data) {
+        std::vector<CTelnetCommand> commands;
+        decoder.Feed(pBytes, nCount, data, commands);
+        for (const CTelnetCommand& c : commands) {
+            CComAnswer answer;
+            if (c.m_nVerb != kSb)
+                HandleNegotiation(c);
+            else if (DecodeComAnswer(c, answer))
+                HandleAnswer(answer);
+        }
+        if (!commands.empty())
+            Flush();
+    }
+
+    // Takes whatever the connection holds now; data go to the received queue. Locked.
+    void Pump() {
+        uint8_t raw[1024];
+        for (int n = 0; n < 64 && !bGone; ++n) {
+            int nErrno = 0;
+            const long nRead = NetReceive(hSocket, raw, sizeof raw, nErrno);
+            if (nRead < 0) {
+                SetGone(nErrno);
+                break;
+            }
+            if (nRead == 0)
+                break;
+            std::vector<uint8_t> data;
+            Take(raw, static_cast<size_t>(nRead), data);
+            if (!data.empty()) {
+                received.insert(received.end(), data.begin(), data.end());
+                pending.Signal();
+            }
+        }
+    }
+
+    // Takes from the connection until fnDone holds, the connection breaks or nLimitMs pass.
+    bool PumpUntil(const std::function<bool()>& fnDone, int nLimitMs) {
+        const int64_t nDeadline = GetClock().GetMilliseconds() + nLimitMs;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                Flush();
+                Pump();
+                if (fnDone())
+                    return true;
+                if (bGone)
+                    return false;
+            }
+            const int64_t nLeft = nDeadline - GetClock().GetMilliseconds();
+            if (nLeft <= 0)
+                return false;
+            CNetWait::Wait(hSocket, false, nullptr, nullptr,
+                           static_cast<int>(std::min<int64_t>(nLeft, kSliceMs)));
+        }
+    }
+
+    // Connects and agrees on the COM port option. 0, or the errno with the cause in words; the
+    // connection is closed again on failure.
+    int Connect() {
+        CNetError error;
+        hSocket = NetConnect(strHost, nPort, limits.m_nConnectMs, error);
+        if (hSocket == kNoSocket) {
+            strCause = error.m_strText;
+            return error.m_nErrno;
+        }
+        std::vector<uint8_t> hello;
+        AppendNegotiation(kWill, kOptBinary, hello);
+        AppendNegotiation(kDo, kOptBinary, hello);
+        AppendNegotiation(kWill, kOptComPort, hello);
+        {
+            std::lock_guard lock(mutex);
+            usBinary = himBinary = usComPort = EOpt::Asked;
+        }
+        Send(hello);
+        const bool bAgreed =
+            PumpUntil([&] { return usComPort == EOpt::Yes || usComPort == EOpt::Refused; },
+                      limits.m_nNegotiationMs);
+        auto fail = [&](int nErrno, const std::string& strText) {
+            NetClose(hSocket);
+            hSocket = kNoSocket;
+            strCause = strText;
+            return nErrno;
+        };
+        if (!bAgreed && bGone) {
+            // A server whose port is taken often says so before it closes.
+            std::string strSaid(received.begin(), received.end());
+            strSaid.erase(std::remove_if(strSaid.begin(), strSaid.end(),
+                                         [](unsigned char c) { return c < 0x20 || c > 0x7E; }),
+                          strSaid.end());
+            return fail(ECONNRESET, strWhere +
+                                        " closed the connection before it agreed to "
+                                        "RFC 2217" +
+                                        (strSaid.empty() ? "" : ": \"" + strSaid + "\""));
+        }
+        if (!bAgreed)
+            return fail(ETIMEDOUT, "no RFC 2217 negotiation from " + strWhere + " within " +
+                                       std::to_string((limits.m_nNegotiationMs + 999) / 1000) +
+                                       " s");
+        if (usComPort == EOpt::Refused)
+            return fail(EPROTONOSUPPORT, strWhere + " refused the COM port option: it is no "
+                                                    "RFC 2217 server (a raw TCP or plain Telnet "
+                                                    "port?)");
+        std::vector<uint8_t> mask;
+        AppendComCommand(kComSetModemStateMask, {kModemMask}, mask);
+        Send(mask);
+        return 0;
+    }
+
+    // ser2net turns a connection away while it is still ending the last one on the same port,
+    // as it does when the program closes a port and opens it again at once (the loader's 9600
+    // and the package's 38400): such a connection is tried again within the connect limit.
+    int ConnectRetrying() {
+        for (;;) {
+            const int nErrno = Connect();
+            if (nErrno != ECONNRESET || GetClock().GetMilliseconds() >= nRetryUntilMs)
+                return nErrno;
+            GetClock().Sleep(kRetryMs);
+            Reset();
+        }
+    }
+
+    // The server closed a connection that has carried no data yet: turned away, not broken.
+    bool ReconnectIfTurnedAway() {
+        {
+            std::lock_guard lock(mutex);
+            if (!bGone || bUsed || GetClock().GetMilliseconds() >= nRetryUntilMs)
+                return false;
+        }
+        NetClose(hSocket);
+        hSocket = kNoSocket;
+        GetClock().Sleep(kRetryMs);
+        Reset();
+        return ConnectRetrying() == 0;
+    }
+
+    void Send(const std::vector<uint8_t>& bytes) {
+        std::lock_guard lock(mutex);
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        Flush();
+    }
+};
+
+CNetSerialDevice::CNetSerialDevice() : CNetSerialDevice(CLimits()) {}
+
+CNetSerialDevice::CNetSerialDevice(const CLimits& limits) : m_pState(std::make_unique<CState>()) {
+    m_pState->limits = limits;
+}
+
+CNetSerialDevice::~CNetSerialDevice() {
+    Close();
+}
+
+void CNetSerialDevice::ForgetServers() {
+    std::lock_guard lock(g_serversMutex);
+    g_serversWithoutLines.clear();
+}
+
+int CNetSerialDevice::Open(const std::string& strPath) {
+    CState& s = *m_pState;
+    if (s.hSocket != kNoSocket)
+        return EBUSY;
+    s.Reset();
+    if (!ParseNetworkPortName(strPath, s.strHost, s.nPort)) {
+        s.strCause = "not a network port name: " + strPath + " (rfc2217://host:port)";
+        return EINVAL;
+    }
+    s.strWhere = (s.strHost.find(':') != std::string::npos ? "[" + s.strHost + "]" : s.strHost) +
+                 ":" + std::to_string(s.nPort);
+    if (!s.wake.IsValid() || !s.pending.IsValid())
+        return EMFILE;
+    s.nRetryUntilMs = GetClock().GetMilliseconds() + s.limits.m_nConnectMs;
+    return s.ConnectRetrying();
+}
+
+void CNetSerialDevice::Close() {
+    CState& s = *m_pState;
+    if (s.hSocket == kNoSocket)
+        return;
+    // The last commands (DTR off, the purge) are on their way before the connection ends.
+    const int64_t nDeadline = GetClock().GetMilliseconds() + kCloseFlushMs;
+    for (;;) {
+        {
+            std::lock_guard lock(s.mutex);
+            s.Flush();
+            if (s.out.empty() || s.bGone)
+                break;
+        }
+        const int64_t nLeft = nDeadline - GetClock().GetMilliseconds();
+        if (nLeft <= 0)
+            break;
+        CNetWait::Wait(s.hSocket, true, nullptr, nullptr,
+                       static_cast<int>(std::min<int64_t>(nLeft, kSliceMs)));
+    }
+    // The server has let go of its port once it has ended the connection too; a port opened
+    // again at once then finds it free.
+    NetShutdownSend(s.hSocket);
+    s.PumpUntil([&] { return s.bGone; }, kCloseWaitMs);
+    std::lock_guard lock(s.mutex);
+    NetClose(s.hSocket);
+    s.hSocket = kNoSocket;
+    s.received.clear();
+}
+
+bool CNetSerialDevice::IsOpen() const {
+    return m_pState->hSocket != kNoSocket;
+}
+
+int CNetSerialDevice::Apply(const CLineSettings& settings, CLineSettings& applied) {
+    CState& s = *m_pState;
+    struct CAsk {
+        EAnswer m_eKind;
+        uint8_t m_nCommand;
+        std::vector<uint8_t> m_value;
+        uint32_t m_nWanted;
+    };
+    const uint32_t nBaud = settings.m_nBaud;
+    const CAsk asks[] = {
+        {kAnsBaud,
+         kComSetBaud,
+         {uint8_t(nBaud >> 24), uint8_t(nBaud >> 16), uint8_t(nBaud >> 8), uint8_t(nBaud)},
+         nBaud},
+        {kAnsDataSize,
+         kComSetDataSize,
+         {uint8_t(settings.m_nDataBits)},
+         uint32_t(settings.m_nDataBits)},
+        {kAnsParity,
+         kComSetParity,
+         {ParityCode(settings.m_nParity)},
+         ParityCode(settings.m_nParity)},
+        {kAnsStopSize,
+         kComSetStopSize,
+         {uint8_t(settings.m_nStopBits)},
+         uint32_t(settings.m_nStopBits)},
+        {kAnsFlow, kComSetControl, {FlowCode(settings)}, FlowCode(settings)},
+    };
+    std::vector<uint8_t> commands;
+    unsigned nBefore[kAnsCount] = {};
+    bool bAsked[kAnsCount] = {};
+retry:
+    commands.clear();
+    std::fill(std::begin(bAsked), std::end(bAsked), false);
+    {
+        std::lock_guard lock(s.mutex);
+        for (const CAsk& ask : asks) {
+            nBefore[ask.m_eKind] = s.nAnswers[ask.m_eKind];
+            if (s.bKnown[ask.m_eKind] && s.nValue[ask.m_eKind] == ask.m_nWanted)
+                continue;
+            bAsked[ask.m_eKind] = true;
+            AppendComCommand(ask.m_nCommand, ask.m_value, commands);
+        }
+    }
+    if (!commands.empty()) {
+        s.Send(commands);
+        auto answered = [&] {
+            for (int i = 0; i < kAnsCount; ++i) {
+                if (bAsked[i] && s.nAnswers[i] == nBefore[i])
+                    return false;
+            }
+            return true;
+        };
+        if (!s.PumpUntil(answered, s.limits.m_nAnswerMs)) {
+            if (s.ReconnectIfTurnedAway())
+                goto retry;
+            std::lock_guard lock(s.mutex);
+            if (s.bGone)
+                return ECONNRESET;
+            for (const CAsk& ask : asks) {
+                if (bAsked[ask.m_eKind] && s.nAnswers[ask.m_eKind] == nBefore[ask.m_eKind]) {
+                    s.strCause = s.strWhere + " did not answer " + ComCommandName(ask.m_nCommand) +
+                                 " within " + std::to_string((s.limits.m_nAnswerMs + 999) / 1000) +
+                                 " s";
+                    break;
+                }
+            }
+            return ETIMEDOUT;
+        }
+    }
+    // The modem state mask went out at Open, before these settings; a server that answers at
+    // all has answered it by now, or soon after.
+    bool bWait = false;
+    {
+        std::lock_guard lock(s.mutex);
+        bWait = !s.bModemAnswered && !s.bWithoutLines;
+        if (bWait && IsKnownWithoutLines(s.strWhere)) {
+            s.bWithoutLines = true;
+            bWait = false;
+        }
+    }
+    if (bWait && !s.PumpUntil([&] { return s.bModemAnswered; }, s.limits.m_nModemMs)) {
+        std::lock_guard lock(s.mutex);
+        if (!s.bModemAnswered && !s.bGone) {
+            s.bWithoutLines = true;
+            RememberWithoutLines(s.strWhere);
+            s.Note(s.strWhere + " answered no modem-control request within " +
+                   std::to_string(s.limits.m_nModemMs) +
+                   " ms: a port without modem lines, DSR and CTS taken as asserted");
+        }
+    }
+
+    std::lock_guard lock(s.mutex);
+    if (s.bGone)
+        return ECONNRESET;
+    applied = settings;
+    applied.m_nBaud = s.nValue[kAnsBaud];
+    applied.m_nDataBits = static_cast<int>(s.nValue[kAnsDataSize]);
+    applied.m_nParity = ParityOf(s.nValue[kAnsParity]);
+    applied.m_nStopBits = static_cast<int>(s.nValue[kAnsStopSize]);
+    applied.m_bCtsFlow = s.nValue[kAnsFlow] == kControlFlowHardware;
+    applied.m_bXonXoff = s.nValue[kAnsFlow] == kControlFlowXonXoff;
+    // The option has no way to set other characters: a server uses DC1 and DC3.
+    applied.m_cXon = 17;
+    applied.m_cXoff = 19;
+    return 0;
+}
+
+void CNetSerialDevice::SetDtr(bool bOn) {
+    CState& s = *m_pState;
+    std::vector<uint8_t> command;
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.hSocket == kNoSocket || s.nDtr == int(bOn))
+            return;
+        s.nDtr = bOn;
+    }
+    AppendComCommand(kComSetControl, {bOn ? kControlDtrOn : kControlDtrOff}, command);
+    s.Send(command);
+}
+
+ISerialDevice::ELine CNetSerialDevice::GetDsr() {
+    CState& s = *m_pState;
+    std::lock_guard lock(s.mutex);
+    if (s.bGone)
+        return ELine::Gone;
+    if (s.bWithoutLines || s.nModemState < 0)
+        return ELine::On;
+    return (s.nModemState & kModemDsr) ? ELine::On : ELine::Off;
+}
+
+void CNetSerialDevice::Purge(EQueue eQueues) {
+    CState& s = *m_pState;
+    if (s.hSocket == kNoSocket)
+        return;
+    std::vector<uint8_t> command;
+    AppendComCommand(kComPurgeData, {static_cast<uint8_t>(eQueues)}, command);
+    std::lock_guard lock(s.mutex);
+    s.out.insert(s.out.end(), command.begin(), command.end());
+    s.Flush();
+    if (eQueues == EQueue::Output)
+        return;
+    // What has reached this computer goes too; the server's answer is not awaited, as a local
+    // purge does not wait either.
+    s.Pump();
+    s.received.clear();
+    s.pending.Clear();
+}
+
+ISerialDevice::EEvent CNetSerialDevice::WaitEvent() {
+    CState& s = *m_pState;
+    for (;;) {
+        {
+            std::lock_guard lock(s.mutex);
+            if (!s.received.empty() || s.bGone)
+                return EEvent::Data;
+        }
+        const CNetWait ready = CNetWait::Wait(s.hSocket, false, &s.wake, &s.pending, -1);
+        if (ready.m_bWaker[0])
+            return EEvent::Woken;
+        if (ready.m_bSocket || ready.m_bWaker[1])
+            return EEvent::Data;
+    }
+}
+
+void CNetSerialDevice::Wake() {
+    m_pState->wake.Signal();
+}
+
+void CNetSerialDevice::ClearWake() {
+    m_pState->wake.Clear();
+}
+
+ssize_t CNetSerialDevice::ReadAvailable(void* pDest, size_t nMax) {
+    CState& s = *m_pState;
+    auto* pBytes = static_cast<uint8_t*>(pDest);
+    std::lock_guard lock(s.mutex);
+    size_t nTaken = std::min(nMax, s.received.size());
+    std::copy_n(s.received.begin(), nTaken, pBytes);
+    s.received.erase(s.received.begin(), s.received.begin() + static_cast<long>(nTaken));
+    if (s.received.empty())
+        s.pending.Clear();
+    // Each byte on the connection is at most one data byte, so reading no more than the room
+    // left never leaves data over.
+    if (nTaken < nMax && !s.bGone && s.hSocket != kNoSocket) {
+        std::vector<uint8_t> raw(nMax - nTaken);
+        int nErrno = 0;
+        const long nRead = NetReceive(s.hSocket, raw.data(), raw.size(), nErrno);
+        if (nRead < 0) {
+            s.SetGone(nErrno);
+        } else if (nRead > 0) {
+            std::vector<uint8_t> data;
+            s.Take(raw.data(), static_cast<size_t>(nRead), data);
+            std::copy(data.begin(), data.end(), pBytes + nTaken);
+            nTaken += data.size();
+        }
+    }
+    if (nTaken == 0 && s.bGone)
+        return -1;
+    return static_cast<ssize_t>(nTaken);
+}
+
+ssize_t CNetSerialDevice::WriteSome(const void* pData, size_t nCount, int nWaitMs) {
+    CState& s = *m_pState;
+    const auto* pBytes = static_cast<const uint8_t*>(pData);
+    const int64_t nDeadline = GetClock().GetMilliseconds() + std::max(nWaitMs, 0);
+    for (;;) {
+        {
+            std::lock_guard lock(s.mutex);
+            s.Flush();
+            if (s.bGone || s.hSocket == kNoSocket)
+                return -1;
+            if (s.out.size() < kOutputCap) {
+                const size_t nTaken = std::min(nCount, kOutputCap - s.out.size());
+                AppendEscaped(pBytes, nTaken, s.out);
+                s.bUsed = true;
+                s.Flush();
+                return s.bGone ? -1 : static_cast<ssize_t>(nTaken);
+            }
+        }
+        const int64_t nLeft = nDeadline - GetClock().GetMilliseconds();
+        if (nLeft <= 0)
+            return 0;
+        CNetWait::Wait(s.hSocket, true, nullptr, nullptr,
+                       static_cast<int>(std::min<int64_t>(nLeft, kSliceMs)));
+    }
+}
+
+int CNetSerialDevice::OutputQueued() {
+    CState& s = *m_pState;
+    std::lock_guard lock(s.mutex);
+    s.Flush();
+    if (s.bGone || s.hSocket == kNoSocket)
+        return -1;
+    return static_cast<int>(s.out.size()) + NetUnsent(s.hSocket);
+}
+
+int CNetSerialDevice::GetSerialFlags(int&) {
+    return ENOTTY;
+}
+
+int CNetSerialDevice::SetSerialFlags(int) {
+    return ENOTTY;
+}
+
+int CNetSerialDevice::GetReceiveTrigger(int&) {
+    return ENOENT;
+}
+
+int CNetSerialDevice::SetReceiveTrigger(int) {
+    return ENOENT;
+}
+
+std::string CNetSerialDevice::GetCauseText() const {
+    std::lock_guard lock(m_pState->mutex);
+    return m_pState->strCause;
+}
+
+std::string CNetSerialDevice::TakeTraceNote() {
+    std::lock_guard lock(m_pState->mutex);
+    return std::exchange(m_pState->strNotes, std::string());
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The few socket calls a serial port reached over the network needs, the same on Linux (BSD
+// sockets, NetSocket.cpp) and Windows (Winsock, NetSocketWin32.cpp): a connect with a time
+// limit, sends and receives that never wait, and a wait on the connection that another thread
+// can end. Every socket is non-blocking, and Nagle is off: the boot-mode upload sends one byte
+// and waits for its echo 3,064 times, and each held byte would cost a round trip.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#ifdef _WIN32
+using NetHandle = uintptr_t; // a SOCKET
+#else
+using NetHandle = int;
+#endif
+constexpr NetHandle kNoSocket = static_cast<NetHandle>(-1);
+
+// Why a connect failed: an errno (ETIMEDOUT, ECONNREFUSED ...; EHOSTUNREACH when the name
+// was not found) and the words to show, which name the host.
+struct CNetError {
+    int m_nErrno = 0;
+    std::string m_strText;
+};
+
+// Looks strHost up and connects to nPort, giving up after nLimitMs on the clock in force.
+// kNoSocket and the error when it could not.
+NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, CNetError& error);
+void NetClose(NetHandle hSocket);
+// Tells the peer that nothing more will come (a FIN), so that it ends its side in turn.
+void NetShutdownSend(NetHandle hSocket);
+
+// Bytes taken by the connection (0 when it takes none now), or -1 with nErrno when it broke.
+long NetSend(NetHandle hSocket, const void* pData, size_t nCount, int& nErrno);
+// Bytes received (0 when none is waiting), or -1 when the peer closed (nErrno 0) or the
+// connection broke (nErrno).
+long NetReceive(NetHandle hSocket, void* pDest, size_t nMax, int& nErrno);
+// Bytes the system has not sent yet (0 where it cannot tell).
+int NetUnsent(NetHandle hSocket);
+
+// Something a wait ends on, signalled from another thread (an eventfd; on Windows a loopback
+// datagram socket, since only sockets can be waited on together with a socket).
+class CNetWaker {
+public:
+    CNetWaker();
+    ~CNetWaker();
+    CNetWaker(const CNetWaker&) = delete;
+    CNetWaker& operator=(const CNetWaker&) = delete;
+    bool IsValid() const;
+    void Signal();
+    void Clear();
+
+private:
+    friend struct CNetWait;
+    NetHandle m_hRead = kNoSocket;
+    NetHandle m_hWrite = kNoSocket;
+};
+
+// Waits up to nMilliseconds (-1: no limit) until the socket is readable (or writable, with
+// bWritable), broken, or one of the wakers is signalled.
+struct CNetWait {
+    bool m_bSocket = false; // readable, writable as asked, or broken: the next call will say
+    bool m_bWaker[2] = {false, false};
+    static CNetWait Wait(NetHandle hSocket, bool bWritable, CNetWaker* pFirst, CNetWaker* pSecond,
+                         int nMilliseconds);
+};

@@ -1,0 +1,212 @@
+#include "qt/ProgressDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWindow>
+
+#include <algorithm>
+
+#include "frontend/ProgressPercent.h"
+#include "qt/DialogUnits.h"
+#include "resources/StringIds.h"
+#include "resources/Strings.h"
+
+namespace {
+
+// The window as its template lays it out, in dialog units.
+constexpr int kDialogWidth = 186;
+constexpr int kDialogHeight = 79;
+constexpr QRect kMessageRect{13, 7, 158, 8};
+constexpr QRect kPercentRect{85, 23, 18, 8};
+constexpr QRect kBarRect{15, 34, 154, 13};
+constexpr QRect kCancelRect{67, 58, 50, 14};
+
+} // namespace
+
+CProgressDlg::CProgressDlg(unsigned nTitleId, QWidget* pMainWindow)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      m_nTitleId(nTitleId ? nTitleId : kIdsSending), m_pMainWindow(pMainWindow) {
+    // Parentless on purpose: a child of the disabled main window would be disabled with it. The
+    // main window becomes its transient parent instead when it is shown.
+    m_pMessage = new QLabel(this);
+    m_pMessage->setObjectName(QStringLiteral("message"));
+    m_pMessage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_pPercent = new QLabel(QStringLiteral(" 0 %"), this);
+    m_pPercent->setObjectName(QStringLiteral("percent"));
+    m_pPercent->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setObjectName(QStringLiteral("bar"));
+    m_pProgress->setTextVisible(false);
+    m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_pCancel->setObjectName(QStringLiteral("cancel"));
+    m_pCancel->setDefault(true);
+    connect(m_pCancel, &QPushButton::clicked, this, &CProgressDlg::reject);
+    LayOut();
+}
+
+CProgressDlg::~CProgressDlg() {
+    // The owner comes back first, so it is never left without an enabled window in front.
+    RestoreOwner();
+    hide();
+}
+
+void CProgressDlg::LayOut() {
+    const CDialogUnits units(font());
+    m_pMessage->setGeometry(units.Rect(kMessageRect));
+    // The template's label is just wide enough for "100%" in the font it was drawn for; in
+    // fonts with wider digits it grows to the right rather than clip the figure.
+    QRect percent = units.Rect(kPercentRect);
+    percent.setWidth(std::max(percent.width(),
+                              m_pPercent->fontMetrics().horizontalAdvance(QStringLiteral("100%"))));
+    m_pPercent->setGeometry(percent);
+    m_pProgress->setGeometry(units.Rect(kBarRect));
+    m_pCancel->setGeometry(units.Rect(kCancelRect));
+    setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
+}
+
+int CProgressDlg::Create(QWidget* pOwner) {
+    if (!pOwner)
+        pOwner = m_pMainWindow ? m_pMainWindow.data() : QApplication::activeWindow();
+    if (pOwner)
+        pOwner = pOwner->window();
+    if (pOwner == this)
+        pOwner = nullptr;
+    m_pOwner = pOwner;
+    if (pOwner && pOwner->isEnabled()) {
+        pOwner->setEnabled(false);
+        m_bOwnerDisabled = 1;
+    }
+
+    // What the window starts with: a bar of 0 to 100 at the lower end and the title.
+    m_pProgress->setRange(m_nLower, m_nUpper);
+    m_pProgress->setValue(m_nLower);
+    setWindowTitle(QString::fromStdString(LoadString(m_nTitleId)));
+
+    winId();
+    QWindow* pWindow = windowHandle();
+    if (!pWindow) {
+        RestoreOwner();
+        return 0;
+    }
+    // As its transient child the dialog stays above the main window and is not blocked by it,
+    // even when the main window runs modal.
+    if (pOwner && pOwner->windowHandle())
+        pWindow->setTransientParent(pOwner->windowHandle());
+    if (pOwner)
+        move(pOwner->frameGeometry().center() - rect().center());
+
+    show();
+    activateWindow();
+    m_pCancel->setFocus();
+    return 1;
+}
+
+void CProgressDlg::RestoreOwner() {
+    if (m_bOwnerDisabled && m_pOwner)
+        m_pOwner->setEnabled(true);
+    m_bOwnerDisabled = 0;
+}
+
+void CProgressDlg::SetMessage(const std::string& strText) {
+    m_pMessage->setText(QString::fromStdString(strText));
+}
+
+void CProgressDlg::SetRange(int32_t nLower, int32_t nUpper) {
+    m_nLower = nLower;
+    m_nUpper = nUpper;
+    m_pProgress->setRange(nLower, nUpper);
+}
+
+int CProgressDlg::SetPos(int32_t nPos) {
+    const int nPrevious = m_pProgress->value();
+    // The bar holds its position within its range, as a native bar would.
+    m_pProgress->setValue(std::clamp<int>(nPos, m_pProgress->minimum(), m_pProgress->maximum()));
+    UpdatePercent(nPos);
+    return nPrevious;
+}
+
+int CProgressDlg::CheckCancel() {
+    return m_bCancel.exchange(0);
+}
+
+QString CProgressDlg::GetPercentText() const {
+    return m_pPercent->text();
+}
+
+void CProgressDlg::UpdatePercent(int32_t nPos) {
+    std::string strPercent;
+    if (!FormatProgressPercent(m_nLower, m_nUpper, nPos, strPercent))
+        return;
+    const QString strText = QString::fromStdString(strPercent);
+    // Only a change of the whole percentage redraws the label, and it redraws at once, as a
+    // native static control does: the last position and the dialog's end may arrive in one
+    // batch of events, and a label left to a later paint would end the run at "99%".
+    if (m_pPercent->text() != strText) {
+        m_pPercent->setText(strText);
+        m_pPercent->repaint();
+    }
+}
+
+void CProgressDlg::accept() {}
+
+void CProgressDlg::reject() {
+    m_bCancel = 1;
+}
+
+void CProgressDlg::closeEvent(QCloseEvent* pEvent) {
+    m_bCancel = 1;
+    pEvent->ignore();
+}
+
+CProgressLink::CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow)
+    : m_calls(std::move(calls)) {
+    m_calls.Call([&] { m_pDlg = new CProgressDlg(nTitleId, pMainWindow); });
+}
+
+CProgressLink::~CProgressLink() {
+    if (!m_pDlg)
+        return;
+    // A window that has shut its calls deletes the dialog when its loop next runs.
+    if (!m_calls.Call([this] { delete m_pDlg; }))
+        m_pDlg->deleteLater();
+}
+
+int CProgressLink::Create() {
+    int nResult = 0;
+    if (m_pDlg)
+        m_calls.Call([&] { nResult = m_pDlg->Create(); });
+    m_nBar = m_nLower;
+    return nResult;
+}
+
+void CProgressLink::SetMessage(const std::string& strText) {
+    if (m_pDlg)
+        m_calls.Post([pDlg = m_pDlg, strText] { pDlg->SetMessage(strText); });
+}
+
+void CProgressLink::SetRange(int32_t nLower, int32_t nUpper) {
+    m_nLower = nLower;
+    m_nUpper = nUpper;
+    if (m_pDlg)
+        m_calls.Post([pDlg = m_pDlg, nLower, nUpper] { pDlg->SetRange(nLower, nUpper); });
+}
+
+int CProgressLink::SetPos(int32_t nPos) {
+    const int nPrevious = m_nBar;
+    // As the bar keeps it: a range whose upper end lies below the lower one holds the lower end.
+    m_nBar = std::clamp(nPos, m_nLower, std::max(m_nLower, m_nUpper));
+    if (m_pDlg)
+        m_calls.Post([pDlg = m_pDlg, nPos] { pDlg->SetPos(nPos); });
+    return nPrevious;
+}
+
+int CProgressLink::CheckCancel() {
+    if (m_calls.IsShut())
+        return 1;
+    return m_pDlg ? m_pDlg->CheckCancel() : 0;
+}

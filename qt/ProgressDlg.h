@@ -1,0 +1,104 @@
+#pragma once
+// The small window shown while the firmware goes out: a message line, a bar with a percent
+// label, and Cancel. It lives on the window's thread and is drawn by the ordinary event loop; a
+// transfer that runs on another thread reaches it through CProgressLink. While it exists the
+// main window is disabled, so no step or command can start meanwhile. Cancel closes nothing: it
+// raises a flag that the transfer reads with CheckCancel, from any thread.
+#include <QDialog>
+#include <QPointer>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "frontend/ProgressSink.h"
+#include "qt/WindowCalls.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+class CProgressDlg : public QDialog, public IProgressSink {
+    Q_OBJECT
+public:
+    // nTitleId 0 takes the default title, kIdsSending. pMainWindow is the owner that Create()
+    // disables when it is given none; nullptr means the application's active window.
+    explicit CProgressDlg(unsigned nTitleId = 0, QWidget* pMainWindow = nullptr);
+    // Enables the owner again if Create disabled it, then the window goes.
+    ~CProgressDlg() override;
+
+    int Create() override { return Create(nullptr); }
+    // Shows the window and disables pOwner (or the main window) if it was enabled. 1 on success.
+    int Create(QWidget* pOwner);
+    void SetMessage(const std::string& strText) override;
+    void SetRange(int32_t nLower, int32_t nUpper) override;
+    // The bar's previous position.
+    int SetPos(int32_t nPos) override;
+    // The only call that may come from another thread.
+    int CheckCancel() override;
+
+    // Control ids of the window, as the dialog template numbers them.
+    static constexpr int kIdCancel = 2;
+    static constexpr int kIdBar = 1003;
+    static constexpr int kIdPercent = 1004;
+    static constexpr int kIdMessage = 1005;
+
+    // The text the percent label shows.
+    QString GetPercentText() const;
+    QPushButton* GetCancelButton() const { return m_pCancel; }
+
+public slots:
+    void accept() override;
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    void LayOut();
+    void UpdatePercent(int32_t nPos);
+    void RestoreOwner();
+
+    unsigned m_nTitleId;
+    int32_t m_nLower = 0;
+    int32_t m_nUpper = 100;
+    std::atomic<int> m_bCancel{0};
+    int m_bOwnerDisabled = 0;
+
+    QPointer<QWidget> m_pMainWindow;
+    QPointer<QWidget> m_pOwner;
+    QLabel* m_pMessage = nullptr;
+    QLabel* m_pPercent = nullptr;
+    QProgressBar* m_pProgress = nullptr;
+    QPushButton* m_pCancel = nullptr;
+};
+
+// The transfer's side of a progress dialog on the window's thread, for a transfer that runs on a
+// worker. Making, showing and destroying the dialog wait for the window, so the main window is
+// disabled before the first byte and enabled again before the run reports; the message, range
+// and positions are queued and never hold the line back. Cancel is the dialog's flag, read where
+// it is; once the window has shut its calls, every check answers Cancel.
+class CProgressLink : public IProgressSink {
+public:
+    CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow);
+    ~CProgressLink() override;
+    CProgressLink(const CProgressLink&) = delete;
+    CProgressLink& operator=(const CProgressLink&) = delete;
+
+    int Create() override;
+    void SetMessage(const std::string& strText) override;
+    void SetRange(int32_t nLower, int32_t nUpper) override;
+    int SetPos(int32_t nPos) override;
+    int CheckCancel() override;
+
+    // The dialog, for a test on the window's thread; null when it could not be made.
+    CProgressDlg* GetDialog() const { return m_pDlg; }
+
+private:
+    CWindowCalls m_calls;
+    CProgressDlg* m_pDlg = nullptr;
+    // The bar as the queued calls will leave it, so SetPos answers without asking the window.
+    int32_t m_nLower = 0;
+    int32_t m_nUpper = 100;
+    int32_t m_nBar = 0;
+};
