@@ -32,7 +32,7 @@ std::string Printable(const std::string& strReply) {
 int CCli::Check(const CCommandLine& line) {
     m_guard.emplace();
     const std::string strPackageVersion = "V" + LoadString(kIdsPackageVersion, m_eLanguage);
-    // No --port: one discovery over COM1 to COM4, as the wizard's first check does.
+    // No --port: one discovery, as the wizard's first check does.
     std::vector<CPortName> ports = line.m_ports;
     if (ports.empty())
         ports.push_back({});

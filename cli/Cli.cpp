@@ -8,13 +8,13 @@ int CCli::Run(const std::vector<std::string>& args) {
     CCommandLine line;
     std::string strProblem;
     if (args.empty()) {
-        m_writer.Write(EStream::Err, Text(kIdsCliUsage));
+        m_writer.Write(EStream::Err, Text(kIdsCliUsageHere));
         return kExitUsage;
     }
     if (!Parse(args, line, strProblem))
         return Usage(strProblem);
     if (line.m_strCommand == "--help" || line.m_strCommand == "-h") {
-        Print(Text(kIdsCliUsage));
+        Print(Text(kIdsCliUsageHere));
         return kExitOk;
     }
     if (line.m_strCommand == "--version") {

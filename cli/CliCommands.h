@@ -17,7 +17,6 @@
 #include "serial/WireTrace.h"
 #include "transfer/Transfer.h"
 
-constexpr int kPortCount = 4;
 constexpr double kDefaultTimeoutSeconds = 10;
 
 // A port as the command line names it: "COM1".."COM4" for the person, "COM1:" for the core.

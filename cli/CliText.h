@@ -5,7 +5,15 @@
 #include <initializer_list>
 #include <string>
 
+#include "resources/StringIds.h"
 #include "resources/Strings.h"
+
+// The usage text of this system: Windows names every port COMn and has no hang-up signal.
+#ifdef _WIN32
+constexpr unsigned kIdsCliUsageHere = kIdsCliUsageWindows;
+#else
+constexpr unsigned kIdsCliUsageHere = kIdsCliUsage;
+#endif
 
 // The text of nId in eLanguage with %1..%9 replaced by args in order (FillPlaceholders).
 std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args);

@@ -7,6 +7,7 @@
 
 #include "platform/NetSerialDevice.h"
 #include "platform/PortMap.h"
+#include "platform/System.h"
 
 bool ParsePortName(const std::string& strName, CPortName& port) {
     if (!strName.empty() && strName[0] == '/') {
@@ -123,9 +124,10 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         return false;
     }
     // The window has no command line, so the variable is how both programs are asked for a trace.
-    const char* pszTraceDir = std::getenv("VERSIONUP_TRACE");
-    if ((bCheck || bUpgrade) && line.m_strTraceDir.empty() && pszTraceDir)
-        line.m_strTraceDir = pszTraceDir;
+    std::string strTraceDir;
+    if ((bCheck || bUpgrade) && line.m_strTraceDir.empty() &&
+        GetEnvironmentText("VERSIONUP_TRACE", strTraceDir))
+        line.m_strTraceDir = strTraceDir;
     if (line.m_strCommand == "inspect" && line.m_strFile.empty()) {
         strProblem = Text(kIdsCliMissingValue, {"inspect"});
         return false;

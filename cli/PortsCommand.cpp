@@ -4,13 +4,15 @@
 #include <memory>
 
 #include "device/OpenFailure.h"
+#include "device/PortList.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDevice.h"
 
 int CCli::Ports(const CCommandLine& line) {
     const CPortMap map = CPortMap::System();
-    for (int n = 1; n <= kPortCount; ++n) {
-        const std::string strDevice = map.Resolve("COM" + std::to_string(n) + ":");
+    for (const std::string& strName : ListPortNames()) {
+        const int n = ParseComNumber(strName);
+        const std::string strDevice = map.Resolve(strName);
         CPortError error{0, strDevice};
         if (!strDevice.empty()) {
             const std::unique_ptr<ISerialDevice> pDevice = MakeSerialDeviceFor(strDevice);

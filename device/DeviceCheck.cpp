@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/OpenFailure.h"
+#include "device/PortList.h"
 #include "device/Reply.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
@@ -136,7 +137,7 @@ EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool
     op.BeginWaitCursor();
     TraceStep(op, "discovery");
     auto pPort = MakeQueryPort(op);
-    for (int n = 1; n <= 4; ++n) {
+    for (const std::string& strName : ListPortNames()) {
         if (fnCancelled && fnCancelled()) {
             state.m_strPort.clear();
             pPort.reset();
@@ -144,7 +145,7 @@ EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool
             return EDiscovery::Cancelled;
         }
         // The window is not refreshed: the name shows only once the check refreshes it.
-        state.m_strPort = "COM" + std::to_string(n) + ":";
+        state.m_strPort = strName;
         // A PC whose COM1 carries the kernel's console would get "F;" among its messages.
         if (IsSystemConsolePort(state.m_strPort))
             continue;

@@ -1,5 +1,6 @@
 #pragma once
-// The model and version query ("F;"), the model table, and port discovery over COM1 to COM4.
+// The model and version query ("F;"), the model table, and port discovery over COM1 to COM4 and
+// then the ports above COM4 this computer has.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,7 +21,7 @@ enum class ECheckVerdict {
     UnusableReply, // bytes came, but no version and model could be read from them
     NoReply,       // nothing came before the gap (or only what a zero byte cuts off)
     PortFailed,    // the port would not open (m_portError says why)
-    NothingFound,  // no port given, none of COM1 to COM4 answered, and none was chosen
+    NothingFound,  // no port given, no port of the list answered, and none was chosen
     Cancelled,     // the caller's cancel was seen between two queries
 };
 

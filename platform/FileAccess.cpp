@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 int OpenFileToRead(const std::string& strPath) {
     return ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -44,4 +46,26 @@ ssize_t ReadFileAt(int nFd, void* pDest, size_t nMax, int64_t nOffset) {
         if (n >= 0 || errno != EINTR)
             return n;
     }
+}
+
+int WriteNewFile(const std::string& strPath, const std::string& strData) {
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(strPath).parent_path(), error);
+    const int nFd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (nFd < 0)
+        return errno;
+    int nErrno = 0;
+    for (size_t nDone = 0; nDone < strData.size();) {
+        const ssize_t nWritten = write(nFd, strData.data() + nDone, strData.size() - nDone);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten <= 0) {
+            nErrno = nWritten < 0 ? errno : EIO;
+            break;
+        }
+        nDone += static_cast<size_t>(nWritten);
+    }
+    if (close(nFd) != 0 && nErrno == 0)
+        nErrno = errno;
+    return nErrno;
 }

@@ -8,6 +8,11 @@
 #include <cstdint>
 #include <string>
 
+// Writes strData into a new file strPath, making the folders it lies in; never replaces a file
+// that is there (EEXIST). 0, or the errno of what failed. Paths are UTF-8; on Windows they reach
+// the system as UTF-16, so a folder named in any script works whatever the ANSI code page.
+[[nodiscard]] int WriteNewFile(const std::string& strPath, const std::string& strData);
+
 // A descriptor for reading strPath, or -1 with errno set.
 int OpenFileToRead(const std::string& strPath);
 void CloseFile(int nFd);

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/WinText.h"
 
@@ -16,6 +19,59 @@ HANDLE HandleOf(int nFd) {
 }
 
 } // namespace
+
+namespace {
+
+int ErrnoOfWriteError(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    default:
+        return EIO;
+    }
+}
+
+} // namespace
+
+// CREATE_NEW is the system's own "do not replace"; the C runtime's "wx" is C11 and not promised
+// by the system's runtime.
+int WriteNewFile(const std::string& strPath, const std::string& strData) {
+    const std::filesystem::path path(WideOf(strPath));
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return ErrnoOfWriteError(GetLastError());
+    int nErrno = 0;
+    for (size_t nDone = 0; nDone < strData.size();) {
+        const DWORD dwChunk = static_cast<DWORD>(std::min<size_t>(strData.size() - nDone, 1 << 20));
+        DWORD dwWritten = 0;
+        if (!WriteFile(h, strData.data() + nDone, dwChunk, &dwWritten, nullptr) || dwWritten == 0) {
+            nErrno = ErrnoOfWriteError(GetLastError());
+            break;
+        }
+        nDone += dwWritten;
+    }
+    if (!CloseHandle(h) && nErrno == 0)
+        nErrno = EIO;
+    return nErrno;
+}
 
 // The file is shared for reading only, so nobody writes it while it is read or sent; the lock
 // below is what tells another copy of this program that the file is taken.

@@ -65,8 +65,21 @@ std::string CPortMap::DefaultPortsDir() {
     return strBase + "/versionup/ports";
 }
 
+namespace {
+
+std::string g_strDevRoot;
+std::string g_strSysRoot;
+
+} // namespace
+
+void SetSystemDeviceRoots(const std::string& strDevRoot, const std::string& strSysRoot) {
+    g_strDevRoot = strDevRoot;
+    g_strSysRoot = strSysRoot;
+}
+
 CPortMap CPortMap::System() {
-    return CPortMap("/dev", "/sys", DefaultPortsDir());
+    return CPortMap(g_strDevRoot.empty() ? "/dev" : g_strDevRoot,
+                    g_strSysRoot.empty() ? "/sys" : g_strSysRoot, DefaultPortsDir());
 }
 
 bool CPortMap::IsPhantom(const std::string& strName) const {
@@ -179,6 +192,43 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
             return strDevice;
     }
     return "";
+}
+
+std::vector<int> CPortMap::ListComNumbers() const {
+    std::vector<int> numbers;
+    std::vector<struct stat> linked;
+    std::vector<bool> entries(kMaxComNumber + 1, false);
+    for (int n = 1; n <= kMaxComNumber; ++n) {
+        const std::string strEntry = m_strPortsDir + "/com" + std::to_string(n);
+        struct stat stEntry {};
+        if (lstat(strEntry.c_str(), &stEntry) != 0 && errno == ENOENT)
+            continue;
+        entries[static_cast<size_t>(n)] = true;
+        struct stat stDevice {};
+        if (stat(strEntry.c_str(), &stDevice) == 0)
+            linked.push_back(stDevice);
+    }
+    // The same pairing as Resolve: unlinked numbers, in order, take the devices no entry names.
+    int nNext = 1;
+    for (const std::string& strDevice : ListPresent()) {
+        struct stat stDevice {};
+        if (stat(strDevice.c_str(), &stDevice) == 0 &&
+            std::any_of(linked.begin(), linked.end(), [&](const struct stat& stLinked) {
+                return stLinked.st_dev == stDevice.st_dev && stLinked.st_ino == stDevice.st_ino;
+            }))
+            continue;
+        while (nNext <= kMaxComNumber && entries[static_cast<size_t>(nNext)])
+            ++nNext;
+        if (nNext > kMaxComNumber)
+            break;
+        numbers.push_back(nNext++);
+    }
+    for (int n = 1; n <= kMaxComNumber; ++n) {
+        if (entries[static_cast<size_t>(n)])
+            numbers.push_back(n);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 bool CPortMap::IsConsole(const std::string& strDevice) const {

@@ -1,5 +1,5 @@
 #pragma once
-// Which Linux device a port name of the wizard ("COM1:".."COM4:") stands for on this machine.
+// Which Linux device a port name of the wizard ("COM1:", "COM7:") stands for on this machine.
 //
 // 1. A link comN (lower case) in the ports folder names the device for COMN. A link to a device
 //    that is not there means the port is absent; the link's target is still the answer, so the
@@ -24,6 +24,11 @@ public:
     std::string Resolve(const std::string& strPort) const;
     // Present serial devices in COM order (full paths under the /dev root).
     std::vector<std::string> ListPresent() const;
+    // Every COM number that names a port here, in number order: on Linux each number with an
+    // entry in the ports folder (a link to a missing device included: the operator meant it)
+    // and the unlinked numbers the present devices take; on Windows the numbers the serial
+    // drivers have registered.
+    std::vector<int> ListComNumbers() const;
 
     const std::string& GetPortsDir() const { return m_strPortsDir; }
 
@@ -39,6 +44,11 @@ private:
     std::string m_strPortsDir;
 };
 
+// Where System() looks for devices and their sysfs entries, instead of /dev and /sys, from now
+// on; empty strings give the machine's own back. Tests use it to keep the computer's own serial
+// ports out of discovery.
+void SetSystemDeviceRoots(const std::string& strDevRoot, const std::string& strSysRoot);
+
 // The device a "COMn:" name maps to on this machine, "" when none.
 std::string ResolvePortDevice(const std::string& strPort);
 
@@ -49,12 +59,12 @@ bool IsSameDevice(const std::string& strFirst, const std::string& strSecond);
 // Whether the device strPort maps to on this machine is the system console.
 bool IsSystemConsolePort(const std::string& strPort);
 
-// The highest N of a "COMN:" name the command line takes: the wizard's four on Linux, every
-// number Windows hands out (USB adapters often get one above 4) on Windows.
+// The highest N of a "COMN:" name the command line takes: every number the system hands out
+// (USB adapters often get one above 4).
 #ifdef _WIN32
 constexpr int kHighestCommandLinePort = 256;
 #else
-constexpr int kHighestCommandLinePort = 4;
+constexpr int kHighestCommandLinePort = 255;
 #endif
 
 // N for "COMN:" / "COMN" (any case), 0 when strPort is no such name.

@@ -78,6 +78,17 @@ std::vector<std::string> CPortMap::ListPresent() const {
     return paths;
 }
 
+std::vector<int> CPortMap::ListComNumbers() const {
+    std::vector<int> numbers;
+    for (const std::string& strPath : ListPresent())
+        numbers.push_back(ParseComNumber(strPath.substr(4)));
+    // Two drivers may list one name.
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+void SetSystemDeviceRoots(const std::string&, const std::string&) {}
+
 namespace {
 
 // A name that is a device path already (\\.\...) is taken as it is.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 
@@ -76,7 +77,7 @@ struct CWinSerialDevice::CState {
     // outlives the WaitEvent that started it when Wake ends that one first: the next WaitEvent
     // takes it up again, since cancelling it is not done reliably by every driver. The byte it
     // takes is handed out first by the next read.
-    bool bWaitPending = false;
+    std::atomic<bool> bWaitPending{false};
     uint8_t nWaitByte = 0;
     bool bHaveByte = false;
     bool bDtr = true;
@@ -114,6 +115,10 @@ CWinSerialDevice::~CWinSerialDevice() {
         if (h)
             CloseHandle(h);
     }
+}
+
+bool CWinSerialDevice::HasPendingWait() const {
+    return m_pState->bWaitPending;
 }
 
 bool CWinSerialDevice::IsOpen() const {
@@ -238,9 +243,13 @@ void CWinSerialDevice::Purge(EQueue eQueues) {
     CState& s = *m_pState;
     DWORD dwFlags = 0;
     if (eQueues == EQueue::Input || eQueues == EQueue::Both) {
-        // A byte the wait took before the purge goes with the rest.
-        if (s.bWaitPending)
-            s.CollectWait();
+        // The wait's read is ended first, so that it cannot take a byte from before the purge
+        // and hand it out after it; what it took goes with the rest.
+        if (s.bWaitPending) {
+            DWORD dwDone = 0;
+            Finish(s.hPort, s.ovWait, dwDone, 0);
+            s.bWaitPending = false;
+        }
         s.bHaveByte = false;
         dwFlags |= PURGE_RXABORT | PURGE_RXCLEAR;
     }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <thread>
 
 std::string GetProgramPath() {
@@ -16,6 +17,14 @@ std::string GetProgramPath() {
     if (nLength <= 0)
         return {};
     return std::string(szPath, static_cast<size_t>(nLength));
+}
+
+bool GetEnvironmentText(const char* pszName, std::string& strValue) {
+    const char* pszValue = std::getenv(pszName);
+    if (!pszValue)
+        return false;
+    strValue = pszValue;
+    return true;
 }
 
 std::vector<std::string> GetProgramArguments(int argc, char** argv) {

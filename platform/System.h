@@ -12,6 +12,11 @@
 // command line there.
 std::vector<std::string> GetProgramArguments(int argc, char** argv);
 
+// The value of an environment variable in UTF-8, false when it is not set. Windows keeps the
+// environment in UTF-16 and hands getenv() its ANSI code page, which loses a folder named in
+// another script.
+bool GetEnvironmentText(const char* pszName, std::string& strValue);
+
 // The full path of the running program, "" when the system will not say.
 std::string GetProgramPath();
 // The folder separator of program paths.

@@ -32,6 +32,26 @@ HANDLE HandleOf(std::FILE* pStream) {
 
 } // namespace
 
+bool GetEnvironmentText(const char* pszName, std::string& strValue) {
+    const std::wstring strName = WideOf(pszName);
+    std::wstring strWide(256, L'\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD dwLength = GetEnvironmentVariableW(strName.c_str(), strWide.data(),
+                                                       static_cast<DWORD>(strWide.size()));
+        if (dwLength == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+            return false;
+        // Too small: the length asked for counts the terminator.
+        if (dwLength >= strWide.size()) {
+            strWide.resize(dwLength);
+            continue;
+        }
+        strWide.resize(dwLength);
+        strValue = Utf8Of(strWide);
+        return true;
+    }
+}
+
 std::vector<std::string> GetProgramArguments(int argc, char** argv) {
     int nCount = 0;
     LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nCount);

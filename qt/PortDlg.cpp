@@ -6,15 +6,10 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "device/PortList.h"
 #include "platform/PortMap.h"
 #include "qt/DialogUnits.h"
 #include "resources/Strings.h"
-
-namespace {
-
-constexpr int kPortCount = 4;
-
-} // namespace
 
 CPortDlg::CPortDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -32,15 +27,14 @@ CPortDlg::CPortDlg(QWidget* pParent)
 
     m_pList = new QComboBox(this);
     m_pList->setEditable(true);
-    // Typed text never becomes an item: the result is always one of the four names.
+    // Typed text never becomes an item: the result is always one of the listed names.
     m_pList->setInsertPolicy(QComboBox::NoInsert);
-    m_pList->setMaxVisibleItems(kPortCount);
+    m_pList->setMaxVisibleItems(kFixedPortCount);
     QRect rcList = units.Rect(10, 12, 50, 56);
     m_pList->setGeometry(rcList.x(), rcList.y(), rcList.width(), m_pList->sizeHint().height());
-    for (int n = 1; n <= kPortCount; ++n) {
-        std::string strPort = "COM" + std::to_string(n) + ":";
+    for (const std::string& strPort : ListPortNames()) {
         m_pList->addItem(QString::fromStdString(strPort));
-        m_pList->setItemData(n - 1, DescribeDevice(strPort), Qt::ToolTipRole);
+        m_pList->setItemData(m_pList->count() - 1, DescribeDevice(strPort), Qt::ToolTipRole);
     }
     connect(m_pList, &QComboBox::currentIndexChanged, this, &CPortDlg::UpdateToolTip);
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Dialog 141 "Select COM port": the operator picks one of COM1: to COM4:. Used by port discovery
+// Dialog 141 "Select COM port": the operator picks one of COM1: to COM4: or a port above COM4
+// this computer has. Used by port discovery
 // when no port answered, and by the main window's Select Port command.
 #include <QDialog>
 #include <string>

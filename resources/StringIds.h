@@ -53,6 +53,8 @@ constexpr unsigned kIdsPackageVersion = 32774;
 
 // The command line (versionup-cli). "%1".."%9" stand for what the program puts in.
 constexpr unsigned kIdsCliUsage = 400;
+// The same for Windows: any COMn, and no hang-up signal.
+constexpr unsigned kIdsCliUsageWindows = 460;
 constexpr unsigned kIdsCliTryHelp = 401;        // after a wrong command line
 constexpr unsigned kIdsCliUnknownArgument = 402;
 constexpr unsigned kIdsCliMissingValue = 403;

@@ -134,10 +134,23 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
     if (!ApplySettings())
         return fail();
 
-    link.bRunning = true;
-    link.bDead = false;
+    // DTR up and the queues purged before the receive thread starts: a purge beside its wait
+    // would race it on the device, and a byte it had taken before the purge could still be
+    // handed out after it. What the raised DTR shakes loose goes with the purge.
     link.bOutputAbandoned = false;
     link.bDsrKnown = false;
+    link.pDevice->SetDtr(true);
+    {
+        std::lock_guard lock(link.mutex);
+        link.nReadPos = link.nWritePos = 0;
+    }
+    TraceOpen(pszPort, pszMode, pszLowLatency);
+    link.pDevice->Purge(ISerialDevice::EQueue::Both);
+    link.Trace("purge");
+    link.WatchDsr();
+
+    link.bRunning = true;
+    link.bDead = false;
     {
         std::lock_guard lock(link.mutex);
         link.bStop = false;
@@ -150,17 +163,6 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         m_error.m_nErrno = e.code().value();
         return fail();
     }
-    link.pDevice->SetDtr(true);
-    {
-        std::lock_guard lock(link.mutex);
-        link.nReadPos = link.nWritePos = 0;
-    }
-    // The new thread may already wait for room left by the last opening's unread bytes.
-    link.cvRoom.notify_all();
-    TraceOpen(pszPort, pszMode, pszLowLatency);
-    link.pDevice->Purge(ISerialDevice::EQueue::Both);
-    link.Trace("purge");
-    link.WatchDsr();
     return 1;
 }
 

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <system_error>
 
 #include "platform/Clock.h"
+#include "platform/FileAccess.h"
 #include "platform/System.h"
 
 namespace {
@@ -126,26 +126,15 @@ std::string CWireTrace::Format() const {
 }
 
 int CWireTrace::WriteFile(const std::string& strPath) const {
-    const std::string strText = Format();
     // A folder named for the trace that is not there yet is made: the run it records is over
     // and cannot be repeated for want of a mkdir.
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(strPath).parent_path(), error);
-    FILE* pFile = std::fopen(strPath.c_str(), "wx");
-    if (!pFile)
-        return errno;
-    int nErrno = 0;
-    if (std::fwrite(strText.data(), 1, strText.size(), pFile) != strText.size())
-        nErrno = errno ? errno : EIO;
-    if (std::fclose(pFile) != 0 && nErrno == 0)
-        nErrno = errno;
-    return nErrno;
+    return WriteNewFile(strPath, Format());
 }
 
 CWindowTrace::CWindowTrace() {
-    if (const char* pszDir = std::getenv("VERSIONUP_TRACE"); pszDir && *pszDir) {
+    if (std::string strDir; GetEnvironmentText("VERSIONUP_TRACE", strDir) && !strDir.empty()) {
         m_pTrace = std::make_unique<CWireTrace>();
-        m_strDir = pszDir;
+        m_strDir = strDir;
         m_nStart = GetClock().GetCalendarSeconds();
     }
 }

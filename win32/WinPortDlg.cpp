@@ -1,11 +1,10 @@
 #include "win32/WinPortDlg.h"
 
+#include "device/PortList.h"
 #include "platform/WinText.h"
 #include "win32/ResourceIds.h"
 
 namespace {
-
-constexpr int kPortCount = 4;
 
 std::string GetItemText(HWND hList, LRESULT nItem) {
     const LRESULT nLength = SendMessageW(hList, CB_GETLBTEXTLEN, nItem, 0);
@@ -24,9 +23,8 @@ INT_PTR CALLBACK PortDialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lPar
         SetWindowLongPtrW(hDlg, GWLP_USERDATA, lParam);
         pPort = reinterpret_cast<std::string*>(lParam);
         HWND hList = GetDlgItem(hDlg, IDC_PORT_LIST);
-        for (int n = 1; n <= kPortCount; ++n)
-            SendMessageW(hList, CB_ADDSTRING, 0,
-                         reinterpret_cast<LPARAM>(WideOf("COM" + std::to_string(n) + ":").c_str()));
+        for (const std::string& strName : ListPortNames())
+            SendMessageW(hList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideOf(strName).c_str()));
         LRESULT nSelected = 0;
         if (!pPort->empty()) {
             // A preset such as "COM3" finds "COM3:".
@@ -42,7 +40,7 @@ INT_PTR CALLBACK PortDialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lPar
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            // Typed text that is no item leaves the preset: the result is always one of the four.
+            // Typed text that is no item leaves the preset: the result is always a listed port.
             const LRESULT nSelected = SendDlgItemMessageW(hDlg, IDC_PORT_LIST, CB_GETCURSEL, 0, 0);
             if (nSelected != CB_ERR)
                 *pPort = GetItemText(GetDlgItem(hDlg, IDC_PORT_LIST), nSelected);

@@ -84,11 +84,15 @@ std::string FormatFileError(int nErrno, const std::string& strFullPath) {
 std::string GetFullPath(const std::string& strPath) {
     if (strPath.empty())
         return strPath;
+    // As UTF-8 both ways: a path made from a plain string is read in Windows' ANSI code page,
+    // which would garble a folder named in another script.
     std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(strPath, ec);
+    const std::filesystem::path full =
+        std::filesystem::absolute(std::u8string(strPath.begin(), strPath.end()), ec);
     if (ec)
         return strPath;
-    return full.lexically_normal().string();
+    const std::u8string strFull = full.lexically_normal().u8string();
+    return std::string(strFull.begin(), strFull.end());
 }
 
 void ReportFileError(IOperator& op, int nErrno, const std::string& strPath) {

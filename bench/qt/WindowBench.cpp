@@ -114,6 +114,8 @@ int main(int argc, char** argv) {
     const CScenario scenarios[] = {
         {"discovery, four silent ports", "", {1, 2, 3, 4}, 0, false},
         {"discovery, three silent ports, machine on COM4", "", {1, 2, 3}, 4, false},
+        {"discovery, four silent ports and two above COM4", "", {1, 2, 3, 4, 5, 6}, 0, false},
+        {"discovery, four silent ports, machine on COM7", "", {1, 2, 3, 4}, 7, false},
         {"version query, silent machine on COM1", "COM1:", {1}, 0, false},
         {"transfer of the built-in loader and package on COM1", "COM1:", {}, 0, true},
     };

@@ -246,7 +246,7 @@ TEST_F(CliTest, CheckJsonGivesOneObjectAPortWithTheUpgradesKeys) {
                   R"("model":null,"version":null)" +
                   strTail +
                   R"("needed":false,"reason":"COM3: is /nonexistent/ttyUSB2. The device is not )"
-                  R"(present: check that the cable or USB adapter is plugged in."})"
+                  R"(present: check that the cable or USB serial adapter is plugged in."})"
                   "\n" +
                   R"({"event":"check","port":"COM4","result":"no-reply","reply":"",)"
                   R"("model":null,"version":null)" +
@@ -544,7 +544,7 @@ TEST_F(CliTest, LiveLinesNeverWrapWhileRedrawnAndTheLastDrawingIsWhole) {
     EXPECT_EQ(result.m_nExit, 1);
     const std::string strReason = "COM2: Transmission faild. Try again. COM2: is "
                                   "/nonexistent/ttyUSB1. The device is not present: check that "
-                                  "the cable or USB adapter is plugged in.";
+                                  "the cable or USB serial adapter is plugged in.";
     const size_t nLast = result.m_strOut.rfind("\033[2A");
     ASSERT_NE(nLast, std::string::npos);
     EXPECT_NE(result.m_strOut.find(strReason, nLast), std::string::npos) << result.m_strOut;
@@ -595,6 +595,31 @@ TEST_F(CliTest, PortsTellsWhatEachNameStandsForAndItsState) {
         R"(\{"event":"port","port":"COM4","device":"/dev/null","state":"not-serial","reason":"not a serial port[^"]*"\}\n)");
     EXPECT_TRUE(std::regex_match(json.m_strOut, objects)) << json.m_strOut;
     EXPECT_EQ(m_ports.Mode(1).GetQueryCount(), 0) << "ports must not talk to the machines";
+}
+
+// An adapter that got COM7 is listed after COM1 to COM4, checked without --port, and named.
+TEST_F(CliTest, PortsAndCheckReachAMachineAboveCom4) {
+    m_ports.Machine(7, "V250 TVK-50;");
+    const std::string strDevice7 = m_ports.Sim(7).GetLink().GetDevicePath();
+    const CCliResult ports = Run({"ports"});
+    EXPECT_EQ(ports.m_nExit, 0);
+    const std::regex lines("(COM[1-4]  /nonexistent/ttyUSB[0-3] +absent[^\n]*\n){4}"
+                           "COM7  " +
+                           strDevice7 + " +present\n");
+    EXPECT_TRUE(std::regex_match(ports.m_strOut, lines)) << ports.m_strOut;
+    const CCliResult json = Run({"ports", "--json"});
+    EXPECT_NE(json.m_strOut.find(R"({"event":"port","port":"COM7","device":")" + strDevice7 +
+                                 R"(","state":"present"})"),
+              std::string::npos)
+        << json.m_strOut;
+
+    CStepClock clock(50);
+    CClockOverride useClock(clock);
+    const CCliResult found = Run({"check"});
+    EXPECT_EQ(found.m_nExit, 0) << found.m_strOut << found.m_strErr;
+    EXPECT_EQ(found.m_strOut.rfind("COM7:  reply \"V250 TVK-50\"", 0), 0u) << found.m_strOut;
+    const CCliResult named = Run({"check", "--port", "com7"});
+    EXPECT_EQ(named.m_nExit, 0) << named.m_strOut << named.m_strErr;
 }
 
 TEST_F(CliTest, MessagesFollowTheDesktopLanguage) {
@@ -659,11 +684,11 @@ INSTANTIATE_TEST_SUITE_P(
         CRefusalCase{"NoCommand", {}, false, "", "--help"},
         CRefusalCase{"UnknownCommand", {"flash", "--port", "COM1"}, false, "", "flash"},
         CRefusalCase{"UpgradeWithoutPort", {"upgrade", "--yes"}, false, "", "--port"},
-        CRefusalCase{"PortOutsideTheFour",
-                     {"upgrade", "--port", "COM5", "--yes"},
+        CRefusalCase{"PortBeyondTheHighestNumber",
+                     {"upgrade", "--port", "COM256", "--yes"},
                      false,
                      "",
-                     "not a port name: COM5"},
+                     "not a port name: COM256"},
         CRefusalCase{"ServerPortWithoutPortNumber",
                      {"upgrade", "--port", "rfc2217://box", "--yes"},
                      false,

@@ -392,6 +392,55 @@ TEST_F(DeviceCheckTest, DiscoveryPassesSilentPortsAndFindsTheMachine) {
     EXPECT_EQ(m_operator.m_dialogPresets.size(), 1u);
 }
 
+// A USB adapter gets the next free number: COM1 to COM4 are tried first, exactly as before, then
+// the ports above in number order (COM9 before COM10, which a sorted text would swap).
+TEST_F(DeviceCheckTest, DiscoveryGoesOnToThePortsAboveCom4InNumberOrder) {
+    struct CCase {
+        const char* m_pszName;
+        std::vector<std::pair<int, const char*>> m_machines; // COMn, reply ("" silent)
+        const char* m_pszFound;
+    };
+    const CCase cases[] = {
+        {"alone on COM7", {{7, "V250 TVK-50;"}}, "COM7:"},
+        {"silent COM1 and COM5 before it", {{1, ""}, {5, ""}, {7, "V260 TVK-50;"}}, "COM7:"},
+        {"the first four first", {{5, "V250 TVK-50;"}, {4, "V250 NRP-7;"}}, "COM4:"},
+        {"COM9 before COM10", {{10, "V250 TVK-50;"}, {9, "V250 TVK-35;"}}, "COM9:"},
+    };
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CSimPorts ports;
+        std::vector<CNormalMode*> modes;
+        for (const auto& [nCom, pszReply] : c.m_machines)
+            modes.push_back(*pszReply ? &ports.Machine(nCom, pszReply)
+                                      : &ports.Machine(nCom, "", ENormalFault::Silent));
+        CWizardState state;
+        CScriptedOperator op;
+        EXPECT_TRUE(DiscoverPort(state, op));
+        EXPECT_EQ(state.m_strPort, c.m_pszFound);
+        EXPECT_TRUE(op.m_dialogPresets.empty());
+        // Every port before the one found was asked once, none after it.
+        for (size_t i = 0; i < modes.size(); ++i) {
+            const int nCom = c.m_machines[i].first;
+            const int nFound = std::stoi(std::string(c.m_pszFound).substr(3));
+            EXPECT_EQ(modes[i]->GetQueryCount(), nCom <= nFound ? 1 : 0) << "COM" << nCom;
+        }
+    }
+}
+
+// The whole check from an empty port name, as the window's check runs it, reaches the machine.
+TEST_F(DeviceCheckTest, CheckFindsAMachineOnCom7WithNothingOnCom1ToCom4) {
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    m_ports.Machine(7, "V260 TVK-50;");
+    EXPECT_FALSE(Check());
+    EXPECT_EQ(m_state.m_strPort, "COM7:");
+    ASSERT_EQ(m_operator.m_messages.size(), 1u);
+    EXPECT_EQ(m_operator.m_messages[0].m_nId, 105u) << "Upgrade unnecessary.";
+    EXPECT_TRUE(m_operator.m_dialogPresets.empty());
+}
+
 TEST_F(DeviceCheckTest, NoMachineAnywhereAsksTheOperator) {
     m_ports.Machine(2, "V100 XYZ-9;");
     m_operator.m_bDialogOk = true;

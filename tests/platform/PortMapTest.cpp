@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -150,6 +151,50 @@ TEST(PortMapTest, UnlinkedNumbersTakeThePresentDevicesNoLinkNames) {
             const std::string strExpected =
                 *c.m_expected[n - 1] ? machine.Dev(c.m_expected[n - 1]) : "";
             EXPECT_EQ(map.Resolve("COM" + std::to_string(n) + ":"), strExpected) << "COM" << n;
+        }
+    }
+}
+
+// The numbers the lists offer above COM4 are exactly those that name a port: every listed number
+// resolves, and no other one does.
+TEST(PortMapTest, ListedComNumbersAreThoseThatResolve) {
+    struct CCase {
+        const char* m_pszName;
+        int m_nDevices;                                           // ttyUSB0 .. ttyUSB<n-1>
+        std::vector<std::pair<const char*, const char*>> m_links; // comN, device under dev/
+        std::vector<int> m_expected;
+    };
+    const CCase cases[] = {
+        {"nothing at all", 0, {}, {}},
+        {"six adapters", 6, {}, {1, 2, 3, 4, 5, 6}},
+        {"an adapter linked as com7", 1, {{"com7", "ttyUSB0"}}, {7}},
+        {"com1 to com4 gone, com7 and a second adapter",
+         2,
+         {{"com1", "gone1"},
+          {"com2", "gone2"},
+          {"com3", "gone3"},
+          {"com4", "gone4"},
+          {"com7", "ttyUSB1"}},
+         {1, 2, 3, 4, 5, 7}},
+        {"links take numbers the devices skip",
+         3,
+         {{"com2", "gone"}, {"com3", "ttyUSB2"}},
+         {1, 2, 3, 4}},
+        {"com12 to a missing adapter", 0, {{"com12", "by-id/usb-gone"}}, {12}},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CFakeMachine machine;
+        for (int i = 0; i < c.m_nDevices; ++i)
+            machine.AddTty("ttyUSB" + std::to_string(i));
+        for (const auto& [pszLink, pszDevice] : c.m_links)
+            machine.Link(pszLink, machine.Dev(pszDevice));
+        const CPortMap map = machine.Map();
+        const std::vector<int> listed = map.ListComNumbers();
+        EXPECT_EQ(listed, c.m_expected);
+        for (int n = 1; n <= 20; ++n) {
+            const bool bListed = std::find(listed.begin(), listed.end(), n) != listed.end();
+            EXPECT_EQ(bListed, !map.Resolve("COM" + std::to_string(n) + ":").empty()) << "COM" << n;
         }
     }
 }

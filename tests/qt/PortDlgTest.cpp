@@ -20,6 +20,7 @@ private slots:
     void okTakesSelectedItemNeverTypedText();
     void modalRunStartsFromPreset();
     void escapeAndCloseBoxCancel();
+    void listsPortsAboveCom4InNumberOrder();
     void tooltipsShowMappedDevice();
     void layoutFollowsTemplate();
 
@@ -135,6 +136,27 @@ void PortDlgTest::modalRunStartsFromPreset() {
     answer(true, nSeenIndex);
     QVERIFY(CPortDlg::Run(nullptr, strPort));
     QCOMPARE(QString::fromStdString(strPort), QString("COM1:"));
+}
+
+void PortDlgTest::listsPortsAboveCom4InNumberOrder() {
+    m_ports.LinkTo(10, "/dev/null");
+    m_ports.LinkTo(7, "/nonexistent/ttyUSB6");
+    {
+        CPortDlg dlg;
+        dlg.m_strPort = "COM10:";
+        dlg.show();
+        QStringList items;
+        for (int i = 0; i < dlg.GetList()->count(); ++i)
+            items << dlg.GetList()->itemText(i);
+        QCOMPARE(items, QStringList({"COM1:", "COM2:", "COM3:", "COM4:", "COM7:", "COM10:"}));
+        QCOMPARE(dlg.GetList()->currentIndex(), 5);
+        dlg.GetOkButton()->click();
+        QCOMPARE(QString::fromStdString(dlg.m_strPort), QString("COM10:"));
+    }
+    m_ports.Absent(7);
+    m_ports.Absent(10);
+    CPortDlg dlg;
+    QCOMPARE(dlg.GetList()->count(), 4);
 }
 
 void PortDlgTest::escapeAndCloseBoxCancel() {

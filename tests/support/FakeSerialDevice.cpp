@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/PortMap.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -77,6 +78,8 @@ public:
     void Purge(EQueue eQueues) override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
+        if (a.m_nWaiting > 0)
+            ++a.m_nPurgesDuringWait;
         if (eQueues == EQueue::Output || eQueues == EQueue::Both) {
             a.m_queue.clear();
             a.m_nHeadSentUs = 0;
@@ -90,6 +93,12 @@ public:
     EEvent WaitEvent() override {
         CFakeAdapter& a = *m_pAdapter;
         CFakeAdapter::Lock lock(a.m_mutex);
+        ++a.m_nWaiting;
+        // Counted down under the lock on every way out.
+        struct CLeave {
+            int& m_nWaiting;
+            ~CLeave() { --m_nWaiting; }
+        } leave{a.m_nWaiting};
         for (;;) {
             if (a.m_bWake)
                 return EEvent::Woken;
@@ -264,6 +273,11 @@ int CFakeAdapter::GetOpens() const {
     return m_nOpens;
 }
 
+int CFakeAdapter::GetPurgesDuringWait() const {
+    Lock lock(m_mutex);
+    return m_nPurgesDuringWait;
+}
+
 bool CFakeAdapter::IsOpen() const {
     Lock lock(m_mutex);
     return m_bOpen;
@@ -353,6 +367,8 @@ int64_t CFakeAdapter::NextEventUs() const {
 }
 
 CFakeAdapters::CFakeAdapters() {
+    // The computer's own serial ports would be the ports above COM4.
+    SetSystemDeviceRoots("/nonexistent/dev", "/nonexistent/sys");
     SetSerialDeviceFactory([this] { return std::make_unique<CFakeSerialDevice>(*this); });
 }
 

@@ -69,6 +69,8 @@ public:
     int GetRxTrigger() const;
     int GetSerialFlags() const; // as the driver holds them now
     int GetOpens() const;
+    // Purges that came while another thread waited on the device: a race on a real driver.
+    int GetPurgesDuringWait() const;
     bool IsOpen() const;
     int64_t GetHangUpMs() const; // when the hang-up came; -1 before
 
@@ -97,6 +99,8 @@ private:
     std::map<EFakeCall, int> m_calls;
     int64_t m_nHangUpMs = -1;
     int m_nOpens = 0;
+    int m_nWaiting = 0;
+    int m_nPurgesDuringWait = 0;
 
     CLineSettings m_line;
     std::vector<uint8_t> m_queue; // the driver's output queue

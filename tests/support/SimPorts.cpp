@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/PortMap.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -34,12 +35,14 @@ CBootMode* StartBootMode(CMachineSim& sim, const std::string& strPortsDir, int n
 }
 
 CSimPorts::CSimPorts() {
+    // The computer's own serial ports would be the ports above COM4.
+    SetSystemDeviceRoots("/nonexistent/dev", "/nonexistent/sys");
     for (int n = 1; n <= 4; ++n)
         Absent(n);
 }
 
 CSimPorts::~CSimPorts() {
-    for (int n = 1; n <= 4; ++n)
+    for (int n = 1; n <= kHighestCom; ++n)
         Absent(n);
 }
 
@@ -72,7 +75,12 @@ void CSimPorts::Absent(int nCom) {
         m_modes[nCom - 1] = nullptr;
     }
     TestPortsDir();
-    TestPortsHome().MakeAbsent(nCom);
+    if (nCom <= 4) {
+        TestPortsHome().MakeAbsent(nCom);
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::remove(TestPortsHome().LinkPath(nCom), ec);
 }
 
 void CSimPorts::LinkTo(int nCom, const std::string& strDevice) {

@@ -1,5 +1,7 @@
 #pragma once
-// A private ports folder with simulated machines on COM1 to COM4. The test process points
+// A private ports folder with simulated machines on COM1 to COM4, and on request on COM5 to
+// COM12 (a USB adapter's numbers); the computer's own serial ports are kept out of the port map
+// from the first CSimPorts on. The test process points
 // XDG_CONFIG_HOME at a folder of its own, so "COMn:" opens the simulator's pseudo-terminal and
 // never a real serial port of the computer: a port without a machine is a link to nowhere.
 #include <array>
@@ -30,7 +32,8 @@ public:
     CNormalMode& Machine(int nCom, const CNormalModeConfig& config = {});
     CNormalMode& Machine(int nCom, const std::string& strReply,
                          ENormalFault eFault = ENormalFault::None);
-    // Nothing on COMn: the link points at a device that does not exist.
+    // Nothing on COMn: the link points at a device that does not exist. Above COM4 the link goes,
+    // so the port is not listed at all.
     void Absent(int nCom);
     // COMn pointed at any path (a pseudo-terminal the test made itself).
     void LinkTo(int nCom, const std::string& strDevice);
@@ -40,6 +43,7 @@ public:
     static std::string LinkPath(int nCom);
 
 private:
-    std::array<std::unique_ptr<CMachineSim>, 4> m_sims;
-    std::array<CNormalMode*, 4> m_modes{};
+    static constexpr int kHighestCom = 12;
+    std::array<std::unique_ptr<CMachineSim>, kHighestCom> m_sims;
+    std::array<CNormalMode*, kHighestCom> m_modes{};
 };

@@ -8,12 +8,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+
+#include <stdlib.h>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDeviceWin32.h"
+#include "platform/System.h"
 #include "ufw/PackageFile.h"
+#include "wizard/FileError.h"
 
 namespace {
 
@@ -120,6 +125,31 @@ TEST_F(WinPackageFile, APackageBeingSentIsLockedAgainstAnotherSender) {
     EXPECT_EQ(second.GetError().value(), EWOULDBLOCK);
     first.Close();
     EXPECT_EQ(second.Open((m_dir / "package.ufw").string()), 1);
+}
+
+// Names outside the ANSI code page reach Windows whole: a new file in new folders named in
+// Japanese, never one that is there already, the environment's value, and the full path an
+// error box shows.
+TEST_F(WinPackageFile, NamesInJapaneseCrossIntoWindowsWhole) {
+    const std::u8string base = m_dir.u8string();
+    const std::string strBase(base.begin(), base.end());
+    const std::string strFolder = strBase + "\\\xE8\xA8\x98\xE9\x8C\xB2\\\xE3\x83\x88\xE3\x83\xAC";
+    const std::string strFile = strFolder + "\\COM1-20261211T093000.trace";
+    EXPECT_EQ(WriteNewFile(strFile, "trace\n"), 0);
+    EXPECT_EQ(WriteNewFile(strFile, "again\n"), EEXIST);
+    const std::u8string wide(strFile.begin(), strFile.end());
+    std::ifstream in(fs::path(wide), std::ios::binary);
+    std::string strText((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(strText, "trace\n") << "not where it was asked to be, or overwritten";
+
+    // The runtime's wide setter sets the system's environment too.
+    ASSERT_EQ(_wputenv_s(L"VERSIONUP_TEST_FOLDER", fs::path(wide).c_str()), 0);
+    std::string strValue;
+    ASSERT_TRUE(GetEnvironmentText("VERSIONUP_TEST_FOLDER", strValue));
+    EXPECT_EQ(strValue, strFile);
+    EXPECT_FALSE(GetEnvironmentText("VERSIONUP_TEST_NOT_SET", strValue));
+
+    EXPECT_EQ(GetFullPath(strFile), strFile);
 }
 
 } // namespace

@@ -7,17 +7,20 @@ set -u
 case_name=$1 exe=$2 sim=$3 ports=$4 work=$5/$1
 [[ -x $sim ]] || { echo "FAIL: no machine-sim; configure with -DVERSIONUP_HOST_SIM=<Linux build>/sim/machine-sim"; exit 1; }
 rm -rf "$work" && mkdir -p "$work" "$ports"
-rm -f "$ports/com1"
+rm -f "$ports/com1" "$ports/com7"
 
 fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat "$work/out.txt"; echo "--- stderr";
          cat "$work/err.txt"; echo "--- machine-sim"; cat "$work/sim.log"; exit 1; }
 
 # starts the simulated machine with the given options and waits for its port
-start_sim() {
-    "$sim" --ports "$ports" --com 1 "$@" >"$work/sim.log" 2>&1 &
+start_sim() { start_sim_on 1 "$@"; }
+start_sim_on() { # N OPTIONS...: the machine on COMn
+    local com=$1
+    shift
+    "$sim" --ports "$ports" --com "$com" "$@" >"$work/sim.log" 2>&1 &
     sim_pid=$!
     for _ in $(seq 100); do
-        [[ -L $ports/com1 ]] && return 0
+        [[ -L $ports/com$com ]] && return 0
         kill -0 "$sim_pid" 2>/dev/null || break
         sleep 0.05
     done
@@ -112,6 +115,55 @@ high-port)
     stop_sim
     expect_rc 3
     expect_out 'COM200'
+    ;;
+com7)
+    # A USB adapter that got COM7, nothing on COM1 to COM4: listed after them, and found by the
+    # check without --port.
+    start_sim_on 7 --reply 'V260 TVK-50;'
+    run ports
+    expect_rc 0
+    grep -qE '^COM4 ' "$work/out.txt" && grep -qE '^COM7 .*present' "$work/out.txt" ||
+        fail "COM7 not listed after COM4 as present"
+    run ports --json
+    expect_out '{"event":"port","port":"COM7","device":"\\\\.\\COM7","state":"present"}'
+    run check
+    stop_sim
+    expect_rc 1
+    expect_out 'COM7:  reply "V260 TVK-50"'
+    expect_out 'Upgrade unnecessary.'
+    ;;
+help)
+    # Windows has no hang-up signal and names its ports by any number.
+    run --help
+    expect_rc 0
+    expect_out 'NAME            COMn, any number Windows gave the port'
+    expect_out '130 interrupted (Ctrl-C, Ctrl-Break, the console window closed)'
+    grep -qE 'SIGHUP|129' "$work/out.txt" && fail "the help speaks of SIGHUP"
+    ;;
+trace-japanese)
+    # Folders named in Japanese, made by the program: from --trace in an English locale, and
+    # from VERSIONUP_TRACE in a Japanese one. Wine hands the C runtime the ANSI code page, in
+    # which such a name is lost.
+    folder=$work/記録/トレース
+    start_sim
+    LC_ALL=C.UTF-8 run upgrade --port COM1 --yes \
+        --trace "$(winepath -w "$folder" 2>/dev/null | tr -d '\r')"
+    stop_sim
+    expect_rc 0
+    ls "$folder"/COM1-*.trace >/dev/null 2>&1 ||
+        fail "no trace in $folder: $(cd "$work" && find . -name '*.trace')"
+    grep -qF 'outcome: ' "$folder"/COM1-*.trace || fail "the trace has no outcome"
+    # wine reads the environment in the locale's character set, which must exist on the host.
+    mkdir -p "$work/locale"
+    localedef -i ja_JP -f UTF-8 "$work/locale/ja_JP.UTF-8" 2>/dev/null || fail "no ja_JP locale"
+    folder=$work/日本語のフォルダ
+    start_sim
+    VERSIONUP_TRACE=$(winepath -w "$folder" 2>/dev/null | tr -d '\r') LOCPATH=$work/locale \
+        LC_ALL=ja_JP.UTF-8 run check --port COM1
+    stop_sim
+    expect_rc 0
+    ls "$folder"/COM1-*.trace >/dev/null 2>&1 ||
+        fail "no trace in $folder: $(cd "$work" && find . -name '*.trace')"
     ;;
 upgrade)
     start_sim

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "ufw/PackageCheck.h"
+#include "platform/PortMap.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "sim/BootMode.h"
@@ -27,9 +28,11 @@ protected:
     SimulatedMachine()
         : m_loader(MakeBytes(40, 7)), m_package(MakeBytes(700, 3)),
           m_steps(m_state, m_op, &m_picture, GetMachineLink()) {
-        // COM2 to COM4 lead nowhere: no real port of this computer is ever opened.
+        // COM2 to COM4 lead nowhere and there are none above: no real port of this computer is
+        // ever opened.
         for (int n = 2; n <= 4; ++n)
             m_home.MakeAbsent(n);
+        SetSystemDeviceRoots("/nonexistent/dev", "/nonexistent/sys");
         m_resources.Replace("BIN", kIdLoader, m_loader).Replace("BIN", kIdPackage, m_package);
         m_state.m_pWindow = &m_window;
         m_state.m_strPackageVersion = "V260";

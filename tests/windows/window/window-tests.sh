@@ -56,9 +56,10 @@ localedef -i ja_JP -f UTF-8 "$tmp/locale/ja_JP.UTF-8" 2>/dev/null \
     || { echo "FAIL: no ja_JP locale"; exit 1; }
 
 wineboot -i >"$tmp/wineboot.log" 2>&1 || { cat "$tmp/wineboot.log"; echo "FAIL: no wine prefix"; exit 1; }
-# COM1 is the simulator's link; COM2 to COM4 lead nowhere, so the computer's own ports stay out.
+# COM1 (and COM7, a USB adapter's number) are the simulator's links; COM2 to COM4 lead nowhere,
+# so the computer's own ports stay out.
 ports=$tmp/ports
-for n in 1 2 3 4; do
+for n in 1 2 3 4 7; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$ports/com$n" /f >/dev/null 2>&1
 done
 wineserver -w
@@ -91,11 +92,14 @@ shown_in_wine() { [[ -n $(read_windows "$1") ]]; }
 menu_shown() { wine "$window_text" 2>/dev/null | tr -d '\r' | grep -q '^window|[^|]*|#32768$'; }
 step_is() { [[ $(control_text "$title" 1000) == "$1" ]]; }
 
-start_sim() {
+start_sim() { start_sim_on 1 "$@"; }
+start_sim_on() { # N OPTIONS...: the machine on COMn
+    local com=$1
+    shift
     rm -rf "$ports"
-    "$machine_sim" --ports "$ports" --com 1 "$@" >"$tmp/machine-sim.log" 2>&1 &
+    "$machine_sim" --ports "$ports" --com "$com" "$@" >"$tmp/machine-sim.log" 2>&1 &
     sim=$!
-    wait_for '[[ -L $ports/com1 ]]' 10 || { cat "$tmp/machine-sim.log"; echo "FAIL: no simulated machine"; exit 1; }
+    wait_for '[[ -L $ports/com$com ]]' 10 || { cat "$tmp/machine-sim.log"; echo "FAIL: no simulated machine"; exit 1; }
 }
 stop_sim() {
     kill -TERM "$sim"
@@ -218,16 +222,36 @@ test_unnecessary() {
     stop_sim
 }
 
-# Started with VERSIONUP_TRACE, as support asks, the window writes the check's trace as it closes.
+# A USB adapter that got COM7, nothing on COM1 to COM4: the check from the keys finds it.
+test_com7() {
+    start_sim_on 7 --reply "V260 TVK-50;"
+    start_app || return
+    next_until "$(text_of 112)" 20 || fail "com7: no Connect step"
+    press Return
+    if wait_for 'shown "$app_title"' 60; then
+        [[ $(control_text "$app_title" 65535) == "$(text_of 105)" ]] \
+            || fail "com7: the box says: $(read_windows "$app_title")"
+        [[ $(control_text "$title" 1006) == "COM7:" ]] || fail "com7: the port is $(control_text "$title" 1006)"
+        press Return "$(xdotool search --onlyvisible --name "^$app_title\$" | head -1)"
+        wait_for '! shown "$app_title"' 10 || fail "com7: the box stays"
+    else
+        shown "Select COM port" && fail "com7: the port dialog came up instead" || fail "com7: no message box"
+    fi
+    end_app
+    stop_sim
+}
+
+# Started with VERSIONUP_TRACE, as support asks, the window writes the check's trace as it closes,
+# into a folder named in Japanese too.
 test_scanner() {
-    check_answer "V250 NRP-7;" VERSIONUP_TRACE="$(winepath -w "$tmp/traces" 2>/dev/null | tr -d '\r')"
+    check_answer "V250 NRP-7;" VERSIONUP_TRACE="$(winepath -w "$tmp/トレース" 2>/dev/null | tr -d '\r')"
     wait_for 'step_is "$(text_of 115)"' 60 || fail "scanner: the check did not pass"
     [[ $(control_text "$title" 1004) == "V250 NRP-7" ]] || fail "scanner: status line: $(control_text "$title" 1004)"
     shot "en-13-scanner-unplug-adapter"
     end_app
     stop_sim
     local trace
-    trace=$(ls "$tmp"/traces/COM1-*.trace 2>/dev/null)
+    trace=$(ls "$tmp"/トレース/COM1-*.trace 2>/dev/null)
     [[ -n $trace ]] || { fail "scanner: no trace written"; return; }
     for line in 'open COM1 (' '> 46 3b' '< 56 32 35 30' 'outcome: upgrade needed: V250 NRP-7'; do
         grep -qF -- "$line" "$trace" || { cat "$trace"; fail "scanner: no \"$line\" in the trace"; }
@@ -320,7 +344,7 @@ test_service() {
 
 # WINDOW_TESTS picks some of them, for a quicker look.
 SECONDS=0
-for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary scanner failed_transfer service}; do
+for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 scanner failed_transfer service}; do
     echo "== $name"
     before=$failures
     "test_$name"
