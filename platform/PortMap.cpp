@@ -67,6 +67,15 @@ std::string CPortMap::DefaultPortsDir() {
 
 namespace {
 
+// Whether strDevice is one of the devices the ports folder's entries name.
+bool IsNamedByEntry(const std::string& strDevice, const std::vector<struct stat>& linked) {
+    struct stat stDevice {};
+    return stat(strDevice.c_str(), &stDevice) == 0 &&
+           std::any_of(linked.begin(), linked.end(), [&](const struct stat& stLinked) {
+               return stLinked.st_dev == stDevice.st_dev && stLinked.st_ino == stDevice.st_ino;
+           });
+}
+
 std::string g_strDevRoot;
 std::string g_strSysRoot;
 
@@ -182,11 +191,7 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
             linked.push_back(stDevice);
     }
     for (const std::string& strDevice : ListPresent()) {
-        struct stat stDevice {};
-        if (stat(strDevice.c_str(), &stDevice) == 0 &&
-            std::any_of(linked.begin(), linked.end(), [&](const struct stat& stLinked) {
-                return stLinked.st_dev == stDevice.st_dev && stLinked.st_ino == stDevice.st_ino;
-            }))
+        if (IsNamedByEntry(strDevice, linked))
             continue;
         if (nUnlinkedBefore-- == 0)
             return strDevice;
@@ -211,11 +216,7 @@ std::vector<int> CPortMap::ListComNumbers() const {
     // The same pairing as Resolve: unlinked numbers, in order, take the devices no entry names.
     int nNext = 1;
     for (const std::string& strDevice : ListPresent()) {
-        struct stat stDevice {};
-        if (stat(strDevice.c_str(), &stDevice) == 0 &&
-            std::any_of(linked.begin(), linked.end(), [&](const struct stat& stLinked) {
-                return stLinked.st_dev == stDevice.st_dev && stLinked.st_ino == stDevice.st_ino;
-            }))
+        if (IsNamedByEntry(strDevice, linked))
             continue;
         while (nNext <= kMaxComNumber && entries[static_cast<size_t>(nNext)])
             ++nNext;
