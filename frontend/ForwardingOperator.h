@@ -5,13 +5,16 @@
 // shut its calls, a question is answered as a refusal (Cancel, no port, no file) and the run ends
 // at its next question.
 #include "frontend/Operator.h"
+#include "frontend/ProgressForwarder.h"
 #include "frontend/WindowCalls.h"
 #include "frontend/WizardState.h"
 
 class CForwardingOperator : public IOperator {
 public:
-    CForwardingOperator(IOperator& here, CWindowCalls calls)
-        : m_here(here), m_calls(std::move(calls)) {}
+    // fnAbandon: as for CProgressForwarder, for the progress dialogs it makes.
+    CForwardingOperator(IOperator& here, CWindowCalls calls,
+                        CProgressForwarder::FnAbandon fnAbandon = {})
+        : m_here(here), m_calls(std::move(calls)), m_fnAbandon(std::move(fnAbandon)) {}
 
     int ShowMessage(const CMessage& message) override;
     void BeginWaitCursor() override;
@@ -26,6 +29,7 @@ public:
 private:
     IOperator& m_here;
     CWindowCalls m_calls;
+    CProgressForwarder::FnAbandon m_fnAbandon;
 };
 
 class CForwardingWindow : public IWizardWindow {

@@ -1,21 +1,25 @@
 #include "frontend/ProgressForwarder.h"
 
-CProgressForwarder::CProgressForwarder(CWindowCalls calls, FnMakeDialog fnMakeDialog)
-    : m_calls(std::move(calls)), m_fnMakeDialog(std::move(fnMakeDialog)) {}
+CProgressForwarder::CProgressForwarder(CWindowCalls calls, const FnMakeDialog& fnMakeDialog,
+                                       FnAbandon fnAbandon)
+    : m_calls(std::move(calls)), m_fnAbandon(std::move(fnAbandon)) {
+    m_calls.Call([&] { m_pDlg = fnMakeDialog(); });
+}
 
 CProgressForwarder::~CProgressForwarder() {
     // Queued behind the last drawing, so the window shows the final position before it goes.
-    if (!m_calls.Call([this] { m_pDlg.reset(); }))
-        // The window's thread has shut its calls and will not run this: the dialog is left to
-        // the window's end, which ends the program.
+    if (m_calls.Call([this] { m_pDlg.reset(); }) || !m_pDlg)
+        return;
+    // The window's thread has shut its calls and will not run this.
+    if (m_fnAbandon)
+        m_fnAbandon(std::move(m_pDlg));
+    else
         static_cast<void>(m_pDlg.release());
 }
 
 int CProgressForwarder::Create() {
     int nResult = 0;
     m_calls.Call([&] {
-        if (!m_pDlg && m_fnMakeDialog)
-            m_pDlg = m_fnMakeDialog();
         if (m_pDlg)
             nResult = m_pDlg->Create();
         // What was given before the dialog existed.

@@ -18,8 +18,12 @@
 class CProgressForwarder : public IProgressSink {
 public:
     using FnMakeDialog = std::function<std::unique_ptr<IProgressSink>()>;
-    // fnMakeDialog runs on the window's thread and makes the dialog there, not yet created.
-    CProgressForwarder(CWindowCalls calls, FnMakeDialog fnMakeDialog);
+    using FnAbandon = std::function<void(std::unique_ptr<IProgressSink>)>;
+    // fnMakeDialog runs on the window's thread, at once, and makes the dialog there, not yet
+    // created. fnAbandon takes a dialog the window's thread no longer answers for, from another
+    // thread; without it such a dialog is left to the program's end.
+    CProgressForwarder(CWindowCalls calls, const FnMakeDialog& fnMakeDialog,
+                       FnAbandon fnAbandon = {});
     ~CProgressForwarder() override;
     CProgressForwarder(const CProgressForwarder&) = delete;
     CProgressForwarder& operator=(const CProgressForwarder&) = delete;
@@ -43,7 +47,7 @@ private:
     void Draw();
 
     CWindowCalls m_calls;
-    FnMakeDialog m_fnMakeDialog;
+    FnAbandon m_fnAbandon;
     std::unique_ptr<IProgressSink> m_pDlg; // touched on the window's thread only
 
     mutable std::mutex m_mutex;

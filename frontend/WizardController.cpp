@@ -12,6 +12,10 @@ CWizardController::CWizardController(CWindowCalls calls, std::function<void()> f
     : m_calls(std::move(calls)), m_fnDiscardInput(std::move(fnDiscardInput)) {}
 
 CWizardController::~CWizardController() {
+    End();
+}
+
+void CWizardController::End() {
     m_calls.Shut();
     if (m_worker.joinable())
         m_worker.join();

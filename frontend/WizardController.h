@@ -23,8 +23,11 @@ public:
     // fnDiscardInput, run on the window's thread at the end of a run before input counts again,
     // drops the keys and clicks the window's system still holds for it.
     explicit CWizardController(CWindowCalls calls, std::function<void()> fnDiscardInput = {});
-    // Shuts the calls and waits for the worker: a run cut short gets no more answers.
+    // End(), if the window has not called it.
     ~CWizardController();
+    // Shuts the calls and waits for the worker: a run cut short gets no more answers and ends
+    // at its next question or cancel point. On the window's thread, as the window goes.
+    void End();
     CWizardController(const CWizardController&) = delete;
     CWizardController& operator=(const CWizardController&) = delete;
 

@@ -132,7 +132,7 @@ TEST_F(ProgressForwarderTest, TheTransferNeverWaitsForTheWindowAndTheLatestIsDra
         pSink.reset();
         nStage = 2;
     });
-    ASSERT_TRUE(m_pThread->RunUntil([&] { return !m_log.m_calls.empty(); }));
+    ASSERT_TRUE(m_pThread->RunUntil([&] { return m_log.m_calls.size() == 2; })); // created
     ASSERT_TRUE(WaitUntil([&] { return nStage == 1; }));
     EXPECT_EQ(nPrevious, 3999);
     ASSERT_TRUE(m_pThread->RunUntil([&] { return nStage == 2; }));
