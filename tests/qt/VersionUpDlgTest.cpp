@@ -38,6 +38,7 @@
 #include "sim/NormalMode.h"
 #include "tests/qt/WaitIdle.h"
 #include "tests/support/Files.h"
+#include "tests/support/Packages.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
@@ -619,7 +620,8 @@ private slots:
         const QString strNew = dir.path() + "/firmware";
         QFile file(strNew);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("PUF14303  TVK35/50 NRP7/70  V270....");
+        const std::vector<uint8_t> package = MakeSmallPackage(64, 1);
+        file.write(reinterpret_cast<const char*>(package.data()), qint64(package.size()));
         file.close();
         dlg.GetState().m_strPackagePath = strOld.toStdString();
         QStringList filters, chosen;
@@ -648,7 +650,7 @@ private slots:
         QCOMPARE(strPreset, QString("old.ufw"));
         QCOMPARE(chosen, QStringList({strNew}));
         QCOMPARE(QString::fromStdString(dlg.GetState().m_strPackagePath), strNew);
-        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V270"));
+        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V261"));
         QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
     }
 
