@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "frontend/AppTitle.h"
+#include "frontend/PictureLayout.h"
 #include "qt/AppIcon.h"
 #include "qt/DialogUnits.h"
 #include "qt/Dib.h"
@@ -202,19 +203,18 @@ bool CVersionUpDlg::OnInitDialog() {
 
 void CVersionUpDlg::Layout(int nPictureWidth, int nPictureHeight) {
     const QRect rcFrame = m_pFrame->geometry();
-    const int dx = std::max(0, nPictureWidth - rcFrame.width());
-    const int dy = std::max(0, nPictureHeight - rcFrame.height());
-    if (dx > 0 || dy > 0) {
-        setFixedSize(width() + dx, height() + dy);
-        m_pFrame->setGeometry(rcFrame.adjusted(0, 0, dx, dy));
+    const CPictureLayout layout =
+        LayOutPicture({rcFrame.left(), rcFrame.top(), rcFrame.left() + rcFrame.width(),
+                       rcFrame.top() + rcFrame.height()},
+                      nPictureWidth, nPictureHeight);
+    if (layout.m_nGrowX > 0 || layout.m_nGrowY > 0) {
+        setFixedSize(width() + layout.m_nGrowX, height() + layout.m_nGrowY);
+        m_pFrame->setGeometry(rcFrame.adjusted(0, 0, layout.m_nGrowX, layout.m_nGrowY));
         for (QWidget* pControl : {static_cast<QWidget*>(m_pText), static_cast<QWidget*>(m_pBack),
                                   static_cast<QWidget*>(m_pNext), static_cast<QWidget*>(m_pStatus)})
-            pControl->move(pControl->x(), pControl->y() + dy);
+            pControl->move(pControl->x(), pControl->y() + layout.m_nGrowY);
     }
-    const QRect rc = m_pFrame->geometry();
-    // Right and bottom are the first pixels outside, as the centre is meant.
-    m_ptPictureCentre =
-        QPoint((rc.left() + rc.left() + rc.width()) / 2, (rc.top() + rc.top() + rc.height()) / 2);
+    m_ptPictureCentre = QPoint(layout.m_nCentreX, layout.m_nCentreY);
 }
 
 // The logic reaches the window below through the forwarding window and operator: each call runs

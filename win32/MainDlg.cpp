@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frontend/AppTitle.h"
+#include "frontend/PictureLayout.h"
 #include "platform/WinText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
@@ -224,28 +225,27 @@ void CMainDlg::Layout(int nPictureWidth, int nPictureHeight) {
     HWND hFrame = GetDlgItem(m_hWnd, IDC_PICTURE_FRAME);
     RECT rcFrame{};
     GetWindowRect(hFrame, &rcFrame);
-    const int dx = std::max(0L, nPictureWidth - (rcFrame.right - rcFrame.left));
-    const int dy = std::max(0L, nPictureHeight - (rcFrame.bottom - rcFrame.top));
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rcFrame), 2);
-    if (dx > 0 || dy > 0) {
+    const CPictureLayout layout = LayOutPicture(
+        {rcFrame.left, rcFrame.top, rcFrame.right, rcFrame.bottom}, nPictureWidth, nPictureHeight);
+    if (layout.m_nGrowX > 0 || layout.m_nGrowY > 0) {
         RECT rcWindow{};
         GetWindowRect(m_hWnd, &rcWindow);
-        SetWindowPos(m_hWnd, nullptr, 0, 0, rcWindow.right - rcWindow.left + dx,
-                     rcWindow.bottom - rcWindow.top + dy, SWP_NOMOVE | SWP_NOZORDER);
-        rcFrame.right += dx;
-        rcFrame.bottom += dy;
-        MoveWindow(hFrame, rcFrame.left, rcFrame.top, rcFrame.right - rcFrame.left,
-                   rcFrame.bottom - rcFrame.top, FALSE);
+        SetWindowPos(m_hWnd, nullptr, 0, 0, rcWindow.right - rcWindow.left + layout.m_nGrowX,
+                     rcWindow.bottom - rcWindow.top + layout.m_nGrowY, SWP_NOMOVE | SWP_NOZORDER);
+        const CRectangle& rc = layout.m_rcFrame;
+        MoveWindow(hFrame, rc.m_nLeft, rc.m_nTop, rc.m_nRight - rc.m_nLeft,
+                   rc.m_nBottom - rc.m_nTop, FALSE);
         for (int nId : {kIdStepText, kIdBack, kIdNext, kIdStatus}) {
             HWND hControl = GetDlgItem(m_hWnd, nId);
-            RECT rc{};
-            GetWindowRect(hControl, &rc);
-            MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rc), 2);
-            MoveWindow(hControl, rc.left, rc.top + dy, rc.right - rc.left, rc.bottom - rc.top,
-                       FALSE);
+            RECT rcControl{};
+            GetWindowRect(hControl, &rcControl);
+            MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rcControl), 2);
+            MoveWindow(hControl, rcControl.left, rcControl.top + layout.m_nGrowY,
+                       rcControl.right - rcControl.left, rcControl.bottom - rcControl.top, FALSE);
         }
     }
-    m_ptPictureCentre = {(rcFrame.left + rcFrame.right) / 2, (rcFrame.top + rcFrame.bottom) / 2};
+    m_ptPictureCentre = {layout.m_nCentreX, layout.m_nCentreY};
 }
 
 void CMainDlg::Paint() {
