@@ -60,8 +60,8 @@ trace_figures() { # NAME TRACE_FILE
 }
 
 mkdir -p "$work/cli-trace"
-one_run "versionup-cli.exe (wine)" COM1 wine "$exe" \
-    --trace "$(winepath -w "$work/cli-trace" 2>/dev/null | tr -d '\r')"
+one_run "versionup-cli.exe (wine)" COM1 \
+    env VERSIONUP_TRACE="$(winepath -w "$work/cli-trace" 2>/dev/null | tr -d '\r')" wine "$exe"
 trace_figures "versionup-cli.exe (wine)" "$(ls "$work"/cli-trace/*.trace 2>/dev/null | tail -1)"
 [[ -n $linux_cli ]] && one_run "versionup-cli (Linux)" path "$linux_cli"
 
