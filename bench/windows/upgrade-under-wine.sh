@@ -4,8 +4,8 @@
 # upgrade through the window versionup.exe when given (on a virtual display of its own, Enter
 # pressed through the steps). Prints the time against the wire limit and the synchronisation
 # zeros sent beyond the one the machine needs; from each program's wire trace, the transfer from
-# its open to its outcome and the loader's upload, so the window and the command line compare
-# on the same clock.
+# its first synchronisation byte to its outcome and the loader's upload, so the window and the
+# command line compare on the same clock.
 #   upgrade-under-wine.sh VERSIONUP_CLI_EXE MACHINE_SIM [LINUX_VERSIONUP_CLI [VERSIONUP_EXE]]
 # Uses a wine prefix of its own in a temporary folder; wine's output goes to a file there.
 set -u
@@ -45,13 +45,14 @@ one_run() { # NAME PORT COMMAND...: PORT "COM1", or "path" for the simulator's d
         "$name" "$rc" "$seconds" "$wire" "$(echo "scale=3; $seconds / $wire" | bc)" "$surplus"
 }
 
-# The transfer in a wire trace: from its open to its outcome, and the loader's upload.
+# The transfer in a wire trace: from its first synchronisation byte to its outcome, and the
+# loader's upload.
 trace_figures() { # NAME TRACE_FILE
     awk -v name="$1" -v wire="$wire" '
-        / step open$/ && !open { open = $1 }
-        / step loader$/ { loader = $1 }
-        / step loader end$/ { loader_end = $1 }
-        / outcome: / && open { outcome = $1 }
+        (/ step sync$/ || / step sync:/) && !open { open = $1 }
+        / step loader$/ || / step loader:/ { loader = $1 }
+        / step loader end$/ || / step loader end:/ { loader_end = $1 }
+        (/ outcome: / || / step finish/) && open { outcome = $1 }
         END {
             if (!open || !outcome) { printf "%-28s no transfer in the trace\n", name; exit }
             printf "%-28s trace: transfer %7.3f s, %.3f of the wire limit; loader %6.3f s\n",
@@ -72,6 +73,9 @@ window_run() {
     export DISPLAY=":$(head -n 1 "$work/display")"
     openbox >"$work/openbox.log" 2>&1 &
     local openbox=$!
+    # The prefix's server was started without a display; the window's wine needs one that has it.
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
     rm -f "$work/ports/com1"
     "$sim" --ports "$work/ports" --com 1 --paced >"$work/sim.log" 2>&1 &
     local sim_pid=$!
@@ -105,7 +109,7 @@ window_run() {
     kill $openbox $xvfb 2>/dev/null
     wait $openbox $xvfb 2>/dev/null
     grep -q 'package: 118658 bytes, the built-in package exactly' "$work/sim.log" \
-        || echo "versionup.exe (wine): the machine did not get the built-in package"
+        || { echo "versionup.exe (wine): the machine did not get the built-in package"; tail -3 "$work/sim.log"; }
     trace_figures "versionup.exe (wine)" "$(ls "$work"/window-trace/COM1-*.trace 2>/dev/null | tail -1)"
 }
 [[ -n $window_exe ]] && window_run
