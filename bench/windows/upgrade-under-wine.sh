@@ -46,7 +46,7 @@ one_run() { # NAME PORT COMMAND...: PORT "COM1", or "path" for the simulator's d
 }
 
 # The transfer in a wire trace: from its first synchronisation byte to its outcome, and the
-# loader's upload.
+# loader's upload. A trace written on Windows ends its lines in CR LF.
 trace_figures() { # NAME TRACE_FILE
     awk -v name="$1" -v wire="$wire" '
         (/ step sync$/ || / step sync:/) && !open { open = $1 }
@@ -57,7 +57,7 @@ trace_figures() { # NAME TRACE_FILE
             if (!open || !outcome) { printf "%-28s no transfer in the trace\n", name; exit }
             printf "%-28s trace: transfer %7.3f s, %.3f of the wire limit; loader %6.3f s\n",
                 name, outcome - open, (outcome - open) / wire, loader_end - loader
-        }' "$2"
+        }' <(tr -d '\r' <"$2")
 }
 
 mkdir -p "$work/cli-trace"
