@@ -7,6 +7,7 @@
 #include "cli/CliOperators.h"
 #include "device/DeviceCheck.h"
 #include "device/OpenFailure.h"
+#include "device/VerdictText.h"
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
 
@@ -74,47 +75,38 @@ int CCli::Check(const CCommandLine& line) {
                   strPackageVersion}) +
             "  ";
         const std::string strWrongPort =
-            strShown + ": " + LoadString(kIdsWrongPort, m_eLanguage) + " ";
+            strShown + ": " +
+            LoadString(GetVerdictText(ECheckVerdict::PortFailed).m_nIdsSentence, m_eLanguage) + " ";
         int nCode = kExitNoMachine;
         std::string strLine;
-        const char* pszResult = "";
         std::string strReason;
+        const CVerdictText& verdict = GetVerdictText(outcome.m_eVerdict);
+        const char* pszResult = verdict.m_pszResult;
         switch (outcome.m_eVerdict) {
         case ECheckVerdict::UpgradeNeeded:
             nCode = kExitOk;
             strLine = strReplyLine + Text(kIdsCliUpgradeNeeded);
-            pszResult = "needed";
             break;
         case ECheckVerdict::Unnecessary:
-            nCode = kExitFailed;
-            strLine = strReplyLine + LoadString(kIdsUpgradeUnnecessary, m_eLanguage);
-            pszResult = "unnecessary";
-            break;
         case ECheckVerdict::WrongModel:
             nCode = kExitFailed;
-            strLine = strReplyLine + LoadString(kIdsWrongModel, m_eLanguage);
-            pszResult = "wrong-model";
+            strLine = strReplyLine + LoadString(verdict.m_nIdsSentence, m_eLanguage);
             break;
         case ECheckVerdict::UnusableReply:
         case ECheckVerdict::NoReply:
-            strLine = strReplyLine + LoadString(kIdsTransmissionFailed, m_eLanguage);
-            pszResult =
-                outcome.m_eVerdict == ECheckVerdict::NoReply ? "no-reply" : "unusable-reply";
+            strLine = strReplyLine + LoadString(verdict.m_nIdsSentence, m_eLanguage);
             break;
         case ECheckVerdict::PortFailed:
             strReason =
                 OneLine(DescribeOpenFailure(outcome.m_strPort, outcome.m_portError, m_eLanguage));
             strLine = strWrongPort + strReason;
-            pszResult = "port-failed";
             break;
         case ECheckVerdict::NothingFound:
             strReason = Text(kIdsCliNothingFound);
             strLine = strWrongPort + strReason;
-            pszResult = "nothing-found";
             break;
         case ECheckVerdict::Cancelled:
             strLine = strShown + ": " + Text(kIdsCliCancelled);
-            pszResult = "cancelled";
             break;
         }
         if (line.m_bJson) {

@@ -7,6 +7,7 @@
 #include "device/OpenFailure.h"
 #include "device/PortList.h"
 #include "device/Reply.h"
+#include "device/VerdictText.h"
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
@@ -68,9 +69,14 @@ CMessage OkMessage(unsigned nId, std::string strDetail = {}) {
     return {nId, LoadString(nId), std::move(strDetail), EButtons::Ok};
 }
 
+// The box for a verdict, worded as every front end words it.
+CMessage VerdictMessage(ECheckVerdict eVerdict, std::string strDetail = {}) {
+    return OkMessage(GetVerdictText(eVerdict).m_nIdsSentence, std::move(strDetail));
+}
+
 CMessage WrongPortMessage(const std::string& strPort, const CSerialPort& port) {
-    return OkMessage(kIdsWrongPort,
-                     DescribeOpenFailure(strPort, port.GetOpenError(), GetUserLanguage()));
+    return VerdictMessage(ECheckVerdict::PortFailed,
+                          DescribeOpenFailure(strPort, port.GetOpenError(), GetUserLanguage()));
 }
 
 std::string Collect(const char* pBytes, int nCount) {
@@ -190,8 +196,9 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
             return outcome;
         }
         if (eFound == EDiscovery::NothingFound) {
-            TraceOutcome(op, LoadString(kIdsWrongPort) + " (no machine found)");
-            op.ShowMessage(OkMessage(kIdsWrongPort));
+            const CMessage message = VerdictMessage(ECheckVerdict::NothingFound);
+            TraceOutcome(op, message.m_strText + " (no machine found)");
+            op.ShowMessage(message);
             outcome.m_eVerdict = ECheckVerdict::NothingFound;
             return outcome;
         }
@@ -243,8 +250,8 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
         outcome.m_eVerdict =
             state.m_strStatus.empty() ? ECheckVerdict::NoReply : ECheckVerdict::UnusableReply;
         op.EndWaitCursor();
-        CMessage question{
-            kIdsTransmissionFailed, LoadString(kIdsTransmissionFailed), {}, EButtons::RetryCancel};
+        CMessage question = VerdictMessage(outcome.m_eVerdict);
+        question.m_eButtons = EButtons::RetryCancel;
         if (op.ShowMessage(question) != kIdRetry || cancelled()) {
             TraceOutcome(op, question.m_strText + " (cancelled)");
             pPort.reset();
@@ -258,11 +265,11 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
     outcome.m_strVersion = split.m_strVersion;
 
     if (FindModel(split.m_strModel) < 0)
-        return fail(ECheckVerdict::WrongModel, OkMessage(kIdsWrongModel));
+        return fail(ECheckVerdict::WrongModel, VerdictMessage(ECheckVerdict::WrongModel));
     // Set before the comparison: the pictures follow the machine even when no upgrade is needed.
     state.m_nScanner = ScannerFlagOf(split.m_strModel);
     if (!IsVersionGreater(packageVersion, split.m_strVersion))
-        return fail(ECheckVerdict::Unnecessary, OkMessage(kIdsUpgradeUnnecessary));
+        return fail(ECheckVerdict::Unnecessary, VerdictMessage(ECheckVerdict::Unnecessary));
 
     TraceOutcome(op, "upgrade needed: " + state.m_strStatus);
     op.EndWaitCursor();

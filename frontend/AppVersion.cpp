@@ -1,3 +1,5 @@
 #include "frontend/AppVersion.h"
 
-const char* GetAppVersion() { return VERSIONUP_VERSION; }
+const char* GetAppVersion() {
+    return VERSIONUP_VERSION;
+}

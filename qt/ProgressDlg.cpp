@@ -10,7 +10,6 @@
 
 #include <algorithm>
 
-#include "frontend/ProgressPercent.h"
 #include "qt/DialogUnits.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
@@ -83,8 +82,8 @@ int CProgressDlg::Create(QWidget* pOwner) {
     }
 
     // What the window starts with: a bar of 0 to 100 at the lower end and the title.
-    m_pProgress->setRange(m_nLower, m_nUpper);
-    m_pProgress->setValue(m_nLower);
+    m_pProgress->setRange(m_model.GetLower(), m_model.GetUpper());
+    m_pProgress->setValue(m_model.GetPos());
     setWindowTitle(QString::fromStdString(LoadString(m_nTitleId)));
 
     winId();
@@ -117,16 +116,24 @@ void CProgressDlg::SetMessage(const std::string& strText) {
 }
 
 void CProgressDlg::SetRange(int32_t nLower, int32_t nUpper) {
-    m_nLower = nLower;
-    m_nUpper = nUpper;
+    m_model.SetRange(nLower, nUpper);
     m_pProgress->setRange(nLower, nUpper);
 }
 
 int CProgressDlg::SetPos(int32_t nPos) {
-    const int nPrevious = m_pProgress->value();
-    // The bar holds its position within its range, as a native bar would.
-    m_pProgress->setValue(std::clamp<int>(nPos, m_pProgress->minimum(), m_pProgress->maximum()));
-    UpdatePercent(nPos);
+    bool bChanged = false;
+    const int32_t nPrevious = m_model.SetPos(nPos, bChanged);
+    if (!bChanged)
+        return nPrevious;
+    m_pProgress->setValue(m_model.GetPos());
+    const QString strText = QString::fromStdString(m_model.GetPercent());
+    // Only a change of the whole percentage redraws the label, and it redraws at once, as a
+    // native static control does: the last position and the dialog's end may arrive in one
+    // batch of events, and a label left to a later paint would end the run at "99%".
+    if (m_pPercent->text() != strText) {
+        m_pPercent->setText(strText);
+        m_pPercent->repaint();
+    }
     return nPrevious;
 }
 
@@ -136,20 +143,6 @@ int CProgressDlg::CheckCancel() {
 
 QString CProgressDlg::GetPercentText() const {
     return m_pPercent->text();
-}
-
-void CProgressDlg::UpdatePercent(int32_t nPos) {
-    std::string strPercent;
-    if (!FormatProgressPercent(m_nLower, m_nUpper, nPos, strPercent))
-        return;
-    const QString strText = QString::fromStdString(strPercent);
-    // Only a change of the whole percentage redraws the label, and it redraws at once, as a
-    // native static control does: the last position and the dialog's end may arrive in one
-    // batch of events, and a label left to a later paint would end the run at "99%".
-    if (m_pPercent->text() != strText) {
-        m_pPercent->setText(strText);
-        m_pPercent->repaint();
-    }
 }
 
 void CProgressDlg::accept() {}
@@ -164,49 +157,11 @@ void CProgressDlg::closeEvent(QCloseEvent* pEvent) {
 }
 
 CProgressLink::CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow)
-    : m_calls(std::move(calls)) {
-    m_calls.Call([&] { m_pDlg = new CProgressDlg(nTitleId, pMainWindow); });
-}
-
-CProgressLink::~CProgressLink() {
-    if (!m_pDlg)
-        return;
-    // A window that has shut its calls deletes the dialog when its loop next runs.
-    if (!m_calls.Call([this] { delete m_pDlg; }))
-        m_pDlg->deleteLater();
-}
-
-int CProgressLink::Create() {
-    int nResult = 0;
-    if (m_pDlg)
-        m_calls.Call([&] { nResult = m_pDlg->Create(); });
-    m_nBar = m_nLower;
-    return nResult;
-}
-
-void CProgressLink::SetMessage(const std::string& strText) {
-    if (m_pDlg)
-        m_calls.Post([pDlg = m_pDlg, strText] { pDlg->SetMessage(strText); });
-}
-
-void CProgressLink::SetRange(int32_t nLower, int32_t nUpper) {
-    m_nLower = nLower;
-    m_nUpper = nUpper;
-    if (m_pDlg)
-        m_calls.Post([pDlg = m_pDlg, nLower, nUpper] { pDlg->SetRange(nLower, nUpper); });
-}
-
-int CProgressLink::SetPos(int32_t nPos) {
-    const int nPrevious = m_nBar;
-    // As the bar keeps it: a range whose upper end lies below the lower one holds the lower end.
-    m_nBar = std::clamp(nPos, m_nLower, std::max(m_nLower, m_nUpper));
-    if (m_pDlg)
-        m_calls.Post([pDlg = m_pDlg, nPos] { pDlg->SetPos(nPos); });
-    return nPrevious;
-}
-
-int CProgressLink::CheckCancel() {
-    if (m_calls.IsShut())
-        return 1;
-    return m_pDlg ? m_pDlg->CheckCancel() : 0;
-}
+    : CProgressForwarder(
+          std::move(calls),
+          [&]() -> std::unique_ptr<IProgressSink> {
+              return std::make_unique<CProgressDlg>(nTitleId, pMainWindow);
+          },
+          [](std::unique_ptr<IProgressSink> pDlg) {
+              static_cast<CProgressDlg*>(pDlg.release())->deleteLater();
+          }) {}

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frontend/ProgressForwarder.h"
+#include "frontend/ProgressModel.h"
 #include "frontend/ProgressSink.h"
 #include "qt/WindowCalls.h"
 
@@ -56,12 +58,10 @@ protected:
 
 private:
     void LayOut();
-    void UpdatePercent(int32_t nPos);
     void RestoreOwner();
 
     unsigned m_nTitleId;
-    int32_t m_nLower = 0;
-    int32_t m_nUpper = 100;
+    CProgressModel m_model;
     std::atomic<int> m_bCancel{0};
     int m_bOwnerDisabled = 0;
 
@@ -74,31 +74,14 @@ private:
 };
 
 // The transfer's side of a progress dialog on the window's thread, for a transfer that runs on a
-// worker. Making, showing and destroying the dialog wait for the window, so the main window is
-// disabled before the first byte and enabled again before the run reports; the message, range
-// and positions are queued and never hold the line back. Cancel is the dialog's flag, read where
-// it is; once the window has shut its calls, every check answers Cancel.
-class CProgressLink : public IProgressSink {
+// worker (CProgressForwarder): the dialog is made at once, and one the window no longer answers
+// for goes with the window's next events.
+class CProgressLink : public CProgressForwarder {
 public:
     CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow);
-    ~CProgressLink() override;
-    CProgressLink(const CProgressLink&) = delete;
-    CProgressLink& operator=(const CProgressLink&) = delete;
-
-    int Create() override;
-    void SetMessage(const std::string& strText) override;
-    void SetRange(int32_t nLower, int32_t nUpper) override;
-    int SetPos(int32_t nPos) override;
-    int CheckCancel() override;
 
     // The dialog, for a test on the window's thread; null when it could not be made.
-    CProgressDlg* GetDialog() const { return m_pDlg; }
-
-private:
-    CWindowCalls m_calls;
-    CProgressDlg* m_pDlg = nullptr;
-    // The bar as the queued calls will leave it, so SetPos answers without asking the window.
-    int32_t m_nLower = 0;
-    int32_t m_nUpper = 100;
-    int32_t m_nBar = 0;
+    CProgressDlg* GetDialog() const {
+        return static_cast<CProgressDlg*>(CProgressForwarder::GetDialog());
+    }
 };

@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "frontend/AppTitle.h"
+#include "frontend/PictureLayout.h"
 #include "qt/AppIcon.h"
 #include "qt/DialogUnits.h"
 #include "qt/Dib.h"
@@ -24,16 +25,8 @@
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 
-class CVersionUpDlg::CBusy {
-public:
-    explicit CBusy(CVersionUpDlg& dlg) : m_dlg(dlg) { ++m_dlg.m_nBusy; }
-    ~CBusy() { --m_dlg.m_nBusy; }
-    CBusy(const CBusy&) = delete;
-    CBusy& operator=(const CBusy&) = delete;
-
-private:
-    CVersionUpDlg& m_dlg;
-};
+static_assert(kIdSendFirmware == kIdCommandSendFirmware,
+              "the controller tells Send Firmware apart");
 
 namespace {
 
@@ -67,11 +60,6 @@ protected:
     }
 };
 
-// The steps whose routine talks to the machine: their press runs on the worker.
-bool TalksToMachine(EStep eStep) {
-    return eStep == EStep::VersionCheck || eStep == EStep::Upgrade;
-}
-
 unsigned GetKeyState(const QMouseEvent& event) {
     unsigned nKeys = 0;
     const Qt::MouseButtons buttons = event.buttons() | event.button();
@@ -98,9 +86,13 @@ CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint),
-      m_steps(m_state, *this, this, std::move(link)), m_commands(m_state, *this, m_steps),
+      m_operator(*this, m_calls,
+                 [](std::unique_ptr<IProgressSink> pDlg) {
+                     static_cast<CProgressDlg*>(pDlg.release())->deleteLater();
+                 }),
+      m_steps(m_state, m_operator, this, std::move(link)), m_commands(m_state, m_operator, m_steps),
       m_icon(LoadAppIcon()) {
-    m_state.m_pWindow = this;
+    m_state.m_pWindow = &m_window;
     setWindowTitle("Version up tool for NRP-7/70 TVK-35/50");
     // The right press would otherwise open a context menu at once, and the double-click that
     // opens the service popup would never arrive.
@@ -159,9 +151,7 @@ CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
 CVersionUpDlg::~CVersionUpDlg() {
     // Only a window destroyed under a run (a failed test) gets here with the worker going: it
     // gets no more answers, so that it ends at its next question or cancel point.
-    m_calls.Shut();
-    if (m_worker.joinable())
-        m_worker.join();
+    m_controller.End();
     m_state.m_pWindow = nullptr;
     if (const std::string strFailed = m_trace.Save(m_state.m_strPort); !strFailed.empty())
         std::fprintf(stderr, "versionup: %s\n", strFailed.c_str());
@@ -213,44 +203,39 @@ bool CVersionUpDlg::OnInitDialog() {
 
 void CVersionUpDlg::Layout(int nPictureWidth, int nPictureHeight) {
     const QRect rcFrame = m_pFrame->geometry();
-    const int dx = std::max(0, nPictureWidth - rcFrame.width());
-    const int dy = std::max(0, nPictureHeight - rcFrame.height());
-    if (dx > 0 || dy > 0) {
-        setFixedSize(width() + dx, height() + dy);
-        m_pFrame->setGeometry(rcFrame.adjusted(0, 0, dx, dy));
+    const CPictureLayout layout =
+        LayOutPicture({rcFrame.left(), rcFrame.top(), rcFrame.left() + rcFrame.width(),
+                       rcFrame.top() + rcFrame.height()},
+                      nPictureWidth, nPictureHeight);
+    if (layout.m_nGrowX > 0 || layout.m_nGrowY > 0) {
+        setFixedSize(width() + layout.m_nGrowX, height() + layout.m_nGrowY);
+        m_pFrame->setGeometry(rcFrame.adjusted(0, 0, layout.m_nGrowX, layout.m_nGrowY));
         for (QWidget* pControl : {static_cast<QWidget*>(m_pText), static_cast<QWidget*>(m_pBack),
                                   static_cast<QWidget*>(m_pNext), static_cast<QWidget*>(m_pStatus)})
-            pControl->move(pControl->x(), pControl->y() + dy);
+            pControl->move(pControl->x(), pControl->y() + layout.m_nGrowY);
     }
-    const QRect rc = m_pFrame->geometry();
-    // Right and bottom are the first pixels outside, as the centre is meant.
-    m_ptPictureCentre =
-        QPoint((rc.left() + rc.left() + rc.width()) / 2, (rc.top() + rc.top() + rc.height()) / 2);
+    m_ptPictureCentre = QPoint(layout.m_nCentreX, layout.m_nCentreY);
 }
 
-// The calls of the logic below may come from the worker: each runs here while the worker waits,
-// so the state it reads holds still.
+// The logic reaches the window below through the forwarding window and operator: each call runs
+// here while the worker waits, so the state it reads holds still.
 
 void CVersionUpDlg::RefreshControls() {
-    m_calls.Call([this] {
-        m_pText->setPlainText(ToDisplayText(m_state.m_strStep));
-        // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte
-        // from 0x80 on must not turn into a replacement mark.
-        m_pStatus->setText(QString::fromLatin1(m_state.m_strStatus));
-        m_pPort->setText(ToQt(m_state.m_strPort));
-        m_pPackage->setText(ToQt(m_state.m_strPackage));
-    });
+    m_pText->setPlainText(ToDisplayText(m_state.m_strStep));
+    // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte from
+    // 0x80 on must not turn into a replacement mark.
+    m_pStatus->setText(QString::fromLatin1(m_state.m_strStatus));
+    m_pPort->setText(ToQt(m_state.m_strPort));
+    m_pPackage->setText(ToQt(m_state.m_strPackage));
 }
 
 void CVersionUpDlg::Repaint() {
-    m_calls.Call([this] { update(); });
+    update();
 }
 
 void CVersionUpDlg::EnableButton(int nControlId, bool bEnable) {
-    m_calls.Call([&] {
-        if (QWidget* pButton = GetControl(nControlId))
-            pButton->setEnabled(bEnable);
-    });
+    if (QWidget* pButton = GetControl(nControlId))
+        pButton->setEnabled(bEnable);
 }
 
 void CVersionUpDlg::Free() {
@@ -280,42 +265,15 @@ void CVersionUpDlg::paintEvent(QPaintEvent*) {
 }
 
 void CVersionUpDlg::OnBack() {
-    if (m_nBusy)
-        return;
-    RunPress(m_state.m_eBack, [this] { m_steps.BackPressed(); });
+    m_controller.Press(m_state.m_eBack, [this] { m_steps.BackPressed(); });
 }
 
 void CVersionUpDlg::OnNext() {
-    if (m_nBusy)
-        return;
-    RunPress(m_state.m_eNext, [this] { m_steps.NextPressed(); });
-}
-
-void CVersionUpDlg::RunPress(EStep eTarget, std::function<void()> fnPress) {
-    if (TalksToMachine(eTarget)) {
-        RunOnWorker(std::move(fnPress));
-        return;
-    }
-    CBusy busy(*this);
-    fnPress();
-}
-
-void CVersionUpDlg::RunOnWorker(std::function<void()> fnRun) {
-    // Busy until the run's end arrives here, after every call the run made.
-    ++m_nBusy;
-    m_worker = std::thread([this, fnRun = std::move(fnRun)] {
-        fnRun();
-        m_calls.Post([this] { EndRun(); });
-    });
-}
-
-void CVersionUpDlg::EndRun() {
-    m_worker.join();
-    --m_nBusy;
+    m_controller.Press(m_state.m_eNext, [this] { m_steps.NextPressed(); });
 }
 
 void CVersionUpDlg::mouseDoubleClickEvent(QMouseEvent* pEvent) {
-    if (pEvent->button() != Qt::RightButton || m_nBusy) {
+    if (pEvent->button() != Qt::RightButton || IsBusy()) {
         QDialog::mouseDoubleClickEvent(pEvent);
         return;
     }
@@ -334,7 +292,7 @@ void CVersionUpDlg::mouseDoubleClickEvent(QMouseEvent* pEvent) {
 
 void CVersionUpDlg::ShowPopup(EPopup ePopup, const QPoint& ptGlobal) {
     // Queued behind the double-click: a Next in the same batch may have started a run since.
-    if (m_nBusy)
+    if (IsBusy())
         return;
     QMenu menu(this);
     menu.setObjectName(ePopup == EPopup::Service ? "servicePopup" : "plainPopup");
@@ -350,17 +308,12 @@ void CVersionUpDlg::ShowPopup(EPopup ePopup, const QPoint& ptGlobal) {
 }
 
 void CVersionUpDlg::RunCommand(unsigned nId) {
-    if (m_nBusy)
-        return;
-    if (nId == kIdSendFirmware) {
-        RunOnWorker([this, nId] { m_commands.Run(nId); });
-        return;
-    }
-    CBusy busy(*this);
-    if (nId == kIdAbout)
-        ShowAbout();
-    else
-        m_commands.Run(nId);
+    m_controller.Command(nId, [this, nId] {
+        if (nId == kIdAbout)
+            ShowAbout();
+        else
+            m_commands.Run(nId);
+    });
 }
 
 void CVersionUpDlg::ShowAbout() {
@@ -369,13 +322,13 @@ void CVersionUpDlg::ShowAbout() {
 }
 
 void CVersionUpDlg::reject() {
-    if (m_nBusy)
+    if (IsBusy())
         return;
     done(kIdCancel);
 }
 
 void CVersionUpDlg::closeEvent(QCloseEvent* pEvent) {
-    if (m_nBusy) {
+    if (IsBusy()) {
         pEvent->ignore();
         return;
     }
@@ -383,13 +336,6 @@ void CVersionUpDlg::closeEvent(QCloseEvent* pEvent) {
 }
 
 int CVersionUpDlg::ShowMessage(const CMessage& message) {
-    // A window that no longer answers stops the run at its question.
-    int nResult = kIdCancel;
-    m_calls.Call([&] { nResult = ShowMessageHere(message); });
-    return nResult;
-}
-
-int CVersionUpDlg::ShowMessageHere(const CMessage& message) {
     QMessageBox box(this);
     box.setWindowTitle(ToQt(GetApplicationTitle()));
     box.setIcon(QMessageBox::NoIcon);
@@ -422,34 +368,21 @@ int CVersionUpDlg::ShowMessageHere(const CMessage& message) {
 }
 
 void CVersionUpDlg::BeginWaitCursor() {
-    m_calls.Call([this] {
-        if (m_nWaitCursor++ == 0)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    });
+    if (m_nWaitCursor++ == 0)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void CVersionUpDlg::EndWaitCursor() {
-    m_calls.Call([this] {
-        if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
-            QApplication::restoreOverrideCursor();
-    });
+    if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
+        QApplication::restoreOverrideCursor();
 }
 
 bool CVersionUpDlg::RunPortDialog(std::string& strPort) {
-    bool bChosen = false;
-    m_calls.Call([&] { bChosen = CPortDlg::Run(this, strPort); });
-    return bChosen;
+    return CPortDlg::Run(this, strPort);
 }
 
 bool CVersionUpDlg::RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                                       std::string& strChosen) {
-    bool bChosen = false;
-    m_calls.Call([&] { bChosen = RunFileOpenDialogHere(strFolder, strFile, strChosen); });
-    return bChosen;
-}
-
-bool CVersionUpDlg::RunFileOpenDialogHere(const std::string& strFolder, const std::string& strFile,
-                                          std::string& strChosen) {
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::AnyFile);
@@ -470,5 +403,5 @@ bool CVersionUpDlg::RunFileOpenDialogHere(const std::string& strFolder, const st
 }
 
 std::unique_ptr<IProgressSink> CVersionUpDlg::CreateProgress() {
-    return std::make_unique<CProgressLink>(m_calls, 0, this);
+    return std::make_unique<CProgressDlg>(0, this);
 }

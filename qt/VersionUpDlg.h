@@ -3,18 +3,20 @@
 // line, and a top line with the port and the package's header text. It owns the wizard state,
 // the step picture and the step machine, and is the operator the logic talks to.
 //
-// A press or command that talks to the machine (the check, the transfer) runs on a worker
-// thread, one at a time, while this thread goes on with its ordinary event loop. The logic's
-// calls on the window, the picture and the operator come back to this thread and wait for it;
-// input to the window meanwhile comes to nothing.
+// Presses and commands go through the controller that both windows share: what talks to the
+// machine (the check, the transfer) runs on its worker while this thread goes on with its
+// ordinary event loop. The logic's calls on the window, the picture and the operator come back
+// to this thread as queued events and wait for them; input to the window meanwhile comes to
+// nothing. Its own IWizardWindow and IOperator run on this thread only.
 #include <QDialog>
 #include <QIcon>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "frontend/ForwardingOperator.h"
 #include "frontend/Operator.h"
+#include "frontend/WizardController.h"
 #include "frontend/WizardState.h"
 #include "qt/WindowCalls.h"
 #include "serial/WireTrace.h"
@@ -52,7 +54,7 @@ public:
     // Firmware returns at once and goes on on the worker.
     void RunCommand(unsigned nId);
     // While a step or command runs; a run on the worker ends in a later event.
-    bool IsBusy() const { return m_nBusy > 0; }
+    bool IsBusy() const { return m_controller.IsBusy(); }
     void ShowAbout();
     // The About box belongs to the application, which hands it in: it opens it over pParent and
     // shows strUpgradeFor, the line that names the package in use.
@@ -64,7 +66,7 @@ public:
     void Repaint() override;
     void EnableButton(int nControlId, bool bEnable) override;
 
-    // IOperator
+    // IOperator, on this thread
     int ShowMessage(const CMessage& message) override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
@@ -93,18 +95,10 @@ private:
     void OnBack();
     void OnNext();
     void ShowPopup(EPopup ePopup, const QPoint& ptGlobal);
-    // Runs fnPress here, or on the worker when entering eTarget talks to the machine.
-    void RunPress(EStep eTarget, std::function<void()> fnPress);
-    void RunOnWorker(std::function<void()> fnRun);
-    void EndRun();
-    int ShowMessageHere(const CMessage& message);
-    bool RunFileOpenDialogHere(const std::string& strFolder, const std::string& strFile,
-                               std::string& strChosen);
-
-    // While a step or command runs, nothing may start another or end the window.
-    class CBusy;
-
     CWizardState m_state;
+    CQtWindowCalls m_calls{this};
+    CForwardingWindow m_window{*this, m_calls};
+    CForwardingOperator m_operator;
     CStepMachine m_steps;
     CServiceCommands m_commands;
     std::unique_ptr<CDib> m_pDib;
@@ -113,10 +107,8 @@ private:
     FnShowAbout m_fnShowAbout;
     CWindowTrace m_trace;
     bool m_bStarted = false;
-    int m_nBusy = 0;
     int m_nWaitCursor = 0;
-    CWindowCalls m_calls{this};
-    std::thread m_worker;
+    CWizardController m_controller{m_calls};
 
     QPushButton* m_pNext = nullptr;
     QPushButton* m_pBack = nullptr;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frontend/AppTitle.h"
+#include "frontend/PictureLayout.h"
 #include "platform/WinText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr UINT kWorkDoneMessage = WM_APP + 2;
 constexpr UINT kPopupMessage = WM_APP + 3; // wParam the key state, lParam the point on screen
 
 // The machine's reply as it came, one character per byte: it is not UTF-8, and a byte from 0x80
@@ -57,11 +57,25 @@ LRESULT CALLBACK KeepEnter(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, U
     return DefSubclassProc(hWnd, nMsg, wParam, lParam);
 }
 
+// Keys and clicks still queued for this thread: given while the machine was asked, they must not
+// start a step once the window takes input again.
+void DiscardQueuedInput() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+    }
+}
+
 } // namespace
 
+static_assert(kIdSendFirmware == kIdCommandSendFirmware,
+              "the controller tells Send Firmware apart");
+
 CMainDlg::CMainDlg(CMachineLink link)
-    : m_steps(m_state, *this, this, std::move(link)), m_commands(m_state, *this, m_steps) {
-    m_state.m_pWindow = this;
+    : m_steps(m_state, m_operator, this, std::move(link)), m_commands(m_state, m_operator, m_steps),
+      m_controller(m_calls, DiscardQueuedInput) {
+    m_state.m_pWindow = &m_window;
     HINSTANCE hInstance = GetModuleHandleW(nullptr);
     m_hIcon =
         static_cast<HICON>(LoadImageW(hInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
@@ -72,8 +86,7 @@ CMainDlg::CMainDlg(CMachineLink link)
 }
 
 CMainDlg::~CMainDlg() {
-    if (m_worker.joinable())
-        m_worker.join();
+    m_controller.End();
     m_state.m_pWindow = nullptr;
     // The operator asked for the trace to send it on: a file that could not be written is said.
     if (const std::string strFailed = m_trace.Save(m_state.m_strPort); !strFailed.empty())
@@ -86,8 +99,26 @@ CMainDlg::~CMainDlg() {
 }
 
 INT_PTR CMainDlg::Run() {
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VERSIONUP), nullptr,
-                           DialogProc, reinterpret_cast<LPARAM>(this));
+    // Modeless with a loop of its own rather than DialogBox, whose loop would hand keys to this
+    // window alone: Esc and Enter in the progress dialog would then come to nothing.
+    if (!CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VERSIONUP), nullptr,
+                            DialogProc, reinterpret_cast<LPARAM>(this)))
+        return -1;
+    if (!m_bEnded)
+        ShowWindow(m_hWnd, SW_SHOW);
+    MSG msg;
+    while (!m_bEnded && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (m_hKeys && IsDialogMessageW(m_hKeys, &msg))
+            continue;
+        if (IsDialogMessageW(m_hWnd, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // The controller's end waits for a run still going; the window goes after it.
+    m_controller.End();
+    DestroyWindow(m_hWnd);
+    return m_nResult;
 }
 
 INT_PTR CALLBACK CMainDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
@@ -95,7 +126,7 @@ INT_PTR CALLBACK CMainDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARA
         auto* pDlg = reinterpret_cast<CMainDlg*>(lParam);
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, lParam);
         pDlg->m_hWnd = hWnd;
-        pDlg->m_thread.Attach(hWnd);
+        pDlg->m_pThread->Attach(hWnd);
         pDlg->OnInitDialog();
         return TRUE; // the focus goes to the first control, "Next >>"
     }
@@ -105,31 +136,28 @@ INT_PTR CALLBACK CMainDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARA
 
 INT_PTR CMainDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
-    case CWindowThread::kCallMessage:
-        CWindowThread::Dispatch(lParam);
-        return TRUE;
-    case kWorkDoneMessage:
-        m_worker.join();
-        m_bBusy = false;
+    case CWin32WindowThread::kCallMessage:
+        CWin32WindowThread::Dispatch(lParam);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case kIdNext:
-            StartWork([this] { m_steps.NextPressed(); });
+            m_controller.Press(m_state.m_eNext, [this] { m_steps.NextPressed(); });
             return TRUE;
         case kIdBack:
-            StartWork([this] { m_steps.BackPressed(); });
+            m_controller.Press(m_state.m_eBack, [this] { m_steps.BackPressed(); });
             return TRUE;
         case IDCANCEL: // Esc, the close box, Close in the system menu
-            if (!m_bBusy)
-                EndDialog(m_hWnd, IDCANCEL);
+            if (!m_controller.IsBusy()) {
+                m_nResult = IDCANCEL;
+                m_bEnded = true;
+            }
             return TRUE;
         }
         return FALSE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == kIdAbout) {
-            if (!m_bBusy)
-                ShowAbout();
+            m_controller.RunHere([this] { ShowAbout(); });
             return TRUE;
         }
         return FALSE;
@@ -146,26 +174,34 @@ INT_PTR CMainDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         return FALSE;
-    case WM_RBUTTONDBLCLK: {
-        // Clicks on the static texts reach the window too; the text box and the buttons keep
-        // theirs. MK_* are the popup's key bits.
-        if (m_bBusy)
-            return TRUE;
-        POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        ClientToScreen(m_hWnd, &pt);
-        // The popup runs its own loop; it opens once the click has been handled, so that it
-        // does not start inside the mouse message (under wine it then stays unpainted).
-        PostMessageW(m_hWnd, kPopupMessage, wParam & 0x7F, MAKELPARAM(pt.x, pt.y));
+    case WM_RBUTTONDBLCLK:
+        OnDoubleClickRight(wParam, lParam);
         return TRUE;
-    }
     case kPopupMessage:
-        if (!m_bBusy)
+        if (!m_controller.IsBusy())
             ShowPopup(static_cast<unsigned>(wParam),
                       {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
         return TRUE;
     default:
         return FALSE;
     }
+}
+
+void CMainDlg::OnDoubleClickRight(WPARAM wParam, LPARAM lParam) {
+    if (m_controller.IsBusy())
+        return;
+    POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    // Clicks on the static texts reach the window, which has to tell them apart: the status line
+    // opens the popup, the top line's port and package texts do not (as the text box and the
+    // buttons, which keep their clicks).
+    HWND hChild = ChildWindowFromPointEx(m_hWnd, pt, CWP_SKIPINVISIBLE);
+    if (hChild == GetDlgItem(m_hWnd, kIdPortText) || hChild == GetDlgItem(m_hWnd, kIdPackageText))
+        return;
+    ClientToScreen(m_hWnd, &pt);
+    // The popup runs its own loop; it opens once the click has been handled, so that it does
+    // not start inside the mouse message (under wine it then stays unpainted). MK_* are the
+    // popup's key bits.
+    PostMessageW(m_hWnd, kPopupMessage, wParam & 0x7F, MAKELPARAM(pt.x, pt.y));
 }
 
 void CMainDlg::OnInitDialog() {
@@ -189,28 +225,27 @@ void CMainDlg::Layout(int nPictureWidth, int nPictureHeight) {
     HWND hFrame = GetDlgItem(m_hWnd, IDC_PICTURE_FRAME);
     RECT rcFrame{};
     GetWindowRect(hFrame, &rcFrame);
-    const int dx = std::max(0L, nPictureWidth - (rcFrame.right - rcFrame.left));
-    const int dy = std::max(0L, nPictureHeight - (rcFrame.bottom - rcFrame.top));
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rcFrame), 2);
-    if (dx > 0 || dy > 0) {
+    const CPictureLayout layout = LayOutPicture(
+        {rcFrame.left, rcFrame.top, rcFrame.right, rcFrame.bottom}, nPictureWidth, nPictureHeight);
+    if (layout.m_nGrowX > 0 || layout.m_nGrowY > 0) {
         RECT rcWindow{};
         GetWindowRect(m_hWnd, &rcWindow);
-        SetWindowPos(m_hWnd, nullptr, 0, 0, rcWindow.right - rcWindow.left + dx,
-                     rcWindow.bottom - rcWindow.top + dy, SWP_NOMOVE | SWP_NOZORDER);
-        rcFrame.right += dx;
-        rcFrame.bottom += dy;
-        MoveWindow(hFrame, rcFrame.left, rcFrame.top, rcFrame.right - rcFrame.left,
-                   rcFrame.bottom - rcFrame.top, FALSE);
+        SetWindowPos(m_hWnd, nullptr, 0, 0, rcWindow.right - rcWindow.left + layout.m_nGrowX,
+                     rcWindow.bottom - rcWindow.top + layout.m_nGrowY, SWP_NOMOVE | SWP_NOZORDER);
+        const CRectangle& rc = layout.m_rcFrame;
+        MoveWindow(hFrame, rc.m_nLeft, rc.m_nTop, rc.m_nRight - rc.m_nLeft,
+                   rc.m_nBottom - rc.m_nTop, FALSE);
         for (int nId : {kIdStepText, kIdBack, kIdNext, kIdStatus}) {
             HWND hControl = GetDlgItem(m_hWnd, nId);
-            RECT rc{};
-            GetWindowRect(hControl, &rc);
-            MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rc), 2);
-            MoveWindow(hControl, rc.left, rc.top + dy, rc.right - rc.left, rc.bottom - rc.top,
-                       FALSE);
+            RECT rcControl{};
+            GetWindowRect(hControl, &rcControl);
+            MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rcControl), 2);
+            MoveWindow(hControl, rcControl.left, rcControl.top + layout.m_nGrowY,
+                       rcControl.right - rcControl.left, rcControl.bottom - rcControl.top, FALSE);
         }
     }
-    m_ptPictureCentre = {(rcFrame.left + rcFrame.right) / 2, (rcFrame.top + rcFrame.bottom) / 2};
+    m_ptPictureCentre = {layout.m_nCentreX, layout.m_nCentreY};
 }
 
 void CMainDlg::Paint() {
@@ -234,16 +269,6 @@ void CMainDlg::Paint() {
     EndPaint(m_hWnd, &ps);
 }
 
-void CMainDlg::StartWork(std::function<void()> fn) {
-    if (m_bBusy)
-        return;
-    m_bBusy = true;
-    m_worker = std::thread([this, fn = std::move(fn)] {
-        fn();
-        PostMessageW(m_hWnd, kWorkDoneMessage, 0, 0);
-    });
-}
-
 void CMainDlg::ShowPopup(unsigned nKeyState, POINT ptScreen) {
     std::vector<CMenuItem> items = GetPopupItems(ChoosePopup(m_state, nKeyState));
     // About has its place in the system menu here, which a window elsewhere may not have: the
@@ -262,9 +287,9 @@ void CMainDlg::ShowPopup(unsigned nKeyState, POINT ptScreen) {
                        ptScreen.x, ptScreen.y, 0, m_hWnd, nullptr));
     DestroyMenu(hMenu);
     if (nId == kIdAbout)
-        ShowAbout();
+        m_controller.RunHere([this] { ShowAbout(); });
     else if (nId != 0)
-        StartWork([this, nId] { m_commands.Run(nId); });
+        m_controller.Command(nId, [this, nId] { m_commands.Run(nId); });
 }
 
 void CMainDlg::ShowAbout() {
@@ -272,30 +297,27 @@ void CMainDlg::ShowAbout() {
 }
 
 void CMainDlg::RefreshControls() {
-    m_thread.Run([this] {
-        SetDlgItemTextW(m_hWnd, kIdStepText, WideOf(m_state.m_strStep).c_str());
-        SetDlgItemTextW(m_hWnd, kIdStatus, WideOfLatin1(m_state.m_strStatus).c_str());
-        SetDlgItemTextW(m_hWnd, kIdPortText, WideOf(m_state.m_strPort).c_str());
-        SetDlgItemTextW(m_hWnd, kIdPackageText, WideOf(m_state.m_strPackage).c_str());
-    });
+    SetDlgItemTextW(m_hWnd, kIdStepText, WideOf(m_state.m_strStep).c_str());
+    SetDlgItemTextW(m_hWnd, kIdStatus, WideOfLatin1(m_state.m_strStatus).c_str());
+    SetDlgItemTextW(m_hWnd, kIdPortText, WideOf(m_state.m_strPort).c_str());
+    SetDlgItemTextW(m_hWnd, kIdPackageText, WideOf(m_state.m_strPackage).c_str());
 }
 
 void CMainDlg::Repaint() {
-    m_thread.Run([this] { InvalidateRect(m_hWnd, nullptr, TRUE); });
+    InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
 void CMainDlg::EnableButton(int nControlId, bool bEnable) {
-    m_thread.Run([&] {
-        HWND hButton = GetDlgItem(m_hWnd, nControlId);
-        // A disabled control keeps no focus, and a window without a focus gets no Enter.
-        if (!bEnable && GetFocus() == hButton)
-            SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
-        EnableWindow(hButton, bEnable);
-    });
+    HWND hButton = GetDlgItem(m_hWnd, nControlId);
+    // A disabled control keeps no focus, and a window without a focus gets no Enter.
+    if (!bEnable && GetFocus() == hButton)
+        SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+    EnableWindow(hButton, bEnable);
 }
 
+// The picture is the step machine's, which may call from the worker.
 void CMainDlg::Free() {
-    m_thread.Run([this] { m_picture = {}; });
+    m_calls.Call([this] { m_picture = {}; });
 }
 
 int CMainDlg::Load(int nId) {
@@ -303,7 +325,7 @@ int CMainDlg::Load(int nId) {
     const void* pBits = nullptr;
     if (!GetBitmapInfo(picture, &pBits))
         return 0;
-    m_thread.Run([&] { m_picture = picture; });
+    m_calls.Call([&] { m_picture = picture; });
     return 1;
 }
 
@@ -312,41 +334,32 @@ int CMainDlg::ShowMessage(const CMessage& message) {
     if (!message.m_strDetail.empty())
         strText += "\r\n\r\n" + message.m_strDetail;
     const UINT nType = message.m_eButtons == EButtons::RetryCancel ? MB_RETRYCANCEL : MB_OK;
-    int nResult = kIdOk;
-    m_thread.Run([&] {
-        nResult = MessageBoxW(m_hWnd, WideOf(strText).c_str(),
-                              WideOf(GetApplicationTitle()).c_str(), nType);
-    });
+    const int nResult =
+        MessageBoxW(m_hWnd, WideOf(strText).c_str(), WideOf(GetApplicationTitle()).c_str(), nType);
     // MessageBox answers with the same numbers as the operator interface.
     return nResult == IDRETRY ? kIdRetry : nResult == IDCANCEL ? kIdCancel : kIdOk;
 }
 
 void CMainDlg::BeginWaitCursor() {
-    m_thread.Run([this] {
-        ++m_nWaitCursor;
-        SetCursor(LoadCursor(nullptr, IDC_WAIT));
-        // Opening a port may take a while; the operator reads the step meanwhile.
-        UpdateWindow(m_hWnd);
-    });
+    ++m_nWaitCursor;
+    SetCursor(LoadCursor(nullptr, IDC_WAIT));
+    // Opening a port may take a while; the operator reads the step meanwhile.
+    UpdateWindow(m_hWnd);
 }
 
 void CMainDlg::EndWaitCursor() {
-    m_thread.Run([this] {
-        if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
-            SetCursor(LoadCursor(nullptr, IDC_ARROW));
-    });
+    if (m_nWaitCursor > 0 && --m_nWaitCursor == 0)
+        SetCursor(LoadCursor(nullptr, IDC_ARROW));
 }
 
 bool CMainDlg::RunPortDialog(std::string& strPort) {
-    bool bOk = false;
-    m_thread.Run([&] { bOk = RunPortDlg(m_hWnd, strPort); });
-    return bOk;
+    return RunPortDlg(m_hWnd, strPort);
 }
 
 bool CMainDlg::RunFileOpenDialog(const std::string& strFolder, const std::string& strFile,
                                  std::string& strChosen) {
     bool bOk = false;
-    m_thread.Run([&] {
+    {
         std::wstring strFolderWide = WideOf(strFolder);
         for (wchar_t& ch : strFolderWide)
             if (ch == L'/')
@@ -367,10 +380,10 @@ bool CMainDlg::RunFileOpenDialog(const std::string& strFolder, const std::string
             strChosen = Utf8Of(path.data());
             bOk = true;
         }
-    });
+    }
     return bOk;
 }
 
 std::unique_ptr<IProgressSink> CMainDlg::CreateProgress() {
-    return std::make_unique<CWinProgressDlg>(m_thread, m_hWnd);
+    return std::make_unique<CWinProgressDlg>(m_hWnd, &m_hKeys);
 }

@@ -1,14 +1,17 @@
 #pragma once
 // The main window in Win32 (template 102): the step's text and picture, "<< Back" and "Next >>",
 // the status line, the port and the package's header text, the right-button popups and "About"
-// in the system menu. It owns the wizard state and the step machine and is the operator the
-// logic talks to. Back, Next and the service commands run on a worker thread; what they ask of
-// the window comes back to the window's thread (CWindowThread), so the window paints and
-// answers meanwhile and the input it gets is dropped.
+// in the system menu. It owns the wizard state and the step machine. Presses and commands go
+// through the controller both windows share: what talks to the machine runs on its worker, and
+// what that asks of the window comes back to this thread as posted messages of the window's own
+// loop, so the window paints and answers meanwhile and the input it gets is dropped. Its own
+// IWizardWindow and IOperator run on this thread only.
+#include <memory>
 #include <string>
-#include <thread>
 
+#include "frontend/ForwardingOperator.h"
 #include "frontend/Operator.h"
+#include "frontend/WizardController.h"
 #include "frontend/WizardState.h"
 #include "resources/Resources.h"
 #include "serial/WireTrace.h"
@@ -21,7 +24,7 @@ public:
     explicit CMainDlg(CMachineLink link = GetMachineLink());
     ~CMainDlg() override;
 
-    // The modal run; the program ends when it returns.
+    // The window's run, on its own loop; the program ends when it returns.
     INT_PTR Run();
 
     // IWizardWindow
@@ -29,7 +32,7 @@ public:
     void Repaint() override;
     void EnableButton(int nControlId, bool bEnable) override;
 
-    // IOperator
+    // IOperator, on this thread
     int ShowMessage(const CMessage& message) override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
@@ -49,22 +52,26 @@ private:
     void OnInitDialog();
     void Layout(int nPictureWidth, int nPictureHeight);
     void Paint();
-    // Runs fn on the worker unless something runs already, in which case the press is dropped.
-    void StartWork(std::function<void()> fn);
+    void OnDoubleClickRight(WPARAM wParam, LPARAM lParam);
     void ShowPopup(unsigned nKeyState, POINT ptScreen);
     void ShowAbout();
 
     CWizardState m_state;
+    std::shared_ptr<CWin32WindowThread> m_pThread = std::make_shared<CWin32WindowThread>();
+    CWindowCalls m_calls{m_pThread};
+    CForwardingWindow m_window{*this, m_calls};
+    CForwardingOperator m_operator{*this, m_calls};
     CStepMachine m_steps;
     CServiceCommands m_commands;
-    CWindowThread m_thread;
     HWND m_hWnd = nullptr;
+    HWND m_hKeys = nullptr; // a modeless dialog whose keys the loop routes: the progress dialog
+    INT_PTR m_nResult = 0;
+    bool m_bEnded = false;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
     CResource m_picture; // the step's .bmp as built in; empty: no picture
     POINT m_ptPictureCentre{};
-    std::thread m_worker;
-    bool m_bBusy = false;
     int m_nWaitCursor = 0;
     CWindowTrace m_trace;
+    CWizardController m_controller;
 };

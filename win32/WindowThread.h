@@ -1,33 +1,36 @@
 #pragma once
-// The thread that owns the windows. The device check and the transfer run on a worker so that
-// the window keeps painting and answering; whatever they do to a window crosses back here and
-// the worker waits until it is done, so the window's data are only ever touched by one thread at
-// a time.
+// The Win32 window's thread as the shared calls need it: a call is a posted message that the
+// window's own loop dispatches, behind what is queued already. Nothing crosses threads with a
+// sent message, so a file dialog or a box that a call opens runs from the window's ordinary loop
+// and may make the outgoing calls the shell's dialogs make.
 #include <functional>
+#include <memory>
 
+#include "frontend/WindowCalls.h"
 #include "win32/WinApi.h"
 
-class CWindowThread {
+class CWin32WindowThread : public IWindowThread {
 public:
     static constexpr UINT kCallMessage = WM_APP + 1;
 
-    // hWnd belongs to the calling thread and handles kCallMessage with Dispatch.
+    // hWnd belongs to the calling thread and hands kCallMessage to Dispatch.
     void Attach(HWND hWnd) {
         m_hWnd = hWnd;
         m_nThreadId = GetCurrentThreadId();
     }
-    HWND GetWindow() const { return m_hWnd; }
-
-    // Runs fn on the window's thread and returns when it has run: at once on that thread, else
-    // through a sent message, which the window handles even inside a dialog's or a box's loop.
-    void Run(const std::function<void()>& fn) const {
-        if (!m_hWnd || GetCurrentThreadId() == m_nThreadId)
-            fn();
-        else
-            SendMessageW(m_hWnd, kCallMessage, 0, reinterpret_cast<LPARAM>(&fn));
+    bool IsWindowThread() const override { return !m_hWnd || GetCurrentThreadId() == m_nThreadId; }
+    bool Post(std::function<void()> fn) override {
+        auto pCall = std::make_unique<std::function<void()>>(std::move(fn));
+        if (!m_hWnd ||
+            !PostMessageW(m_hWnd, kCallMessage, 0, reinterpret_cast<LPARAM>(pCall.get())))
+            return false;
+        static_cast<void>(pCall.release());
+        return true;
     }
     static void Dispatch(LPARAM lParam) {
-        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        std::unique_ptr<std::function<void()>> pCall(
+            reinterpret_cast<std::function<void()>*>(lParam));
+        (*pCall)();
     }
 
 private:

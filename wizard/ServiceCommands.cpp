@@ -1,13 +1,16 @@
 #include "wizard/ServiceCommands.h"
 
 #include "platform/FileAccess.h"
+#include "platform/System.h"
 
 #include "frontend/AppTitle.h"
 #include "frontend/Operator.h"
-#include "ufw/PackageFile.h"
-#include "ufw/PackageText.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "ufw/PackageCheck.h"
+#include "ufw/PackageFile.h"
+#include "ufw/PackageText.h"
+#include "wizard/PackageError.h"
 
 EPopup ChoosePopup(const CWizardState& state, unsigned nKeyState) {
     if (!state.m_strPackagePath.empty())
@@ -36,15 +39,17 @@ std::string FormatUpgradeFor(const std::string& strPackage) {
     return "Upgrade for " + strPackage;
 }
 
-void GetOpenStart(const std::string& strPackagePath, std::string& strFolder, std::string& strFile) {
-    // Only '/' separates: on Linux '\' and ':' are ordinary characters of a file name, and in
-    // UTF-8 no byte of a multi-byte character can be taken for '/'.
+const char* const kOpenStartSeparators = kPathSeparator == '\\' ? "\\/:" : "/";
+
+void GetOpenStart(const std::string& strPackagePath, std::string& strFolder, std::string& strFile,
+                  const char* pszSeparators) {
+    // The path is UTF-8, where no byte of a multi-byte character can be taken for a separator.
     if (strPackagePath.empty()) {
         strFolder = GetProgramFolder();
         strFile.clear();
         return;
     }
-    const size_t nSlash = strPackagePath.rfind('/');
+    const size_t nSlash = strPackagePath.find_last_of(pszSeparators);
     if (nSlash == std::string::npos) {
         strFolder.clear();
         strFile = strPackagePath;
@@ -88,20 +93,6 @@ void CServiceCommands::SendFirmware() {
     m_op.ShowMessage(message);
 }
 
-namespace {
-
-// Whether the chosen file opens for reading as a package; a pipe or a device picked under
-// "All files" does not.
-bool CanReadPackageFile(const std::string& strPath) {
-    const int nFd = OpenRegularFile(strPath);
-    if (nFd < 0)
-        return false;
-    CloseFile(nFd);
-    return true;
-}
-
-} // namespace
-
 void CServiceCommands::OpenPackage() {
     std::string strFolder;
     std::string strFile;
@@ -109,10 +100,15 @@ void CServiceCommands::OpenPackage() {
     std::string strChosen;
     if (!m_op.RunFileOpenDialog(strFolder, strFile, strChosen))
         return;
-    // The path is taken even when the file does not open: the next send reports why.
-    m_state.m_strPackagePath = strChosen;
-    if (!CanReadPackageFile(strChosen))
+    // Checked at once, as the send will check it again: a file that does not read or is no
+    // package is refused here with its first fault, and the package in force stays, path and
+    // text, so the top line and the About box never name a package that will not go out.
+    const CLoadedPackage loaded = LoadCheckedPackage(strChosen);
+    if (loaded.m_eResult != EPackageLoad::Ok) {
+        ReportUnsendablePackage(m_op, loaded, strChosen);
         return;
-    m_state.m_strPackage = ReadPackageFileText(strChosen);
+    }
+    m_state.m_strPackagePath = strChosen;
+    m_state.m_strPackage = PackageHeaderText(loaded.m_bytes.data(), loaded.m_bytes.size());
     m_state.RefreshControls();
 }

@@ -40,9 +40,14 @@ std::vector<CMenuItem> GetPopupItems(EPopup ePopup);
 // "Upgrade for " and the package text: the About box's line.
 std::string FormatUpgradeFor(const std::string& strPackage);
 
-// Where the file-open dialog starts: the folder of strPackagePath (ending in '/') and its file
-// name, or the program's folder and no name when no package file is chosen.
-void GetOpenStart(const std::string& strPackagePath, std::string& strFolder, std::string& strFile);
+// What ends a folder in a package path: '/' on Linux, where '\\' and ':' are ordinary characters
+// of a file name; on Windows a drive ("C:fw.ufw") and either slash.
+extern const char* const kOpenStartSeparators;
+
+// Where the file-open dialog starts: the folder of strPackagePath (ending in its last separator)
+// and its file name, or the program's folder and no name when no package file is chosen.
+void GetOpenStart(const std::string& strPackagePath, std::string& strFolder, std::string& strFile,
+                  const char* pszSeparators = kOpenStartSeparators);
 
 class CServiceCommands {
 public:

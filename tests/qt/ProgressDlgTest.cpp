@@ -42,7 +42,7 @@ public:
     }
     virtual void Made(CProgressDlg* pDlg) { m_pLast = pDlg; }
 
-    CWindowCalls m_calls;
+    CQtWindowCalls m_calls;
     QPointer<CProgressDlg> m_pLast;
 
 private:

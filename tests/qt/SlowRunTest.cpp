@@ -84,7 +84,7 @@ public:
     }
 
 private:
-    CWindowCalls m_calls;
+    CQtWindowCalls m_calls;
     QWidget* m_pMainWindow;
 };
 

@@ -38,6 +38,7 @@
 #include "sim/NormalMode.h"
 #include "tests/qt/WaitIdle.h"
 #include "tests/support/Files.h"
+#include "tests/support/Packages.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TempDir.h"
@@ -306,6 +307,7 @@ private slots:
         row("on the status line", nRight, 0, false, "status", "plainPopup");
         row("on the text box", nRight, nShiftCtrl, false, "text", "");
         row("on the port name", nRight, nShiftCtrl, false, "port", "");
+        row("on the package text", nRight, nShiftCtrl, true, "package", "");
     }
 
     void popupForDoubleClick() {
@@ -327,6 +329,7 @@ private slots:
             {"status", dlg.GetControl(kIdStatus)->geometry().center()},
             {"text", dlg.GetControl(kIdStepText)->geometry().center()},
             {"port", dlg.GetControl(kIdPortText)->geometry().center()},
+            {"package", dlg.GetControl(kIdPackageText)->geometry().center()},
         };
         QString strShown;
         QStringList items;
@@ -399,6 +402,53 @@ private slots:
         QCOMPARE(strLine, QString("Upgrade for TVK35/50 NRP7/70  V260"));
         QVERIFY2(bFits, "the About line is clipped");
         QCOMPARE(Text(dlg, kIdStepText), QString("Put the Scan Unit on the machine."));
+    }
+
+    // A file that is no package is refused as Open... takes it: the box names it, and the top line
+    // and the About box go on naming the built-in package, which is what would be sent.
+    void refusedOpenKeepsTheBuiltInPackage() {
+        CScriptedMachine machine;
+        CVersionUpDlg dlg(nullptr, machine.MakeLink());
+        dlg.SetAboutAction(ShowAboutBox);
+        dlg.show();
+        QTemporaryDir dir;
+        const QString strBad = dir.path() + "/bad.ufw";
+        QFile file(strBad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("no firmware package at all");
+        file.close();
+        QString strBox;
+        {
+            CWhenUp box(
+                [&](QWidget* pUp) {
+                    strBox = qobject_cast<QMessageBox*>(pUp)->text();
+                    qobject_cast<QMessageBox*>(pUp)->button(QMessageBox::Ok)->click();
+                },
+                "QMessageBox");
+            CWhenUp when([&](QWidget* pUp) {
+                auto* pFile = qobject_cast<QFileDialog*>(pUp);
+                QVERIFY(pFile);
+                pFile->findChild<QLineEdit*>("fileNameEdit")->setText(strBad);
+                QMetaObject::invokeMethod(pFile, "accept");
+            });
+            dlg.RunCommand(kIdOpenPackage);
+            QVERIFY(box.Wait());
+        }
+        QCOMPARE(strBox, strBad + " is not a valid firmware package. It was not sent.");
+        QCOMPARE(dlg.GetState().m_strPackagePath, std::string());
+        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V260"));
+        QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Plain);
+        QString strLine;
+        CWhenUp about(
+            [&](QWidget* pUp) {
+                auto* pAbout = qobject_cast<CAboutDlg*>(pUp);
+                strLine = pAbout->GetUpgradeForLabel()->text();
+                pAbout->GetOkButton()->click();
+            },
+            "CAboutDlg");
+        dlg.RunCommand(kIdAbout);
+        QVERIFY(about.Wait());
+        QCOMPARE(strLine, QString("Upgrade for TVK35/50 NRP7/70  V260"));
     }
 
     void enterPressesTheFocusedOrDefaultButton() {
@@ -619,7 +669,8 @@ private slots:
         const QString strNew = dir.path() + "/firmware";
         QFile file(strNew);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("PUF14303  TVK35/50 NRP7/70  V270....");
+        const std::vector<uint8_t> package = MakeSmallPackage(64, 1);
+        file.write(reinterpret_cast<const char*>(package.data()), qint64(package.size()));
         file.close();
         dlg.GetState().m_strPackagePath = strOld.toStdString();
         QStringList filters, chosen;
@@ -648,7 +699,7 @@ private slots:
         QCOMPARE(strPreset, QString("old.ufw"));
         QCOMPARE(chosen, QStringList({strNew}));
         QCOMPARE(QString::fromStdString(dlg.GetState().m_strPackagePath), strNew);
-        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V270"));
+        QCOMPARE(Text(dlg, kIdPackageText), QString("TVK35/50 NRP7/70  V261"));
         QCOMPARE(dlg.GetPopupFor(kKeyRButton), EPopup::Service);
     }
 

@@ -7,6 +7,7 @@
 #include "frontend/AppTitle.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
+#include "tests/support/Packages.h"
 #include "tests/wizard/WizardFixture.h"
 #include "wizard/ServiceCommands.h"
 
@@ -131,12 +132,13 @@ TEST_F(ServiceCommands, SendFirmwareWithAFileThatIsNoPackageReportsOnlyThat) {
     EXPECT_EQ(CurrentStep(), EStep::UnplugJ9J10);
 }
 
-TEST_F(ServiceCommands, OpenTakesTheHeaderTextOfTheChosenFile) {
-    m_op.m_strFileAnswer =
-        WriteFile("other.ufw", std::string("PUF14303  TVK35/50 NRP7/70  V261XY"));
+TEST_F(ServiceCommands, OpenTakesTheHeaderTextOfTheChosenPackage) {
+    const std::vector<uint8_t> package = MakeSmallPackage(64, 7);
+    m_op.m_strFileAnswer = WriteFile("other.ufw", std::string(package.begin(), package.end()));
     m_commands.Run(kIdOpenPackage);
     EXPECT_EQ(m_op.m_strFileFolder, GetProgramFolder());
     EXPECT_EQ(m_op.m_strFileName, "");
+    EXPECT_TRUE(m_op.m_messages.empty());
     EXPECT_EQ(m_state.m_strPackagePath, m_op.m_strFileAnswer);
     EXPECT_EQ(m_state.m_strPackage, "TVK35/50 NRP7/70  V261");
     EXPECT_EQ(m_state.m_strPackageVersion, "V260");
@@ -151,48 +153,64 @@ TEST_F(ServiceCommands, OpenTakesTheHeaderTextOfTheChosenFile) {
     EXPECT_EQ(m_state.m_strPackage, "TVK35/50 NRP7/70  V261");
 }
 
-TEST_F(ServiceCommands, OpenKeepsThePathOfAFileItCannotRead) {
+TEST_F(ServiceCommands, OpenRefusesAFileThatWillNotGoOutAndKeepsThePackageInForce) {
     struct CCase {
         const char* m_pszWhat;
         std::string m_strPath;
-        std::string m_strPackage;
+        std::string m_strText; // the box
     };
     const std::string strFifo = m_strDir + "/pipe";
     ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
     const CCase cases[] = {
-        {"missing file", m_strDir + "/gone.ufw", "TVK35/50 NRP7/70  V260"},
-        {"a pipe, which would hold the window", strFifo, "TVK35/50 NRP7/70  V260"},
-        {"ten bytes", WriteFile("short.ufw", "PUF14303  "), ""},
-        {"a zero in the header", WriteFile("zero.ufw", std::string("PUF14303  TVK\0rest", 18)),
-         "TVK"},
+        {"missing file", m_strDir + "/gone.ufw", m_strDir + "/gone.ufw was not found."},
+        {"a pipe, which would hold the window", strFifo, ""},
+        {"a header and nothing else",
+         WriteFile("header.ufw", std::string("PUF14303  TVK35/50 NRP7/70  V261XY")),
+         m_strDir + "/header.ufw is not a valid firmware package. It was not sent."},
+        {"a picture", WriteFile("photo.ufw", std::string("BM6\0\0\0\0\0\0\0", 10)),
+         m_strDir + "/photo.ufw is not a valid firmware package. It was not sent."},
     };
-    for (const CCase& c : cases) {
-        m_state.m_strPackage = "TVK35/50 NRP7/70  V260";
-        m_op.m_strFileAnswer = c.m_strPath;
-        m_commands.Run(kIdOpenPackage);
-        EXPECT_EQ(m_state.m_strPackagePath, c.m_strPath) << c.m_pszWhat;
-        EXPECT_EQ(m_state.m_strPackage, c.m_strPackage) << c.m_pszWhat;
-        EXPECT_TRUE(m_op.m_messages.empty()) << c.m_pszWhat;
+    for (const std::string& strInForce : {std::string(), WriteFile("good.ufw", "")}) {
+        for (const CCase& c : cases) {
+            m_op.m_messages.clear();
+            m_state.m_strPackagePath = strInForce;
+            m_state.m_strPackage = "TVK35/50 NRP7/70  V260";
+            m_op.m_strFileAnswer = c.m_strPath;
+            m_commands.Run(kIdOpenPackage);
+            EXPECT_EQ(m_state.m_strPackagePath, strInForce) << c.m_pszWhat;
+            EXPECT_EQ(m_state.m_strPackage, "TVK35/50 NRP7/70  V260") << c.m_pszWhat;
+            ASSERT_EQ(m_op.m_messages.size(), 1u) << c.m_pszWhat;
+            EXPECT_EQ(m_op.m_messages[0].m_eButtons, EButtons::Ok);
+            if (*c.m_strText.c_str())
+                EXPECT_EQ(m_op.m_messages[0].m_strText, c.m_strText) << c.m_pszWhat;
+        }
     }
 }
 
-TEST(OpenStart, SplitsAtTheLastSlashOnly) {
+TEST(OpenStart, SplitsAtTheLastSeparatorOfTheSystem) {
     struct CCase {
+        const char* m_pszSeparators;
         std::string m_strPath, m_strFolder, m_strFile;
     };
     const CCase cases[] = {
-        {"/home/op/fw/new.ufw", "/home/op/fw/", "new.ufw"},
-        {"/fw.ufw", "/", "fw.ufw"},
-        {"/data/a:b\\c.ufw", "/data/", "a:b\\c.ufw"},
-        {"/データ/ファーム.ufw", "/データ/", "ファーム.ufw"},
-        {"plain.ufw", "", "plain.ufw"},
+        {"/", "/home/op/fw/new.ufw", "/home/op/fw/", "new.ufw"},
+        {"/", "/fw.ufw", "/", "fw.ufw"},
+        {"/", "/data/a:b\\c.ufw", "/data/", "a:b\\c.ufw"},
+        {"/", "/データ/ファーム.ufw", "/データ/", "ファーム.ufw"},
+        {"/", "plain.ufw", "", "plain.ufw"},
+        // Windows: either slash, or the drive.
+        {"\\/:", "C:\\Users\\op\\fw\\new.ufw", "C:\\Users\\op\\fw\\", "new.ufw"},
+        {"\\/:", "C:\\fw/sub/new.ufw", "C:\\fw/sub/", "new.ufw"},
+        {"\\/:", "D:new.ufw", "D:", "new.ufw"},
+        {"\\/:", "\\\\server\\share\\ファーム.ufw", "\\\\server\\share\\", "ファーム.ufw"},
     };
     for (const CCase& c : cases) {
         std::string strFolder = "?", strFile = "?";
-        GetOpenStart(c.m_strPath, strFolder, strFile);
+        GetOpenStart(c.m_strPath, strFolder, strFile, c.m_pszSeparators);
         EXPECT_EQ(strFolder, c.m_strFolder) << c.m_strPath;
         EXPECT_EQ(strFile, c.m_strFile) << c.m_strPath;
     }
+    EXPECT_STREQ(kOpenStartSeparators, "/");
 }
 
 TEST(AppTitle, IsTheProgramFileNameWithoutExtension) {

@@ -160,14 +160,19 @@ const CNotAPackage kNotPackages[] = {
 class SimulatedMachineRefuses : public SimulatedMachine,
                                 public ::testing::WithParamInterface<CNotAPackage> {
 protected:
-    // Sends the chosen file the way the test names, and checks that the machine's line was
-    // never touched: no byte came, and the line settings are still the simulator's own.
+    // A package chosen with Open... goes bad before it is sent (Open... itself refuses a bad
+    // one, so the check before sending is the second guard). Sends it the way the test names, and
+    // checks that the machine's line was never touched: no byte came, and the line settings are
+    // still the simulator's own.
     void SendAndExpectRefusal(const std::function<void()>& fnSend) {
         StartMachine("V250 TVK-50;");
         m_state.m_strPort = "COM1:";
         m_op.m_strFileAnswer = m_files / "chosen.ufw";
-        GetParam().m_fnWrite(m_op.m_strFileAnswer);
+        WriteCopy(m_op.m_strFileAnswer, [](auto&) {});
         m_commands.Run(kIdOpenPackage);
+        ASSERT_TRUE(m_op.m_messages.empty());
+        ASSERT_EQ(m_state.m_strPackagePath, m_op.m_strFileAnswer);
+        GetParam().m_fnWrite(m_op.m_strFileAnswer);
         const struct termios before = m_sim.GetLink().GetSettings();
 
         fnSend();

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -203,5 +205,24 @@ int main(int argc, char** argv) {
                         [](QWidget* pUp) { static_cast<QDialog*>(pUp)->accept(); });
     dlg.RunCommand(kIdSendFirmware);
     WaitIdle(dlg);
+
+    // The same picture chosen with Open...: refused at once, and the top line and the About box
+    // go on naming the built-in package.
+    dlg.GetState().m_strPackagePath.clear();
+    shooter.ShootWhenUp("19-open-refused", [&](QWidget* pUp) {
+        auto* pFile = qobject_cast<QFileDialog*>(pUp);
+        if (!pFile) {
+            static_cast<QDialog*>(pUp)->reject();
+            return;
+        }
+        shooter.ShootWhenUp("19-open-refused",
+                            [](QWidget* pBox) { static_cast<QDialog*>(pBox)->accept(); });
+        pFile->findChild<QLineEdit*>("fileNameEdit")->setText(strPicture);
+        QMetaObject::invokeMethod(pFile, "accept");
+    });
+    dlg.RunCommand(kIdOpenPackage);
+    shooter.ShootWhenUp("20-about-after-refused-open",
+                        [](QWidget* pUp) { static_cast<QDialog*>(pUp)->accept(); });
+    dlg.RunCommand(kIdAbout);
     return 0;
 }

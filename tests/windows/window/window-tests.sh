@@ -277,10 +277,17 @@ test_failed_transfer() {
         || { cat "$tmp/machine-sim.log"; fail "failed transfer: the machine did not see a cut package"; }
 }
 
-# The service popup's Select Port and Open... with a malformed package; About.
+# The service popup's Select Port and Open... with a malformed package, refused at once; About
+# still names the built-in package. The top line's texts open no popup.
 test_service() {
     printf 'no firmware package at all' >"$tmp/bad.ufw"
+    builtin='TVK35/50 NRP7/70  V260'
     start_app || return
+    local x
+    for x in 20 150; do # the port's text, then the package's
+        xdotool mousemove --window "$window" "$x" 8 click --repeat 2 --delay 80 3
+        wait_for menu_shown 3 && { fail "service: a popup from the top line at x $x"; press Escape; }
+    done
     # The service popup: right-button double-click with Shift and Ctrl on the picture.
     xdotool mousemove --window "$window" 150 120 keydown shift keydown ctrl click --repeat 2 --delay 80 3 \
         keyup ctrl keyup shift
@@ -306,19 +313,25 @@ test_service() {
         xdotool windowfocus --sync "$dialog"
         xdotool type --delay 20 "Z:${tmp//\//\\}\\bad.ufw"
         press Return "$dialog"
-        # The file is taken as chosen, its bytes 10 on as the package text; sending refuses it.
-        wait_for '[[ $(control_text "$title" 1007) == "e package at all" ]]' 20 \
-            || fail "service: the package text is $(control_text "$title" 1007)"
-        xdotool mousemove --window "$window" 150 120 click --repeat 2 --delay 80 3
-        wait_for menu_shown 10 || fail "service: no popup with a package file chosen"
-        xdotool key s # "&Send Firmware"
+        # Checked at once: the box names the file, and the built-in package stays in force.
         if wait_for 'shown "$app_title"' 20; then
             shot "en-17-malformed-package"
             [[ $(control_text "$app_title" 65535) == *bad.ufw* ]] \
                 || fail "service: the box says: $(read_windows "$app_title")"
             press Return "$(xdotool search --onlyvisible --name "^$app_title\$" | head -1)"
+            wait_for '! shown "$app_title"' 10 || fail "service: the box stayed"
         else
             fail "service: the malformed package was not refused"
+        fi
+        [[ $(control_text "$title" 1007) == "$builtin" ]] \
+            || fail "service: the package text is $(control_text "$title" 1007)"
+        # No file in force: a plain double-click opens the plain popup again.
+        xdotool mousemove --window "$window" 150 120 click --repeat 2 --delay 80 3
+        if wait_for menu_shown 10; then
+            press Escape
+            wait_for '! menu_shown' 10 || fail "service: the popup stayed"
+        else
+            fail "service: no plain popup"
         fi
         step_is "$(text_of 111)" || fail "service: the step changed"
     else
@@ -332,7 +345,7 @@ test_service() {
     xdotool key Return
     if wait_for 'shown About' 10; then
         shot "en-19-about"
-        [[ $(control_text About 1008) == "Upgrade for e package at all" ]] \
+        [[ $(control_text About 1008) == "Upgrade for $builtin" ]] \
             || fail "about: $(read_windows About)"
         press Return "$(xdotool search --onlyvisible --name '^About$' | head -1)"
         wait_for '! shown About' 10 || fail "about: OK did not close it"
@@ -342,9 +355,38 @@ test_service() {
     end_app
 }
 
+# A machine silent in boot mode, the "Sending" dialog focused: Esc, Enter on its focused Cancel and
+# the window manager's close (the close box, Alt+F4) each end the transfer on the Retry step at
+# once, long before the synchronisation's 10 s.
+test_cancel_keys() {
+    local key progress start
+    for key in Escape Return alt+F4; do
+        start_sim --boot-fault silent
+        start_app || return
+        if ! next_until "$(text_of 123)" 90; then
+            fail "cancel $key: no Plug-adapter step"
+        else
+            press Return
+            if wait_for 'shown_in_wine "$(text_of 104)"' 30; then
+                progress=$(xdotool search --onlyvisible --name "^$(text_of 104)\$" | head -1)
+                start=$SECONDS
+                press "$key" "$progress"
+                wait_for '! shown_in_wine "$(text_of 104)"' 8 || fail "cancel $key: the dialog stayed"
+                wait_for 'step_is "$(text_of 115)"' 20 || fail "cancel $key: not on the Retry step"
+                echo "cancel $key: Retry step after $((SECONDS - start)) s"
+                shown "$app_title" && fail "cancel $key: a message box came up"
+            else
+                fail "cancel $key: no progress dialog"
+            fi
+        fi
+        end_app
+        stop_sim
+    done
+}
+
 # WINDOW_TESTS picks some of them, for a quicker look.
 SECONDS=0
-for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 scanner failed_transfer service}; do
+for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 scanner failed_transfer service cancel_keys}; do
     echo "== $name"
     before=$failures
     "test_$name"
