@@ -1,6 +1,7 @@
 #include "platform/NetSerialDevice.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -30,6 +31,9 @@ constexpr int kSliceMs = 20;
 constexpr int kCloseFlushMs = 500;
 // How long the server gets to end the connection after the program has ended its side.
 constexpr int kCloseWaitMs = 1000;
+// The wait for data looks at what it waits for again this often, whatever the wakers say: a
+// waker's datagram that never arrives then delays a close or a byte by this much, not for ever.
+constexpr int kEventSliceMs = 100;
 // The pause before a connection that was turned away is tried again.
 constexpr int kRetryMs = 50;
 // The modem state bits the program reads, with their change bits.
@@ -132,9 +136,10 @@ struct CNetSerialDevice::CState {
     std::string strWhere; // host:port, for every word a person reads
     std::string strHost;
     uint16_t nPort = 0;
-    int64_t nRetryUntilMs = 0; // a connection turned away is tried again until then
-    CNetWaker wake;            // Wake()
-    CNetWaker pending;         // data taken off the connection outside ReadAvailable
+    int64_t nRetryUntilMs = 0;           // a connection turned away is tried again until then
+    CNetWaker wake;                      // Wake()
+    std::atomic<bool> bWakeAsked{false}; // the same, for a wait whose datagram went missing
+    CNetWaker pending;                   // data taken off the connection outside ReadAvailable
 
     // Everything below is shared by the caller's thread and the receive thread.
     mutable std::mutex mutex;
@@ -679,7 +684,9 @@ ISerialDevice::EEvent CNetSerialDevice::WaitEvent() {
             if (!s.received.empty() || s.bGone)
                 return EEvent::Data;
         }
-        const CNetWait ready = CNetWait::Wait(s.hSocket, false, &s.wake, &s.pending, -1);
+        if (s.bWakeAsked)
+            return EEvent::Woken;
+        const CNetWait ready = CNetWait::Wait(s.hSocket, false, &s.wake, &s.pending, kEventSliceMs);
         if (ready.m_bWaker[0])
             return EEvent::Woken;
         if (ready.m_bSocket || ready.m_bWaker[1])
@@ -688,10 +695,12 @@ ISerialDevice::EEvent CNetSerialDevice::WaitEvent() {
 }
 
 void CNetSerialDevice::Wake() {
+    m_pState->bWakeAsked = true;
     m_pState->wake.Signal();
 }
 
 void CNetSerialDevice::ClearWake() {
+    m_pState->bWakeAsked = false;
     m_pState->wake.Clear();
 }
 

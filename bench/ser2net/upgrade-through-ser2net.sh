@@ -9,8 +9,6 @@ set -u
 cli=$1 sim=$2 exe=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/versionup-ser2net-bench-XXXXXX)
-ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
-[[ -x $ser2net ]] || { echo "no ser2net (tools/deps.sh installs it)"; exit 1; }
 sim_pid= ser2net_pid=
 cleanup() {
     [[ -n $ser2net_pid ]] && kill "$ser2net_pid" 2>/dev/null
@@ -32,27 +30,7 @@ start_sim() {
 }
 stop_sim() { kill -INT "$sim_pid"; wait "$sim_pid"; sim_pid=; }
 
-start_ser2net() {
-    local port hex
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-    cat >"$work/ser2net.yaml" <<EOF2
-connection: &machine
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
-  connector: serialdev,$(readlink -f "$work/ports/com1"),9600n81,local
-  options:
-    kickolduser: false
-    chardelay: false
-EOF2
-    "$ser2net" -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
-    ser2net_pid=$!
-    hex=$(printf '0100007F:%04X' "$port")
-    for _ in $(seq 100); do
-        awk -v a="$hex" '$2 == a && $4 == "0A" { f = 1 } END { exit !f }' /proc/net/tcp && break
-        sleep 0.05
-    done
-    url=rfc2217://127.0.0.1:$port
-}
-stop_ser2net() { kill "$ser2net_pid"; wait "$ser2net_pid" 2>/dev/null; ser2net_pid=; }
+source "$here/../../tests/support/ser2net-server.sh"
 
 # The loader's span in a trace: from "step loader: ..." to "step loader end", in seconds.
 loader_span() {
@@ -66,7 +44,7 @@ one_run() {
     start_sim
     local port
     port=$(readlink -f "$work/ports/com1")
-    if [[ $how == server ]]; then start_ser2net; port=$url; fi
+    if [[ $how == server ]]; then start_ser2net "$work" "$port" || exit 1; port=$url; fi
     rm -rf "$work/trace" && mkdir -p "$work/trace"
     local trace=(--trace "$work/trace")
     [[ $1 == wine ]] && trace=()

@@ -29,34 +29,8 @@ start_sim_on() { # N OPTIONS...: the machine on COMn
 stop_sim() { kill -INT "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; }
 sim_pid=
 
-# Debian's ser2net in front of the simulated machine, as a device server on 127.0.0.1 and a free
-# port of the run's own (configuration and pid file in WORK_DIR); url holds its port's name.
-start_ser2net() {
-    local ser2net
-    ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
-    [[ -x $ser2net ]] || fail "no ser2net (tools/deps.sh installs it)"
-    local port
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-    cat >"$work/ser2net.yaml" <<EOF2
-connection: &machine
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
-  connector: serialdev,$(readlink -f "$ports/com1"),9600n81,local
-  options:
-    kickolduser: false
-    chardelay: false
-EOF2
-    "$ser2net" -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
-    ser2net_pid=$!
-    local hex
-    hex=$(printf '0100007F:%04X' "$port")
-    for _ in $(seq 100); do
-        awk -v a="$hex" '$2 == a && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp &&
-            break
-        sleep 0.05
-    done
-    url=rfc2217://127.0.0.1:$port
-}
-stop_ser2net() { kill "$ser2net_pid" 2>/dev/null; wait "$ser2net_pid" 2>/dev/null; }
+# Debian's ser2net in front of the simulated machine, as a device server on 127.0.0.1.
+source "$(dirname "$0")/../support/ser2net-server.sh"
 ser2net_pid=
 trap '[[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; [[ -n $ser2net_pid ]] && kill "$ser2net_pid" 2>/dev/null' EXIT
 
@@ -217,7 +191,7 @@ japanese)
 ser2net-check)
     # The machine on a device server: Winsock to ser2net, ser2net to the simulator.
     start_sim
-    start_ser2net
+    start_ser2net "$work" "$(readlink -f "$ports/com1")" || fail "ser2net did not start"
     run check --port "$url"
     stop_ser2net
     stop_sim
@@ -226,7 +200,7 @@ ser2net-check)
     ;;
 ser2net-upgrade)
     start_sim
-    start_ser2net
+    start_ser2net "$work" "$(readlink -f "$ports/com1")" || fail "ser2net did not start"
     run upgrade --port "$url" --yes
     stop_ser2net
     stop_sim
