@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "platform/NetSerialDevice.h"
-#include "platform/PortMap.h"
 #include "platform/System.h"
+#include "ports/NetSerialDevice.h"
+#include "ports/PortMap.h"
 
 bool ParsePortName(const std::string& strName, CPortName& port) {
     if (!strName.empty() && strName[0] == '/') {

@@ -5,8 +5,8 @@
 
 #include "device/OpenFailure.h"
 #include "device/PortList.h"
-#include "platform/PortMap.h"
-#include "platform/SerialDevice.h"
+#include "ports/PortMap.h"
+#include "ports/SerialDevice.h"
 
 int CCli::Ports(const CCommandLine& line) {
     const CPortMap map = CPortMap::System();

@@ -11,7 +11,7 @@
 #include "frontend/Operator.h"
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/NetSerialDevice.h"
-#include "platform/PortMap.h"
+#include "ports/NetSerialDevice.h"
+#include "ports/PortMap.h"
 #include "resources/StringIds.h"
 
 namespace {

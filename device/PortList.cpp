@@ -1,6 +1,6 @@
 #include "device/PortList.h"
 
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 
 std::vector<std::string> ListPortNames() {
     std::vector<std::string> names;

@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/Win32Api.h"
 #include "platform/WinText.h"
 
 namespace {

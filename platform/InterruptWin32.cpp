@@ -1,8 +1,8 @@
 #include "platform/Interrupt.h"
 
-#include <windows.h>
-
 #include <atomic>
+
+#include "platform/Win32Api.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include <io.h>
-#include <windows.h>
+
+#include "platform/Win32Api.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
 

@@ -1,10 +1,16 @@
 #pragma once
-// The one door to the Win32 headers for what lies above platform/ (the Win32 window, its test
-// reader and the Windows bench). Our own LoadString and FindResource (resources/) share their
-// names with the headers' character-set macros, which would rename every call.
+// The one door to the Win32 headers, for platform/ and what stands on it (the ports, the Win32
+// window, its test reader and the Windows bench). Our own LoadString and FindResource
+// (resources/) share their names with the headers' character-set macros, which would rename
+// every call.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Winsock 2 before windows.h, which would otherwise bring in the first Winsock, whose names
+// clash with it.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// The rest of the system's calls.
 #include <windows.h>
 
 #undef LoadString

@@ -1,6 +1,6 @@
 #include "platform/WinText.h"
 
-#include <windows.h>
+#include "platform/Win32Api.h"
 
 std::wstring WideOf(const std::string& str) {
     if (str.empty())

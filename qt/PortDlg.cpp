@@ -7,7 +7,7 @@
 #include <QShowEvent>
 
 #include "device/PortList.h"
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "qt/DialogUnits.h"
 #include "resources/Strings.h"
 

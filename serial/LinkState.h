@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 #include "serial/SerialPort.h"
 #include "serial/WireTrace.h"
 

@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "platform/Clock.h"
-#include "platform/NetSerialDevice.h"
-#include "platform/PortMap.h"
-#include "platform/SerialDevice.h"
+#include "ports/NetSerialDevice.h"
+#include "ports/PortMap.h"
+#include "ports/SerialDevice.h"
 #include "serial/LinkState.h"
 
 int64_t NowUs() {

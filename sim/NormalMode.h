@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 #include "sim/MachineMode.h"
 
 enum class ENormalFault {

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
 CPtyLink::~CPtyLink() {
     Close();

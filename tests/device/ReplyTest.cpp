@@ -9,7 +9,7 @@
 #include "device/OpenFailure.h"
 #include "device/Reply.h"
 #include "platform/Clock.h"
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 
 using namespace std::string_literals;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 namespace {

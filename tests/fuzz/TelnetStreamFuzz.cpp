@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/TelnetCodec.h"
+#include "ports/TelnetCodec.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using namespace telnet;

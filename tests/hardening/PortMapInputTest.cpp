@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "device/OpenFailure.h"
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "serial/SerialPort.h"
 #include "sim/PtyLink.h"
 #include "tests/support/SimPorts.h"

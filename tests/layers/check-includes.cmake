@@ -1,16 +1,18 @@
 # Reads every source file of the layer folders and names each include that climbs: a header of a
 # library that the including file's library does not stand on, or a Qt header in code without Qt.
-# Then reads every source file of the project, whatever builds it, for the two headers that
-# belong to one place only: Qt to the Qt window (qt/) and what tests, tools and benchmarks make
-# of it; <windows.h> to platform/ and the Win32 window (win32/).
+# Then reads every source file of the project, whatever builds it, for the headers that belong
+# to one place only: Qt to the Qt window (qt/) and what tests, tools and benchmarks make of it;
+# <windows.h> to platform/'s one header, and that header to platform/, the ports (ports/), the
+# Win32 window (win32/) and the Windows tests and benchmarks.
 #   cmake -DSOURCE=<project> -DLAYERS=<build>/tests/layers/layers.txt -P check-includes.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(qt_folders qt tests tools bench)
-set(windows_folders platform win32)
 # <windows.h> and the headers that bring it in: its LoadString and FindResource macros would
-# rename ours anywhere else.
+# rename ours anywhere else, so one header takes them in and undoes the macros.
 set(windows_headers windows.h winsock2.h ws2tcpip.h)
+set(windows_door platform/Win32Api.h)
+set(windows_door_users platform ports win32 tests/windows bench/windows)
 
 # The top folder of a project-relative path.
 function(top_folder file out)
@@ -114,17 +116,34 @@ foreach(top IN LISTS tops)
     file(GLOB_RECURSE sources RELATIVE ${SOURCE} ${patterns})
     foreach(file IN LISTS sources)
         math(EXPR scanned "${scanned} + 1")
-        file(STRINGS ${SOURCE}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*<")
+        file(STRINGS ${SOURCE}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
         foreach(line IN LISTS includes)
-            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>]*)>.*" "\\1" header "${line}")
+            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*" "\\1"
+                   header "${line}")
             string(TOLOWER "${header}" lower)
-            if(header MATCHES "^Q" AND NOT top IN_LIST qt_folders)
+            if(line MATCHES "include[ \t]*\"")
+                if(header STREQUAL windows_door)
+                    set(allowed 0)
+                    foreach(user IN LISTS windows_door_users)
+                        cmake_path(IS_PREFIX user ${file} inside)
+                        if(inside)
+                            set(allowed 1)
+                        endif()
+                    endforeach()
+                    if(NOT allowed)
+                        string(CONCAT fault "${file} includes ${header}, but the Win32 headers "
+                                            "are for platform/, ports/ and win32/ (and the "
+                                            "Windows tests and benchmarks) only")
+                        list(APPEND faults "${fault}")
+                    endif()
+                endif()
+            elseif(header MATCHES "^Q" AND NOT top IN_LIST qt_folders)
                 string(CONCAT fault "${file} includes <${header}>, but only the Qt window (qt/) "
                                     "uses Qt: the core and the other front ends are without it")
                 list(APPEND faults "${fault}")
-            elseif(lower IN_LIST windows_headers AND NOT top IN_LIST windows_folders)
-                string(CONCAT fault "${file} includes <${header}>, which belongs in platform/ "
-                                    "or win32/ only")
+            elseif(lower IN_LIST windows_headers AND NOT file STREQUAL windows_door)
+                string(CONCAT fault "${file} includes <${header}>, which only ${windows_door} "
+                                    "may: include that header instead")
                 list(APPEND faults "${fault}")
             endif()
         endforeach()
@@ -136,9 +155,10 @@ if(faults)
     list(JOIN faults "\n  " text)
     message(FATAL_ERROR "${count} include(s) climb the layers or leave their folders:\n  ${text}\n"
                         "Move the shared type down (frontend/, qt-widgets) or hand the call in "
-                        "from above; keep Qt in qt/ and the Windows headers in platform/ and "
-                        "win32/.")
+                        "from above; keep Qt in qt/ and the Windows headers behind "
+                        "${windows_door}.")
 endif()
 message(STATUS "${checked} files checked: no include climbs the layers; ${scanned} files checked: "
-               "Qt only in qt/ (and tests, tools, benchmarks), <windows.h> only in platform/ and "
-               "win32/")
+               "Qt only in qt/ (and tests, tools, benchmarks), <windows.h> only behind "
+               "${windows_door}, and that only in platform/, ports/ and win32/ (and the Windows "
+               "tests and benchmarks)")

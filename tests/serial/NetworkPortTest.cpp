@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <fstream>
 
-#include "platform/NetSerialDevice.h"
+#include "ports/NetSerialDevice.h"
 #include "serial/SerialPort.h"
 #include "tests/serial/SerialPortProbe.h"
 #include "tests/support/LinkFixture.h"

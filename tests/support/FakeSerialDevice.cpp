@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
 class CPortsHome;
 

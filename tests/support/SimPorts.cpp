@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/TelnetCodec.h"
+#include "ports/TelnetCodec.h"
 
 inline std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
     std::vector<uint8_t> bytes;

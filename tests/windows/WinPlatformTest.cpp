@@ -1,6 +1,6 @@
-// What the Windows side of platform/ does that the shared tests cannot see: COM names without a
-// map, the errors of a port that is not there, sleeps shorter than a millisecond, and package
-// files opened, locked and read at an offset through Win32.
+// What the Windows side of platform/ and ports/ does that the shared tests cannot see: COM
+// names without a map, the errors of a port that is not there, sleeps shorter than a
+// millisecond, and package files opened, locked and read at an offset through Win32.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,9 +14,9 @@
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
-#include "platform/PortMap.h"
-#include "platform/SerialDeviceWin32.h"
 #include "platform/System.h"
+#include "ports/PortMap.h"
+#include "ports/SerialDeviceWin32.h"
 #include "ufw/PackageFile.h"
 #include "wizard/FileError.h"
 

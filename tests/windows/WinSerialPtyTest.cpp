@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/SerialDeviceWin32.h"
+#include "ports/SerialDeviceWin32.h"
 #include "serial/SerialPort.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "ufw/PackageCheck.h"
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 #include "resources/StringIds.h"
 #include "resources/Strings.h"
 #include "sim/BootMode.h"

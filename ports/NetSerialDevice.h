@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
 // True for a name of the form rfc2217://... (any case), which only this device opens.
 bool IsNetworkPortName(const std::string& strName);

@@ -1,7 +1,7 @@
 // The network serial device against a small Telnet peer of the test's own, which plays the
 // server's side of the COM port option as it is told: answers or silence, other values,
 // refusals, a connection closed or reset.
-#include "platform/NetSerialDevice.h"
+#include "ports/NetSerialDevice.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/TelnetCodec.h"
+#include "ports/TelnetCodec.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/TelnetPeer.h"
 #include "tests/support/Wait.h"

@@ -1,4 +1,4 @@
-#include "platform/NetSerialDevice.h"
+#include "ports/NetSerialDevice.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/NetSocket.h"
-#include "platform/TelnetCodec.h"
+#include "ports/NetSocket.h"
+#include "ports/TelnetCodec.h"
 
 using namespace telnet;
 

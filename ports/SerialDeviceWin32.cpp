@@ -1,12 +1,11 @@
-#include "platform/SerialDeviceWin32.h"
-
-#include <windows.h>
+#include "ports/SerialDeviceWin32.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/Win32Api.h"
 #include "platform/WinText.h"
 
 namespace {

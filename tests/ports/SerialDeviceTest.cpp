@@ -1,4 +1,4 @@
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
 #include <pty.h>
 #include <termios.h>

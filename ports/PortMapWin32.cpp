@@ -1,12 +1,11 @@
-#include "platform/PortMap.h"
-
-#include <windows.h>
+#include "ports/PortMap.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "platform/NetSerialDevice.h"
+#include "platform/Win32Api.h"
 #include "platform/WinText.h"
+#include "ports/NetSerialDevice.h"
 
 // On Windows "COMn:" is the system's own COMn; there is no map to read.
 

@@ -1,4 +1,4 @@
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
-#include "platform/NetSerialDevice.h"
+#include "ports/NetSerialDevice.h"
 
 bool CLineSettings::IsSameLine(const CLineSettings& other) const {
     if (m_nBaud != other.m_nBaud || m_nDataBits != other.m_nDataBits ||

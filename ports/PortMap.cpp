@@ -1,4 +1,4 @@
-#include "platform/PortMap.h"
+#include "ports/PortMap.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/NetSerialDevice.h"
+#include "ports/NetSerialDevice.h"
 
 namespace fs = std::filesystem;
 

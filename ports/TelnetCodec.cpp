@@ -1,4 +1,4 @@
-#include "platform/TelnetCodec.h"
+#include "ports/TelnetCodec.h"
 
 namespace telnet {
 

@@ -1,4 +1,4 @@
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>

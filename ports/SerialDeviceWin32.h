@@ -18,7 +18,7 @@
 // is a port in use, a missing name an absent port.
 #include <memory>
 
-#include "platform/SerialDevice.h"
+#include "ports/SerialDevice.h"
 
 class CWinSerialDevice : public ISerialDevice {
 public:

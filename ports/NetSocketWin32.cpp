@@ -1,7 +1,4 @@
-#include "platform/NetSocket.h"
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "ports/NetSocket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +6,7 @@
 #include <mutex>
 
 #include "platform/Clock.h"
+#include "platform/Win32Api.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/NetSocket.h"
+#include "ports/NetSocket.h"
 
 #include <fcntl.h>
 #include <linux/sockios.h>
