@@ -25,6 +25,12 @@ int GetRegularFileLength(int nFd, int64_t* pnLength);
 // errno of a file system that cannot lock.
 int LockFileExclusive(int nFd);
 
+#ifdef _WIN32
+// The errno whose text names the cause a Windows error code of a file call stands for; a code
+// without such a text gives an errno that reads as an unknown error, never another cause.
+int ErrnoOfWinError(unsigned long nError);
+#endif
+
 // Reads at the current position, or at nOffset without moving it: the count, 0 at the end, -1
 // with errno set.
 ssize_t ReadFileSome(int nFd, void* pDest, size_t nMax);

@@ -22,31 +22,60 @@ HANDLE HandleOf(int nFd) {
 
 namespace {
 
-int ErrnoOfWriteError(DWORD dwError) {
-    switch (dwError) {
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-        return EACCES;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EBUSY;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_WRITE_PROTECT:
-        return EROFS;
-    default:
-        return EIO;
-    }
-}
+struct CErrnoOf {
+    DWORD m_dwError;
+    int m_nErrno;
+};
+
+// Each Windows cause the file calls here meet, as the errno whose text (wizard/FileError) names
+// that cause; a code meets the operator only through this table, so it is named once for the
+// open, the read and the write alike.
+constexpr CErrnoOf kErrnoOfWinError[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT},
+    {ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_BAD_NETPATH, ENOENT},
+    {ERROR_BAD_NET_NAME, ENOENT},
+    {ERROR_INVALID_NAME, EINVAL},
+    {ERROR_BAD_PATHNAME, EINVAL},
+    {ERROR_DIRECTORY, ENOTDIR},
+    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+    {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+    {ERROR_ACCESS_DENIED, EACCES},
+    {ERROR_SHARING_VIOLATION, EBUSY},
+    // A range another handle has locked: a locking violation, not the open's sharing violation.
+    {ERROR_LOCK_VIOLATION, ENOLCK},
+    {ERROR_FILE_EXISTS, EEXIST},
+    {ERROR_ALREADY_EXISTS, EEXIST},
+    {ERROR_DISK_FULL, ENOSPC},
+    {ERROR_HANDLE_DISK_FULL, ENOSPC},
+    {ERROR_WRITE_PROTECT, EROFS},
+    {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+    {ERROR_OUTOFMEMORY, ENOMEM},
+    // What the drive or its medium reported.
+    {ERROR_CRC, EIO},
+    {ERROR_SEEK, EIO},
+    {ERROR_SECTOR_NOT_FOUND, EIO},
+    {ERROR_READ_FAULT, EIO},
+    {ERROR_WRITE_FAULT, EIO},
+    {ERROR_GEN_FAILURE, EIO},
+    {ERROR_IO_DEVICE, EIO},
+    {ERROR_NOT_READY, EIO},
+};
+
+// No errno value: the texts call it an unknown error, and the system's words for it say the
+// same, where any real errno would name a cause that was not reported.
+constexpr int kErrnoUnknown = 0x7fff;
 
 } // namespace
+
+int ErrnoOfWinError(unsigned long nError) {
+    for (const CErrnoOf& entry : kErrnoOfWinError) {
+        if (entry.m_dwError == nError)
+            return entry.m_nErrno;
+    }
+    return kErrnoUnknown;
+}
 
 // CREATE_NEW is the system's own "do not replace"; the C runtime's "wx" is C11 and not promised
 // by the system's runtime.
@@ -57,19 +86,19 @@ int WriteNewFile(const std::string& strPath, const std::string& strData) {
     const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        return ErrnoOfWriteError(GetLastError());
+        return ErrnoOfWinError(GetLastError());
     int nErrno = 0;
     for (size_t nDone = 0; nDone < strData.size();) {
         const DWORD dwChunk = static_cast<DWORD>(std::min<size_t>(strData.size() - nDone, 1 << 20));
         DWORD dwWritten = 0;
         if (!WriteFile(h, strData.data() + nDone, dwChunk, &dwWritten, nullptr) || dwWritten == 0) {
-            nErrno = ErrnoOfWriteError(GetLastError());
+            nErrno = ErrnoOfWinError(GetLastError());
             break;
         }
         nDone += dwWritten;
     }
     if (!CloseHandle(h) && nErrno == 0)
-        nErrno = EIO;
+        nErrno = ErrnoOfWinError(GetLastError());
     return nErrno;
 }
 
@@ -79,23 +108,7 @@ int OpenFileToRead(const std::string& strPath) {
     const HANDLE h = CreateFileW(WideOf(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        switch (GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-            errno = ENOENT;
-            break;
-        case ERROR_ACCESS_DENIED:
-            errno = EACCES;
-            break;
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            errno = EWOULDBLOCK;
-            break;
-        default:
-            errno = EIO;
-            break;
-        }
+        errno = ErrnoOfWinError(GetLastError());
         return -1;
     }
     const int nFd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
@@ -129,6 +142,8 @@ int LockFileExclusive(int nFd) {
     if (LockFileEx(HandleOf(nFd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
                    MAXDWORD, &ov))
         return 0;
+    // Here a lock violation is the answer the call exists for (another copy holds the file), as
+    // flock's EWOULDBLOCK is; anything else is a file system that cannot lock.
     return GetLastError() == ERROR_LOCK_VIOLATION ? EWOULDBLOCK : ENOLCK;
 }
 
@@ -151,7 +166,7 @@ ssize_t ReadFileAt(int nFd, void* pDest, size_t nMax, int64_t nOffset) {
     if (!bRead) {
         if (dwError == ERROR_HANDLE_EOF)
             return 0;
-        errno = EIO;
+        errno = ErrnoOfWinError(dwError);
         return -1;
     }
     return static_cast<ssize_t>(dwRead);

@@ -18,7 +18,9 @@ public:
         m_hWnd = hWnd;
         m_nThreadId = GetCurrentThreadId();
     }
-    bool IsWindowThread() const override { return !m_hWnd || GetCurrentThreadId() == m_nThreadId; }
+    // Before Attach the thread that made this counts as the window's: a call made there runs at
+    // once, and one from any other thread is refused rather than run on the wrong thread.
+    bool IsWindowThread() const override { return GetCurrentThreadId() == m_nThreadId; }
     bool Post(std::function<void()> fn) override {
         auto pCall = std::make_unique<std::function<void()>>(std::move(fn));
         if (!m_hWnd ||
@@ -35,5 +37,5 @@ public:
 
 private:
     HWND m_hWnd = nullptr;
-    DWORD m_nThreadId = 0;
+    DWORD m_nThreadId = GetCurrentThreadId();
 };

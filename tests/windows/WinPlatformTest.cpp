@@ -1,6 +1,7 @@
-// What the Windows side of platform/ and ports/ does that the shared tests cannot see: COM
-// names without a map, the errors of a port that is not there, sleeps shorter than a
-// millisecond, and package files opened, locked and read at an offset through Win32.
+// What the Windows side of platform/ and ports/ does that the shared tests cannot see: COM names
+// without a map, the errors of a port that is not there, sleeps shorter than a millisecond, and
+// package files opened, locked and read at an offset through Win32, and the causes their errors
+// name.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,15 +10,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <thread>
 
 #include <stdlib.h>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
 #include "platform/System.h"
+#include "platform/Win32Api.h"
 #include "ports/PortMap.h"
 #include "ports/SerialDeviceWin32.h"
+#include "resources/Strings.h"
 #include "ufw/PackageFile.h"
+#include "win32/WindowThread.h"
 #include "wizard/FileError.h"
 
 namespace {
@@ -150,6 +156,71 @@ TEST_F(WinPackageFile, NamesInJapaneseCrossIntoWindowsWhole) {
     EXPECT_FALSE(GetEnvironmentText("VERSIONUP_TEST_NOT_SET", strValue));
 
     EXPECT_EQ(GetFullPath(strFile), strFile);
+}
+
+// The window's calls before its window exists: a worker must not take its own thread for the
+// window's and run the window's work there.
+TEST(WinWindowThread, BeforeAttachOnlyTheMakingThreadIsTheWindows) {
+    auto pThread = std::make_shared<CWin32WindowThread>();
+    CWindowCalls calls(pThread);
+    EXPECT_TRUE(pThread->IsWindowThread());
+    bool bOtherIsWindow = true, bCalled = false, bRan = false;
+    std::thread([&] {
+        bOtherIsWindow = pThread->IsWindowThread();
+        bCalled = calls.Call([&] { bRan = true; });
+    }).join();
+    EXPECT_FALSE(bOtherIsWindow);
+    EXPECT_FALSE(bCalled);
+    EXPECT_FALSE(bRan);
+    EXPECT_TRUE(calls.Call([&] { bRan = true; }));
+    EXPECT_TRUE(bRan);
+}
+
+// The error box names the cause Windows gave, whichever call met it: nothing the table does not
+// know becomes a cause of its own (a hardware fault, say).
+TEST(WinFileErrors, EachWindowsCodeGetsTheTextOfItsCause) {
+    const char* const pszNotFound = "%1 was not found.";
+    const char* const pszBadPath = "%1 contains an invalid path.";
+    const char* const pszHardIo = "A hardware I/O error was reported while accessing %1.";
+    const char* const pszUnknown = "An unknown error occurred while accessing %1.";
+    const struct {
+        DWORD m_dwError;
+        const char* m_pszText;
+    } cases[] = {
+        {ERROR_FILE_NOT_FOUND, pszNotFound},
+        {ERROR_PATH_NOT_FOUND, pszNotFound},
+        {ERROR_INVALID_NAME, pszBadPath},
+        {ERROR_FILENAME_EXCED_RANGE, pszBadPath},
+        {ERROR_TOO_MANY_OPEN_FILES,
+         "%1 could not be opened because there are too many open files."},
+        {ERROR_ACCESS_DENIED, "Access to %1 was denied."},
+        {ERROR_SHARING_VIOLATION, "A sharing violation occurred while accessing %1."},
+        {ERROR_LOCK_VIOLATION, "A locking violation occurred while accessing %1."},
+        {ERROR_CRC, pszHardIo},
+        {ERROR_READ_FAULT, pszHardIo},
+        {ERROR_NOT_ENOUGH_MEMORY, pszUnknown},
+        {ERROR_INVALID_PARAMETER, pszUnknown},
+        {ERROR_NETNAME_DELETED, pszUnknown},
+    };
+    const std::string strPath = "C:\\Users\\op\\package.ufw";
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatFileError(ErrnoOfWinError(c.m_dwError), strPath),
+                  FillPlaceholders(c.m_pszText, {strPath}))
+            << "Windows error " << c.m_dwError;
+    }
+}
+
+// What another program does to the package file reaches the box through the real calls.
+TEST_F(WinPackageFile, AFileAnotherProgramHoldsUnsharedIsASharingViolation) {
+    const fs::path path = m_dir / "package.ufw";
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CPackageFile file;
+    EXPECT_EQ(file.Open(path.string()), 0);
+    CloseHandle(h);
+    EXPECT_EQ(FormatFileError(file.GetError().value(), "p"),
+              "A sharing violation occurred while accessing p.");
 }
 
 } // namespace
