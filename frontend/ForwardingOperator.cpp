@@ -30,8 +30,8 @@ bool CForwardingOperator::RunFileOpenDialog(const std::string& strFolder,
 }
 
 std::unique_ptr<IProgressSink> CForwardingOperator::CreateProgress() {
-    return std::make_unique<CProgressForwarder>(m_calls,
-                                                [this] { return m_here.CreateProgress(); });
+    return std::make_unique<CProgressForwarder>(
+        m_calls, [this] { return m_here.CreateProgress(); }, m_fnAbandon);
 }
 
 void CForwardingWindow::RefreshControls() {

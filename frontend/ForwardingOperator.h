@@ -11,7 +11,9 @@
 
 class CForwardingOperator : public IOperator {
 public:
-    // fnAbandon: as for CProgressForwarder, for the progress dialogs it makes.
+    // Every progress dialog it makes gets fnAbandon: a forwarder that ends after the window's
+    // thread has shut its calls hands its dialog there (CProgressForwarder), since the window
+    // will not end it; without one such a dialog is left to the program's end.
     CForwardingOperator(IOperator& here, CWindowCalls calls,
                         CProgressForwarder::FnAbandon fnAbandon = {})
         : m_here(here), m_calls(std::move(calls)), m_fnAbandon(std::move(fnAbandon)) {}

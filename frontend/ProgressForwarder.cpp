@@ -29,30 +29,46 @@ int CProgressForwarder::Create() {
 }
 
 void CProgressForwarder::SetMessage(const std::string& strText) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_strMessage = strText;
-    m_bMessage = true;
-    QueueDraw();
+    bool bPost = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_strMessage = strText;
+        m_bMessage = true;
+        bPost = TakeDrawTurn();
+    }
+    if (bPost)
+        PostDraw();
 }
 
 void CProgressForwarder::SetRange(int32_t nLower, int32_t nUpper) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_model.SetRange(nLower, nUpper);
-    m_bRange = true;
-    QueueDraw();
+    bool bPost = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_model.SetRange(nLower, nUpper);
+        m_bRange = true;
+        bPost = TakeDrawTurn();
+    }
+    if (bPost)
+        PostDraw();
 }
 
 int CProgressForwarder::SetPos(int32_t nPos) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    bool bChanged = false;
-    const int32_t nPrevious = m_model.SetPos(nPos, bChanged);
-    // The dialog is given the position as the transfer gave it and works out its look from it;
-    // a position that would look the same needs no drawing of its own.
-    m_nLatestPos = nPos;
-    if (bChanged) {
-        m_bPos = true;
-        QueueDraw();
+    bool bPost = false;
+    int32_t nPrevious = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        bool bChanged = false;
+        nPrevious = m_model.SetPos(nPos, bChanged);
+        // The dialog is given the position as the transfer gave it and works out its look from
+        // it; a position that would look the same needs no drawing of its own.
+        m_nLatestPos = nPos;
+        if (bChanged) {
+            m_bPos = true;
+            bPost = TakeDrawTurn();
+        }
     }
+    if (bPost)
+        PostDraw();
     return nPrevious;
 }
 
@@ -69,11 +85,16 @@ int CProgressForwarder::GetDrawsQueued() const {
     return m_nDrawsQueued;
 }
 
-void CProgressForwarder::QueueDraw() {
+bool CProgressForwarder::TakeDrawTurn() {
     if (m_bDrawQueued)
-        return;
+        return false;
     m_bDrawQueued = true;
     ++m_nDrawsQueued;
+    return true;
+}
+
+void CProgressForwarder::PostDraw() {
+    // Without the mutex: on the window's own thread the drawing runs at once and takes it.
     m_calls.Post([this] { Draw(); });
 }
 

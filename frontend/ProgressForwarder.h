@@ -41,8 +41,10 @@ protected:
     IProgressSink* GetDialog() const { return m_pDlg.get(); }
 
 private:
-    // With the mutex held.
-    void QueueDraw();
+    // With the mutex held: true when no drawing is queued yet, so the caller posts one.
+    bool TakeDrawTurn();
+    // Without the mutex.
+    void PostDraw();
     // On the window's thread.
     void Draw();
 

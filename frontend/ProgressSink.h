@@ -16,7 +16,9 @@ public:
     virtual void SetRange(int32_t nLower, int32_t nUpper) = 0;
     // Moves the bar and updates the percent label; a window may do so later, in order.
     virtual int SetPos(int32_t nPos) = 0;
-    // Returns and clears the cancel flag; called from the thread that runs the transfer.
+    // Non-zero when the run is to stop: a press of Cancel since the last check (each press is
+    // seen once), or at every check once there is no one left to show the run to (a window that
+    // has gone, a command line interrupted). Called from the thread that runs the transfer.
     virtual int CheckCancel() = 0;
 
     // What the run is doing, for a front end that shows more than the bar; the dialog needs none

@@ -156,12 +156,9 @@ void CProgressDlg::closeEvent(QCloseEvent* pEvent) {
     pEvent->ignore();
 }
 
-CProgressLink::CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow)
-    : CProgressForwarder(
-          std::move(calls),
-          [&]() -> std::unique_ptr<IProgressSink> {
-              return std::make_unique<CProgressDlg>(nTitleId, pMainWindow);
-          },
-          [](std::unique_ptr<IProgressSink> pDlg) {
-              static_cast<CProgressDlg*>(pDlg.release())->deleteLater();
-          }) {}
+void AbandonProgressDlg(std::unique_ptr<IProgressSink> pDlg) {
+    if (auto* pProgress = dynamic_cast<CProgressDlg*>(pDlg.get())) {
+        static_cast<void>(pDlg.release());
+        pProgress->deleteLater();
+    }
+}

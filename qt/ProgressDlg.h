@@ -1,20 +1,21 @@
 #pragma once
 // The small window shown while the firmware goes out: a message line, a bar with a percent
 // label, and Cancel. It lives on the window's thread and is drawn by the ordinary event loop; a
-// transfer that runs on another thread reaches it through CProgressLink. While it exists the
-// main window is disabled, so no step or command can start meanwhile. Cancel closes nothing: it
-// raises a flag that the transfer reads with CheckCancel, from any thread.
+// transfer that runs on the worker reaches it through the main window's forwarding operator
+// (CForwardingOperator), which makes it with CVersionUpDlg::CreateProgress and ends one the
+// window's thread no longer answers for with AbandonProgressDlg. While it exists the main window
+// is disabled, so no step or command can start meanwhile. Cancel closes nothing: it raises a
+// flag that the transfer reads with CheckCancel, from any thread.
 #include <QDialog>
 #include <QPointer>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "frontend/ProgressForwarder.h"
 #include "frontend/ProgressModel.h"
 #include "frontend/ProgressSink.h"
-#include "qt/WindowCalls.h"
 
 class QLabel;
 class QProgressBar;
@@ -73,15 +74,6 @@ private:
     QPushButton* m_pCancel = nullptr;
 };
 
-// The transfer's side of a progress dialog on the window's thread, for a transfer that runs on a
-// worker (CProgressForwarder): the dialog is made at once, and one the window no longer answers
-// for goes with the window's next events.
-class CProgressLink : public CProgressForwarder {
-public:
-    CProgressLink(CWindowCalls calls, unsigned nTitleId, QWidget* pMainWindow);
-
-    // The dialog, for a test on the window's thread; null when it could not be made.
-    CProgressDlg* GetDialog() const {
-        return static_cast<CProgressDlg*>(CProgressForwarder::GetDialog());
-    }
-};
+// Ends a dialog that the window's thread no longer answers for, from any thread: it goes with
+// that thread's next events, so that neither it nor its disabled owner is left behind.
+void AbandonProgressDlg(std::unique_ptr<IProgressSink> pDlg);

@@ -86,10 +86,7 @@ CVersionUpDlg::CVersionUpDlg(QWidget* pParent, CMachineLink link)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint),
-      m_operator(*this, m_calls,
-                 [](std::unique_ptr<IProgressSink> pDlg) {
-                     static_cast<CProgressDlg*>(pDlg.release())->deleteLater();
-                 }),
+      m_operator(*this, m_calls, AbandonProgressDlg),
       m_steps(m_state, m_operator, this, std::move(link)), m_commands(m_state, m_operator, m_steps),
       m_icon(LoadAppIcon()) {
     m_state.m_pWindow = &m_window;

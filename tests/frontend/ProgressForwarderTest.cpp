@@ -6,10 +6,12 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/ForwardingOperator.h"
 #include "frontend/PictureLayout.h"
 #include "frontend/ProgressForwarder.h"
 #include "frontend/ProgressModel.h"
 #include "tests/frontend/ScriptedWindowThread.h"
+#include "tests/support/QuietOperator.h"
 
 namespace {
 
@@ -122,8 +124,13 @@ TEST_F(ProgressForwarderTest, TheTransferNeverWaitsForTheWindowAndTheLatestIsDra
     std::unique_ptr<CProgressForwarder> pSink = Make();
     std::atomic<int> nStage{0};
     std::atomic<int> nPrevious{-1};
+    std::atomic<bool> bGo{false};
     std::thread worker([&] {
         pSink->Create();
+        // Held until the window's loop has gone round for the Create, so that no drawing gets
+        // into that round.
+        while (!bGo)
+            std::this_thread::yield();
         pSink->SetMessage("Upgrading the Firmware.");
         pSink->SetRange(0, 4000);
         for (int32_t n = 0; n <= 4000; ++n)
@@ -132,7 +139,13 @@ TEST_F(ProgressForwarderTest, TheTransferNeverWaitsForTheWindowAndTheLatestIsDra
         pSink.reset();
         nStage = 2;
     });
-    ASSERT_TRUE(m_pThread->RunUntil([&] { return m_log.m_calls.size() == 2; })); // created
+    const bool bCreated = m_pThread->RunUntil([&] { return m_log.m_calls.size() == 2; });
+    bGo = true;
+    if (!bCreated) {
+        m_pThread->RunUntil([&] { return nStage == 2; });
+        worker.join();
+        FAIL() << "the dialog was not created";
+    }
     ASSERT_TRUE(WaitUntil([&] { return nStage == 1; }));
     EXPECT_EQ(nPrevious, 3999);
     ASSERT_TRUE(m_pThread->RunUntil([&] { return nStage == 2; }));
@@ -182,6 +195,60 @@ TEST_F(ProgressForwarderTest, CancelIsTheDialogsFlagAndAShutWindowAnswersCancel)
     m_calls.Shut();
     EXPECT_EQ(pSink->CheckCancel(), 1);
     EXPECT_EQ(pSink->CheckCancel(), 1);
+}
+
+// A transfer may run on the window's own thread (a command that does not go to the worker): each
+// change is drawn at once there, and nothing waits for a loop that the caller itself would have
+// to run.
+TEST_F(ProgressForwarderTest, OnTheWindowsOwnThreadEachChangeIsDrawnAtOnce) {
+    std::unique_ptr<CProgressForwarder> pSink = Make();
+    pSink->Create();
+    pSink->SetMessage("Upgrading the Firmware.");
+    pSink->SetRange(0, 100);
+    EXPECT_EQ(pSink->SetPos(40), 0);
+    EXPECT_EQ(pSink->SetPos(40), 40);
+    pSink.reset();
+    EXPECT_EQ(m_pThread->Queued(), 0u);
+    const std::vector<std::string> expected = {
+        "made", "create", "message Upgrading the Firmware.", "range 0 100", "pos 40", "destroyed"};
+    EXPECT_EQ(m_log.m_calls, expected);
+}
+
+// The dialog of a run that outlives the window: the windows' operator hands it to the window's
+// own way of ending it, since the window's thread will not run the forwarder's end any more.
+TEST_F(ProgressForwarderTest, TheOperatorHandsADialogTheWindowLeftToItsAbandon) {
+    struct CDialogMaker : CQuietOperator {
+        CRecordingDialog::CLog& m_log;
+        explicit CDialogMaker(CRecordingDialog::CLog& log) : m_log(log) {}
+        std::unique_ptr<IProgressSink> CreateProgress() override {
+            return std::make_unique<CRecordingDialog>(m_log);
+        }
+    } here(m_log);
+    std::vector<std::unique_ptr<IProgressSink>> abandoned;
+    CForwardingOperator op(here, m_calls, [&](std::unique_ptr<IProgressSink> pDlg) {
+        abandoned.push_back(std::move(pDlg));
+    });
+    std::atomic<bool> bCreated{false}, bEnded{false};
+    std::thread worker([&] {
+        std::unique_ptr<IProgressSink> pSink = op.CreateProgress();
+        pSink->Create();
+        bCreated = true;
+        // The run goes on until its next cancel point after the window has gone.
+        while (!pSink->CheckCancel())
+            std::this_thread::yield();
+        pSink.reset();
+        bEnded = true;
+    });
+    ASSERT_TRUE(m_pThread->RunUntil([&] { return bCreated.load(); }));
+    m_calls.Shut();
+    worker.join();
+    EXPECT_TRUE(bEnded);
+    ASSERT_EQ(abandoned.size(), 1u);
+    EXPECT_NE(abandoned[0], nullptr);
+    // Not destroyed on the worker: whoever took it ends it on the window's thread.
+    EXPECT_EQ(m_log.m_calls.back(), "create");
+    abandoned.clear();
+    EXPECT_EQ(m_log.m_calls.back(), "destroyed");
 }
 
 } // namespace

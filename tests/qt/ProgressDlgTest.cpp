@@ -1,5 +1,5 @@
 // The progress dialog on the offscreen platform: its percent label, its Cancel in every form,
-// what it does to its owner, and, through the link a transfer on a worker thread uses, Cancel
+// what it does to its owner, and, through the operator a transfer on the worker uses, Cancel
 // reaching the running transfer and the last position drawn.
 #include <QDialog>
 #include <QLabel>
@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/ForwardingOperator.h"
 #include "qt/ProgressDlg.h"
+#include "qt/WindowCalls.h"
 #include "resources/Resources.h"
 #include "resources/Strings.h"
 #include "sim/BootMode.h"
@@ -29,24 +31,30 @@
 
 namespace {
 
-// The operator as the window gives it to a transfer on its worker: a real progress dialog owned
-// by the main window, reached through the link. What a test looks at is noted on this thread.
+// The window as a transfer on its worker meets it: the forwarding operator both windows give
+// their worker, with the Qt window's abandon, over a real progress dialog owned by the main
+// window. What a test looks at is noted on this thread.
 class CWindowOperator : public CQuietOperator {
 public:
     explicit CWindowOperator(QWidget* pMainWindow)
-        : m_calls(pMainWindow), m_pMainWindow(pMainWindow) {}
+        : m_calls(pMainWindow), m_pMainWindow(pMainWindow),
+          m_worker(*this, m_calls, AbandonProgressDlg) {}
+    // On the window's thread, as the main window's own CreateProgress.
     std::unique_ptr<IProgressSink> CreateProgress() override {
-        auto pLink = std::make_unique<CProgressLink>(m_calls, 0, m_pMainWindow);
-        m_calls.Call([&] { Made(pLink->GetDialog()); });
-        return pLink;
+        auto pDlg = std::make_unique<CProgressDlg>(0, m_pMainWindow);
+        Made(pDlg.get());
+        return pDlg;
     }
     virtual void Made(CProgressDlg* pDlg) { m_pLast = pDlg; }
+    // What the worker is given.
+    IOperator& Worker() { return m_worker; }
 
     CQtWindowCalls m_calls;
     QPointer<CProgressDlg> m_pLast;
 
 private:
     QWidget* m_pMainWindow;
+    CForwardingOperator m_worker;
 };
 
 // The window's thread goes on with its events while the transfer runs on a worker; the
@@ -340,12 +348,12 @@ void ProgressDlgTest::cancelEndsATransferThatWaitsForASilentMachine() {
     timer.start(20);
 
     CTransferOutcome outcome;
-    QCOMPARE(TransferOnWorker(op, &outcome), 0);
+    QCOMPARE(TransferOnWorker(op.Worker(), &outcome), 0);
     QVERIFY(bClicked);
     QVERIFY(bOwnerDisabled);
     QCOMPARE(outcome.m_eFault, ETransferFault::Cancelled);
     QCOMPARE(outcome.m_eStep, ETransferStep::Sync);
-    // A dialog the link could no longer end in person goes with the next events.
+    // A dialog the forwarder could no longer end in person goes with the next events.
     QTRY_VERIFY(op.m_pLast.isNull());
     QVERIFY(mainWindow.isEnabled());
     sim.Stop();
@@ -366,7 +374,7 @@ void ProgressDlgTest::percentIsDrawnAtOnceUpToTheLastPosition() {
     QWidget mainWindow;
     mainWindow.show();
     CPaintWatchingOperator op(&mainWindow);
-    QCOMPARE(TransferOnWorker(op), 1);
+    QCOMPARE(TransferOnWorker(op.Worker()), 1);
     sim.Stop();
 
     // The last position and the dialog's end may be handled in one batch of events: the label

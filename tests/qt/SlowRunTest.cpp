@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "frontend/ForwardingOperator.h"
 #include "qt/ProgressDlg.h"
 #include "qt/WindowCalls.h"
 #include "resources/Resources.h"
@@ -74,18 +75,21 @@ private:
 };
 
 // The operator as the window gives it to a transfer on its worker: the real dialog, owned by the
-// main window and reached through the link.
+// main window, behind the forwarding operator both windows use.
 class CLinkOperator : public CQuietOperator {
 public:
     explicit CLinkOperator(QWidget* pMainWindow)
-        : m_calls(pMainWindow), m_pMainWindow(pMainWindow) {}
+        : m_calls(pMainWindow), m_pMainWindow(pMainWindow),
+          m_worker(*this, m_calls, AbandonProgressDlg) {}
     std::unique_ptr<IProgressSink> CreateProgress() override {
-        return std::make_unique<CProgressLink>(m_calls, 0, m_pMainWindow);
+        return std::make_unique<CProgressDlg>(0, m_pMainWindow);
     }
+    IOperator& Worker() { return m_worker; }
 
 private:
     CQtWindowCalls m_calls;
     QWidget* m_pMainWindow;
+    CForwardingOperator m_worker;
 };
 
 } // namespace
@@ -179,7 +183,7 @@ void SlowRunTest::cancelEndsAWriteTheMachineHolds() {
     std::atomic<bool> bEnded{false};
     int nResult = -1;
     std::thread worker([&] {
-        nResult = TransferFirmware("COM1:", nullptr, op);
+        nResult = TransferFirmware("COM1:", nullptr, op.Worker());
         bEnded = true;
     });
     static_cast<void>(QTest::qWaitFor([&] { return bEnded.load(); }, 120'000));

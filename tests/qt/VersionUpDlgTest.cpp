@@ -16,12 +16,15 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
+#include <thread>
 
 #include "frontend/AppTitle.h"
 #include "qt/AboutDlg.h"
@@ -41,6 +44,7 @@
 #include "tests/support/Packages.h"
 #include "tests/support/ResourceOverride.h"
 #include "tests/support/SimPorts.h"
+#include "tests/support/StepTexts.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -603,6 +607,40 @@ private slots:
         QCOMPARE(Text(dlg, kIdStatus), QString("V260"));
     }
 
+    // A window that goes while a transfer still shows its progress dialog (the program ends
+    // under a run): the run ends at its next cancel point, and its dialog goes with the next
+    // events, through the same operator and dialog the program gives its worker.
+    void aDialogTheWindowLeavesUnderARunGoesWithIt() {
+        CScriptedMachine machine;
+        auto pDlg = std::make_unique<CVersionUpDlg>(nullptr, machine.MakeLink());
+        pDlg->show();
+        std::atomic<bool> bCreated{false}, bEnded{false};
+        machine.m_fnDuringTransfer = [&](IOperator& op) {
+            std::unique_ptr<IProgressSink> pProgress = op.CreateProgress();
+            pProgress->Create();
+            bCreated = true;
+            while (!pProgress->CheckCancel())
+                std::this_thread::yield();
+            pProgress.reset();
+            bEnded = true;
+        };
+        pDlg->GetSteps().Enter(EStep::PlugAdapter);
+        static_cast<QPushButton*>(pDlg->GetControl(kIdNext))->click();
+        QPointer<CProgressDlg> pProgress;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (QWidget* pTop : QApplication::topLevelWidgets()) {
+                    if (auto* p = qobject_cast<CProgressDlg*>(pTop); p && p->isVisible())
+                        pProgress = p;
+                }
+                return bCreated && pProgress;
+            },
+            60'000));
+        pDlg.reset();
+        QVERIFY(bEnded);
+        QTRY_VERIFY(pProgress.isNull());
+    }
+
     void messagesCarryTheApplicationTitle() {
         CScriptedMachine machine;
         machine.m_transfers = {0};
@@ -773,8 +811,9 @@ private slots:
     }
 
     // Every text can be read whole, in both languages with their desktop fonts (fontconfig
-    // gives a Japanese desktop IPAGothic): the step texts without scrolling, the top line and
-    // the status line without losing characters.
+    // gives a Japanese desktop IPAGothic): every step text without scrolling either way, no
+    // line of it wider than the box, the top line and the status line without losing
+    // characters. windows_step_texts holds the Win32 window to the same.
     void textsFitTheirControls_data() {
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("family");
@@ -798,8 +837,9 @@ private slots:
         CVersionUpDlg dlg(nullptr, machine.MakeLink());
         dlg.show();
         auto* pText = static_cast<QPlainTextEdit*>(dlg.GetControl(kIdStepText));
-        for (unsigned nId :
-             {111u, 112u, 113u, 115u, 116u, 117u, 118u, 119u, 120u, 121u, 122u, 123u}) {
+        const std::vector<unsigned> ids = StepTextIds();
+        QCOMPARE(ids.size(), size_t(12));
+        for (unsigned nId : ids) {
             dlg.GetState().m_strStep = LoadString(nId);
             for (char32_t ch : QString::fromStdString(dlg.GetState().m_strStep).toUcs4()) {
                 QVERIFY2(ch == '\r' || ch == '\n' || metrics.inFontUcs4(ch),
@@ -812,6 +852,23 @@ private slots:
             QApplication::processEvents();
             QVERIFY2(!pText->verticalScrollBar()->isVisible(),
                      qPrintable(QString("text %1 needs scrolling").arg(nId)));
+            // Each line as the box lays it out, against the room the box gives a line.
+            const qreal nRoom =
+                pText->viewport()->width() - 2 * pText->document()->documentMargin();
+            for (QTextBlock block = pText->document()->begin(); block.isValid();
+                 block = block.next()) {
+                for (int nLine = 0; nLine < block.layout()->lineCount(); ++nLine) {
+                    const QTextLine line = block.layout()->lineAt(nLine);
+                    QVERIFY2(
+                        line.naturalTextWidth() <= nRoom,
+                        qPrintable(QString("text %1: \"%2\" is %3 wide in a box of %4")
+                                       .arg(nId)
+                                       .arg(block.text().mid(line.textStart(), line.textLength()))
+                                       .arg(line.naturalTextWidth())
+                                       .arg(nRoom)));
+                }
+            }
+            QVERIFY(!pText->horizontalScrollBar()->isVisible());
         }
         dlg.GetState().m_strPort = "COM4:";
         dlg.GetState().m_strStatus = "V250 NRP-70";
