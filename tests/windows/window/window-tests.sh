@@ -384,6 +384,21 @@ test_cancel_keys() {
     done
 }
 
+# Every step text in the window's own step text box (step-text-fit.exe, STEP_TEXT_FIT), in each
+# language with the desktop font wine gives it: no line may reach beyond the box.
+test_step_texts() {
+    [[ -n ${STEP_TEXT_FIT:-} ]] || { fail "step texts: STEP_TEXT_FIT names no step-text-fit.exe"; return; }
+    local lang
+    for lang in en ja; do
+        local env=()
+        [[ $lang == ja ]] && env=(LANG=ja_JP.UTF-8 LOCPATH="$tmp/locale")
+        env "${env[@]}" wine "$STEP_TEXT_FIT" 2>/dev/null | tr -d '\r' >"$tmp/fit-$lang.log"
+        cat "$tmp/fit-$lang.log"
+        grep -q "^ok [0-9]* $lang:" "$tmp/fit-$lang.log" || fail "step texts ($lang): nothing measured"
+        grep -q "^FAIL" "$tmp/fit-$lang.log" && fail "step texts ($lang): a line is wider than the box"
+    done
+}
+
 # WINDOW_TESTS picks some of them, for a quicker look.
 SECONDS=0
 for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 scanner failed_transfer service cancel_keys}; do
