@@ -147,7 +147,9 @@ struct CNetSerialDevice::CState {
     std::deque<uint8_t> received; // data decoded while waiting for an answer
     std::vector<uint8_t> out;     // bytes for the server, 0xFF doubled, not yet sent
     bool bGone = false;
-    bool bUsed = false; // data have been written
+    // Data have been written on this connection: if the server closes it now, the line broke,
+    // and no reconnect may hide that (a connection closed before any data was only turned away).
+    bool bUsed = false;
     std::string strCause;
     std::string strNotes;
 

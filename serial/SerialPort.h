@@ -102,9 +102,10 @@ public:
     // ends the write at once, so a Cancel need not wait for the stall limit. Empty: never asked.
     // Kept across Open and Close.
     void SetCancelCheck(std::function<bool()> fnCancelled);
-    // How the last write ended. Close first waits for what a completed write handed over to
-    // leave the driver (with the write's stall limit and cancel check); when that wait fails,
-    // this tells how, and Close has thrown those bytes away.
+    // How the last Write ended (Refused or Dead for one refused at once, nothing handed over),
+    // or, after a Close whose wait for the bytes a completed write left in the driver failed
+    // (with the write's stall limit and cancel check), how that wait ended: Close has then
+    // thrown those bytes away. A Close whose wait succeeds leaves the last Write's end.
     EWriteEnd GetWriteEnd() const { return m_eWriteEnd; }
     // With bLimit, a write also gives up once the time-out settings' limit for its byte count
     // has passed (1,004 ms for "F;" at 9600), held-off lines or not: for a short query, where a

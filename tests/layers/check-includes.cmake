@@ -75,7 +75,7 @@ foreach(folder IN LISTS folders)
                 # Outside the Qt folders the scan below names it.
                 if(header MATCHES "^Q" AND NOT qt_${lib} AND top IN_LIST qt_folders)
                     string(CONCAT fault "${file} includes <${header}>, but ${lib} is code "
-                                        "without Qt: put the window part in a ${lib}-ui library")
+                                        "without Qt: put the window part in qt/")
                     list(APPEND faults "${fault}")
                 endif()
                 continue()
