@@ -348,8 +348,11 @@ void CProgressBoard::OnRestartDue(size_t nIndex, const std::string& strText) {
         slot.m_eConfirm = CSlot::EConfirm::Waiting;
         slot.m_nTransferEndMs = GetClock().GetMilliseconds();
         slot.m_strRestartText = strText;
-        if (m_eOutput == EOutput::Terminal)
+        // The transfer's result stays on the screen above the live lines, which go on to the wait.
+        if (m_eOutput == EOutput::Terminal) {
+            m_notes.push_back(ResultLine(slot));
             m_notes.push_back(strText);
+        }
         Note(slot, "restart");
     }
     m_writer.Wake();

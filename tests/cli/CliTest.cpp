@@ -520,6 +520,35 @@ INSTANTIATE_TEST_SUITE_P(
                       CConfirmCase{"NotAsked", "V260 TVK-50;", {}, 0, ""}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
 
+TEST_F(CliTest, OnATerminalTheRestartStandsWholeAboveTheLiveLines) {
+    BootMachine(1, Restarting(m_package, "V260 TVK-50;"));
+    BootMachine(2, Restarting(m_package, "V250 TVK-50;"));
+    m_bOutIsTerminal = true;
+    const CCliResult result =
+        Run({"upgrade", "--port", "COM1", "--port", "COM2", "--yes", "--confirm"});
+    EXPECT_EQ(result.m_nExit, 1) << result.m_strOut;
+    // Longer than a terminal's line, and never cut: each is printed once, above the live lines.
+    for (const std::string strPort : {"COM1", "COM2"}) {
+        const std::string strNote = "\r\033[K" + strPort +
+                                    ": Restart it for its own answer: Disconnect the AC Adapter. "
+                                    "DON'T TURN OFF THE POWER SWITCH!! Pull out the Jumper Blocks "
+                                    "on J1&J2 Put the Jumper Blocks on J9&J10. Connect the AC "
+                                    "Adapter.\n";
+        const size_t nAt = result.m_strOut.find(strNote);
+        EXPECT_NE(nAt, std::string::npos) << result.m_strOut;
+        EXPECT_EQ(result.m_strOut.find(strNote, nAt + 1), std::string::npos) << "printed twice";
+        EXPECT_NE(result.m_strOut.find("\r\033[K" + strPort + ": Transit completed."),
+                  std::string::npos);
+    }
+    const size_t nLast = result.m_strOut.rfind("\033[2A");
+    ASSERT_NE(nLast, std::string::npos);
+    EXPECT_NE(result.m_strOut.find("COM1: confirmed: TVK-50 runs V260", nLast), std::string::npos)
+        << result.m_strOut;
+    EXPECT_NE(result.m_strOut.find("COM2: not confirmed: TVK-50 still answers V250", nLast),
+              std::string::npos)
+        << result.m_strOut;
+}
+
 TEST_F(CliTest, FourMachinesAtOnceAreEachConfirmedOnTheirOwn) {
     const char* const replies[] = {"V260 TVK-50;", "V260 NRP-7;", "V260 TVK-35;", "V260 NRP-70;"};
     for (int n = 1; n <= 4; ++n) {
