@@ -520,6 +520,24 @@ INSTANTIATE_TEST_SUITE_P(
                       CConfirmCase{"NotAsked", "V260 TVK-50;", {}, 0, ""}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
 
+// A chosen package names its version in its header text ("... V261"): that is the answer due.
+TEST_F(CliTest, AChosenPackageIsConfirmedByItsOwnVersion) {
+    for (const char* pszReply : {"V260 TVK-50;", "V261 TVK-50;"}) {
+        SCOPED_TRACE(pszReply);
+        CBootMode& boot = BootMachine(1, Restarting(m_chosen, pszReply));
+        const CCliResult result =
+            Run({"upgrade", "--port", "COM1", "--package", "@/good.ufw", "--yes", "--confirm"});
+        const bool bNew = std::string(pszReply) == "V261 TVK-50;";
+        EXPECT_EQ(result.m_nExit, bNew ? 0 : 1) << result.m_strOut << result.m_strErr;
+        EXPECT_NE(result.m_strOut.find(bNew ? "COM1: confirmed: TVK-50 runs V261"
+                                            : "COM1: not confirmed: TVK-50 still answers V260, "
+                                              "not V261"),
+                  std::string::npos)
+            << result.m_strOut;
+        EXPECT_EQ(boot.GetPackage(), m_chosen);
+    }
+}
+
 TEST_F(CliTest, OnATerminalTheRestartStandsWholeAboveTheLiveLines) {
     BootMachine(1, Restarting(m_package, "V260 TVK-50;"));
     BootMachine(2, Restarting(m_package, "V250 TVK-50;"));
