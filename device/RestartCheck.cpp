@@ -30,9 +30,10 @@ CRestartOutcome ConfirmRestart(const std::string& strPort, IOperator& op,
             pTrace->TraceOutcome(strText);
         return outcome;
     };
-    // A pause never reaches past the limit: the verdict is due then.
+    // A pause never reaches past the limit, the verdict is due then; but the machine is asked at
+    // least once, at the first moment it may be, however short the limit.
     auto pause = [&](int64_t nMs) {
-        if (options.m_nLimitMs > 0)
+        if (options.m_nLimitMs > 0 && outcome.m_nQuestions > 0)
             nMs = std::min(nMs, options.m_nLimitMs - elapsed());
         for (int64_t nSlept = 0; nSlept < nMs; nSlept += kPauseSliceMs) {
             if (cancelled())
@@ -47,7 +48,7 @@ CRestartOutcome ConfirmRestart(const std::string& strPort, IOperator& op,
     for (;;) {
         if (cancelled())
             return end(ERestartVerdict::Cancelled, "restart check cancelled");
-        if (options.m_nLimitMs > 0 && elapsed() >= options.m_nLimitMs)
+        if (options.m_nLimitMs > 0 && outcome.m_nQuestions > 0 && elapsed() >= options.m_nLimitMs)
             return end(ERestartVerdict::NoAnswer, "no answer after the restart");
         ++outcome.m_nQuestions;
         if (pTrace)

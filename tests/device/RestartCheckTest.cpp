@@ -150,6 +150,17 @@ TEST_F(RestartCheckTest, NoQuestionStartsAfterTheLimit) {
     EXPECT_FALSE(outcome.m_bPortFailed);
 }
 
+TEST_F(RestartCheckTest, ALimitShorterThanTheFirstPauseStillAsksOnce) {
+    StartMachine(1000, "V260 TVK-50;");
+    CRestartOptions options;
+    options.m_nLimitMs = 1000;
+    const CRestartOutcome outcome = Confirm(options);
+    EXPECT_EQ(outcome.m_eVerdict, ERestartVerdict::NoAnswer);
+    const std::vector<int64_t> times = m_operator.m_times.Get();
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_GE(times[0] - m_nEndMs, 10000);
+}
+
 TEST_F(RestartCheckTest, APortThatWillNotOpenIsTriedAgainAndNamedAtTheEnd) {
     m_ports.Absent(2);
     CRestartOptions options;
