@@ -11,25 +11,6 @@
 #include "frontend/WizardState.h"
 #include "platform/Clock.h"
 
-namespace {
-
-// The reply as it came, with bytes a terminal would act on shown as \xNN.
-std::string Printable(const std::string& strReply) {
-    std::string strOut;
-    for (unsigned char c : strReply) {
-        if (c < 0x20 || c == 0x7F || c == '\\') {
-            char sz[8];
-            std::snprintf(sz, sizeof sz, "\\x%02X", c);
-            strOut += sz;
-        } else {
-            strOut += static_cast<char>(c);
-        }
-    }
-    return strOut;
-}
-
-} // namespace
-
 int CCli::Check(const CCommandLine& line) {
     m_guard.emplace();
     const std::string strPackageVersion = "V" + LoadString(kIdsPackageVersion, m_eLanguage);

@@ -18,6 +18,7 @@
 #include "transfer/Transfer.h"
 
 constexpr double kDefaultTimeoutSeconds = 10;
+constexpr double kDefaultConfirmTimeoutSeconds = 600;
 
 // A port as the command line names it: "COM1".."COM4" for the person, "COM1:" for the core.
 struct CPortName {
@@ -35,6 +36,10 @@ struct CCommandLine {
     double m_fTimeout = kDefaultTimeoutSeconds;
     std::string m_strTimeout = "10";
     std::string m_strTraceDir; // empty: no trace
+    // upgrade --confirm: each machine's own answer after its restart.
+    bool m_bConfirm = false;
+    double m_fConfirmTimeout = kDefaultConfirmTimeoutSeconds;
+    std::string m_strConfirmTimeout; // as given; empty: not given
 };
 
 class CCli {

@@ -22,6 +22,20 @@ std::string OneLine(const std::string& strText) {
     return strOut;
 }
 
+std::string Printable(const std::string& strReply) {
+    std::string strOut;
+    for (unsigned char c : strReply) {
+        if (c < 0x20 || c == 0x7F || c == '\\') {
+            char sz[8];
+            std::snprintf(sz, sizeof sz, "\\x%02X", c);
+            strOut += sz;
+        } else {
+            strOut += static_cast<char>(c);
+        }
+    }
+    return strOut;
+}
+
 namespace {
 
 // Length of the UTF-8 sequence at p (at most nLeft bytes), 0 when it is not a valid one.

@@ -19,6 +19,8 @@ constexpr unsigned kIdsCliUsageHere = kIdsCliUsage;
 std::string FormatText(unsigned nId, ELanguage eLanguage, std::initializer_list<std::string> args);
 // strText as one line: the tables' "\r\n" line breaks become blanks.
 std::string OneLine(const std::string& strText);
+// A machine's reply as it came, with bytes a terminal would act on shown as \xNN.
+std::string Printable(const std::string& strReply);
 // strText as a JSON string, quotes included. Bytes that are not valid UTF-8 (a machine's reply
 // may hold anything) are written as \u00XX so the line stays valid JSON.
 std::string JsonString(const std::string& strText);

@@ -107,6 +107,15 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
                 strProblem = Text(kIdsCliBadTimeout, {line.m_strTimeout});
                 return false;
             }
+        } else if (bUpgrade && strArg == "--confirm" && !value) {
+            line.m_bConfirm = true;
+        } else if (bUpgrade && strArg == "--confirm-timeout") {
+            if (!takeValue(line.m_strConfirmTimeout))
+                return false;
+            if (!ParseSeconds(line.m_strConfirmTimeout, line.m_fConfirmTimeout)) {
+                strProblem = Text(kIdsCliBadTimeout, {line.m_strConfirmTimeout});
+                return false;
+            }
         } else if (bUpgrade && (strArg == "--yes" || strArg == "-y") && !value) {
             line.m_bYes = true;
         } else if ((bUpgrade || bCheck || bPorts) && strArg == "--json" && !value) {
@@ -118,6 +127,11 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
             strProblem = Text(kIdsCliUnknownArgument, {args[i]});
             return false;
         }
+    }
+    // A limit for an answer nobody waits for is a slip, not a wish to be ignored.
+    if (!line.m_strConfirmTimeout.empty() && !line.m_bConfirm) {
+        strProblem = Text(kIdsCliNeedsConfirm, {"--confirm-timeout"});
+        return false;
     }
     if (bUpgrade && line.m_ports.empty()) {
         strProblem = Text(kIdsCliNoPort);

@@ -106,8 +106,17 @@ std::string CProgressBoard::TakeText() {
     std::lock_guard lock(m_mutex);
     if (m_bClosed)
         return {};
-    if (m_eOutput == EOutput::Terminal)
-        return m_bDirty ? Draw(false) : std::string();
+    if (m_eOutput == EOutput::Terminal) {
+        const int64_t nSecond = GetClock().GetMilliseconds() / 1000;
+        for (const CSlot& slot : m_slots) {
+            if (slot.m_eConfirm == CSlot::EConfirm::Waiting && nSecond != m_nDrawnSecond)
+                m_bDirty = true;
+        }
+        if (!m_bDirty)
+            return {};
+        m_nDrawnSecond = nSecond;
+        return Draw(false);
+    }
     return FormatRecords();
 }
 
@@ -127,6 +136,11 @@ std::string CProgressBoard::Draw(bool bLast) {
     std::string strOut;
     if (m_bDrawn)
         strOut += "\033[" + std::to_string(m_slots.size()) + "A";
+    // Printed whole where the live lines stood; they are drawn again beneath, and the cursor
+    // never goes back above them.
+    for (const std::string& strNote : m_notes)
+        strOut += "\r\033[K" + strNote + "\n";
+    m_notes.clear();
     for (const CSlot& slot : m_slots)
         strOut += "\r\033[K" + FitToColumns(LiveLine(slot), nColumns) + "\n";
     m_bDrawn = true;
@@ -170,6 +184,13 @@ std::string CProgressBoard::ResultLine(const CSlot& slot) const {
 
 // The phase's own rate and time left: what comes after it is the transfer's business.
 std::string CProgressBoard::LiveLine(const CSlot& slot) const {
+    if (slot.m_eConfirm == CSlot::EConfirm::Done)
+        return slot.m_confirm.m_strLine;
+    if (slot.m_eConfirm == CSlot::EConfirm::Waiting)
+        return FormatText(
+            kIdsCliRestartWaiting, m_eLanguage,
+            {Label(slot.m_strPort),
+             MinutesSeconds(Seconds(GetClock().GetMilliseconds() - slot.m_nTransferEndMs))});
     if (slot.m_bDone)
         return ResultLine(slot);
     if (slot.m_ePhase != EPhase::Loader && slot.m_ePhase != EPhase::Package)
@@ -185,8 +206,38 @@ std::string CProgressBoard::LiveLine(const CSlot& slot) const {
                        MinutesSeconds(fLeft)});
 }
 
+std::string CProgressBoard::FormatConfirm(const CRecord& record) const {
+    const CSlot& slot = record.m_slot;
+    const bool bRestart = record.m_pszEvent == std::string("restart");
+    if (m_eOutput == EOutput::Plain)
+        return (bRestart ? slot.m_strRestartText : slot.m_confirm.m_strLine) + "\n";
+    const std::string strHead = std::string("{\"event\":\"") + record.m_pszEvent +
+                                "\",\"port\":" + JsonString(slot.m_strPort);
+    if (bRestart)
+        return strHead + ",\"text\":" + JsonString(slot.m_strRestartText) + "}\n";
+    const CConfirmResult& confirm = slot.m_confirm;
+    auto orNull = [](const std::string& strText) {
+        return strText.empty() ? std::string("null") : JsonString(strText);
+    };
+    char szSeconds[32];
+    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", confirm.m_fSeconds);
+    std::string strLine =
+        strHead + ",\"result\":\"" + confirm.m_pszResult +
+        "\",\"reply\":" + orNull(confirm.m_strReply) + ",\"model\":" + orNull(confirm.m_strModel) +
+        ",\"version\":" + orNull(confirm.m_strVersion) +
+        ",\"package\":" + JsonString(confirm.m_strPackage) + ",\"seconds\":" + szSeconds +
+        ",\"questions\":" + std::to_string(confirm.m_nQuestions);
+    if (!confirm.m_bConfirmed)
+        strLine += ",\"reason\":" + JsonString(confirm.m_strLine);
+    if (!confirm.m_strTrace.empty())
+        strLine += ",\"trace\":" + JsonString(confirm.m_strTrace);
+    return strLine + "}\n";
+}
+
 std::string CProgressBoard::Format(const CRecord& record) const {
     const CSlot& slot = record.m_slot;
+    if (record.m_pszEvent == std::string("restart") || record.m_pszEvent == std::string("confirm"))
+        return FormatConfirm(record);
     const double fSeconds = Seconds(record.m_nAtMs - slot.m_nStartMs);
     if (m_eOutput == EOutput::Plain) {
         if (slot.m_bDone) {
@@ -288,6 +339,34 @@ void CProgressBoard::OnBytesDone(size_t nIndex, ETransferStep eStep, int64_t nDo
     // A count alone waits for the next redraw.
     if (bNews)
         m_writer.Wake();
+}
+
+void CProgressBoard::OnRestartDue(size_t nIndex, const std::string& strText) {
+    {
+        std::lock_guard lock(m_mutex);
+        CSlot& slot = m_slots[nIndex];
+        slot.m_eConfirm = CSlot::EConfirm::Waiting;
+        slot.m_nTransferEndMs = GetClock().GetMilliseconds();
+        slot.m_strRestartText = strText;
+        // The transfer's result stays on the screen above the live lines, which go on to the wait.
+        if (m_eOutput == EOutput::Terminal) {
+            m_notes.push_back(ResultLine(slot));
+            m_notes.push_back(strText);
+        }
+        Note(slot, "restart");
+    }
+    m_writer.Wake();
+}
+
+void CProgressBoard::OnConfirmed(size_t nIndex, const CConfirmResult& result) {
+    {
+        std::lock_guard lock(m_mutex);
+        CSlot& slot = m_slots[nIndex];
+        slot.m_eConfirm = CSlot::EConfirm::Done;
+        slot.m_confirm = result;
+        Note(slot, "confirm");
+    }
+    m_writer.Wake();
 }
 
 void CProgressBoard::OnDone(size_t nIndex, EPortResult eResult, const std::string& strReason) {

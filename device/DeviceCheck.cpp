@@ -173,6 +173,17 @@ EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool
 
 } // namespace
 
+bool AskVersion(const std::string& strPort, IOperator& op, std::string& strReply,
+                CPortError& error) {
+    auto pPort = MakeQueryPort(op);
+    if (!pPort->Open(strPort.c_str(), kQueryBaud, kQueryMode)) {
+        error = pPort->GetOpenError();
+        return false;
+    }
+    strReply = RunQueryCycle(*pPort, op);
+    return true;
+}
+
 bool DiscoverPort(CWizardState& state, IOperator& op) {
     const EDiscovery eFound = Discover(state, op, {});
     return eFound == EDiscovery::Found || eFound == EDiscovery::Chosen;

@@ -44,6 +44,12 @@ bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPac
 CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* pszPackageVersion,
                              const std::function<bool()>& fnCancelled = {});
 
+// One question as the check asks it: opens strPort at the query's settings, writes "F;",
+// collects the reply by the check's rules (up to the first ';', 255 bytes, or a gap of more than
+// three seconds) and closes. False when the port would not open; error then says why.
+bool AskVersion(const std::string& strPort, IOperator& op, std::string& strReply,
+                CPortError& error);
+
 // Finds the port on which a machine of the model table answers, else asks the operator.
 // True when it has set the port name, false when it has emptied it.
 bool DiscoverPort(CWizardState& state, IOperator& op);

@@ -102,3 +102,14 @@ constexpr unsigned kIdsCliProgressLine = 444;   // port, phase, bytes, total, pe
 constexpr unsigned kIdsCliBytes = 445;          // a phase's size in the plain progress
 constexpr unsigned kIdsCliBeforeRetry = 446;    // after a failed upgrade: texts 115 and 123
 constexpr unsigned kIdsCliTraceNotWritten = 447; // path, cause
+
+// upgrade --confirm
+constexpr unsigned kIdsCliRestartNow = 480;        // port, texts 115, 118, 119 and 123
+constexpr unsigned kIdsCliRestartWaiting = 481;    // port, time since the transfer
+constexpr unsigned kIdsCliConfirmed = 482;         // port, model, version, seconds
+constexpr unsigned kIdsCliOtherVersion = 483;      // port, model, version, package, seconds
+constexpr unsigned kIdsCliConfirmWrongModel = 484; // port, text 106, reply, seconds
+constexpr unsigned kIdsCliNoRestartAnswer = 485;   // port, seconds
+constexpr unsigned kIdsCliConfirmSummary = 486;    // upgraded, ports, confirmed
+constexpr unsigned kIdsCliNeedsConfirm = 487;      // option
+constexpr unsigned kIdsCliNoPackageVersion = 488;  // package file

@@ -165,8 +165,15 @@ std::string TraceFilePath(const std::string& strDir, const std::string& strPort,
     char szStamp[32];
     std::strftime(szStamp, sizeof szStamp, "%Y%m%dT%H%M%S", &local);
     std::string strPath = strDir;
+#ifdef _WIN32
+    // The name goes into the record a Windows operator pastes into a Command Prompt, where a
+    // '/' would be read as a switch.
+    if (!strPath.empty() && strPath.back() != '/' && strPath.back() != '\\')
+        strPath += '\\';
+#else
     if (!strPath.empty() && strPath.back() != '/')
         strPath += '/';
+#endif
     return strPath + strName + "-" + szStamp + ".trace";
 }
 

@@ -44,10 +44,42 @@ std::string DescribeFault(const struct termios& tio, bool bPackage) {
 
 } // namespace
 
+void CBootMode::TakeAfterPackage(CPtyLink& link, std::vector<uint8_t>::const_iterator first,
+                                 std::vector<uint8_t>::const_iterator last) {
+    if (first == last)
+        return;
+    if (m_eStage == EStage::Off) {
+        m_nBytesWhileOff += static_cast<int>(last - first);
+        return;
+    }
+    if (!m_pRestarted)
+        m_pRestarted = std::make_unique<CNormalMode>(m_behaviour.m_afterRestart);
+    m_pRestarted->OnReceive(link, std::vector<uint8_t>(first, last));
+}
+
+CBootMode::EStage CBootMode::StageNow() const {
+    if (!m_behaviour.m_bRestarts || (m_eStage != EStage::Package && m_eStage != EStage::Off))
+        return m_eStage;
+    if (m_package.size() < m_behaviour.m_nPackageSize)
+        return EStage::Package;
+    const auto since = std::chrono::steady_clock::now() - m_lastPackageByte;
+    if (since < std::chrono::milliseconds(m_behaviour.m_nFlashMs))
+        return EStage::Package;
+    if (since < std::chrono::milliseconds(m_behaviour.m_nFlashMs + m_behaviour.m_nOffMs) ||
+        !m_behaviour.m_bComesBack)
+        return EStage::Off;
+    return EStage::Restarted;
+}
+
 void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     std::unique_lock lock(m_mutex);
     if (bytes.empty() || m_eStage == EStage::HungUp)
         return;
+    m_eStage = StageNow();
+    if (m_eStage == EStage::Off || m_eStage == EStage::Restarted) {
+        TakeAfterPackage(link, bytes.begin(), bytes.end());
+        return;
+    }
     CheckSettings(link, m_eStage == EStage::Package);
     if (m_behaviour.m_bPaced) {
         m_arrival = std::chrono::steady_clock::now();
@@ -55,10 +87,16 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     }
 
     bool bStop = false;
-    for (uint8_t nByte : bytes) {
-        TakeByte(link, nByte, bStop);
+    for (auto it = bytes.begin(); it != bytes.end(); ++it) {
+        TakeByte(link, *it, bStop);
         if (bStop)
             break;
+        // What follows the package's last byte in the same read is no longer the package's.
+        if (m_eStage == EStage::Package && StageNow() != EStage::Package) {
+            m_eStage = StageNow();
+            TakeAfterPackage(link, it + 1, bytes.end());
+            break;
+        }
     }
     // The program's bytes that wait in the pseudo-terminal count as written: on a busy computer
     // the machine may read late, and a hold that only began once it had read up to the byte
@@ -159,6 +197,7 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
         if (static_cast<int>(m_loader.size()) == m_nLoaderLength) {
             Answer(link, m_behaviour.m_nFinalAnswer);
             m_eStage = EStage::Package;
+            m_lastPackageByte = std::chrono::steady_clock::now();
         }
         return;
     }
@@ -168,8 +207,11 @@ void CBootMode::TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop) {
             return;
         }
         m_package.push_back(nByte);
+        m_lastPackageByte = std::chrono::steady_clock::now();
         return;
     case EStage::HungUp:
+    case EStage::Off:
+    case EStage::Restarted:
         bStop = true;
         return;
     }
@@ -192,7 +234,17 @@ void CBootMode::CheckSettings(CPtyLink& link, bool bPackage) {
 
 CBootMode::EStage CBootMode::GetStage() const {
     std::lock_guard lock(m_mutex);
-    return m_eStage;
+    return StageNow();
+}
+
+int CBootMode::GetBytesWhileOff() const {
+    std::lock_guard lock(m_mutex);
+    return m_nBytesWhileOff;
+}
+
+int CBootMode::GetQueriesAfterRestart() const {
+    std::lock_guard lock(m_mutex);
+    return m_pRestarted ? m_pRestarted->GetQueryCount() : 0;
 }
 
 std::vector<uint8_t> CBootMode::GetLoader() const {

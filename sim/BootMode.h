@@ -8,11 +8,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim/MachineMode.h"
+#include "sim/NormalMode.h"
 
 class CBootMode : public IMachineMode {
 public:
@@ -25,6 +27,8 @@ public:
         Loader,     // loader bytes
         Package,    // the package, after the final 0xAA
         HungUp,     // the machine hung up on request
+        Off,        // restarting: switched off while the jumpers are set back
+        Restarted,  // on again in normal mode, answering "F;"
     };
 
     // What the machine does; the defaults are a sound machine.
@@ -56,6 +60,19 @@ public:
         // time, then its own), one byte time apart. A pseudo-terminal alone delivers at once.
         // This is the whole of the line's time for the answers: leave the link's own pacing off.
         bool m_bPaced = false;
+        // The restart after the package, as the operator makes it. For m_nFlashMs after the last
+        // package byte the loader is still writing its flash and takes whatever arrives into the
+        // package (so a question sent then spoils it); then the machine is off for m_nOffMs and
+        // what arrives is lost; then it answers "F;" as m_afterRestart says, unless it never comes
+        // back. Without m_bRestarts it stays in its loader, as a machine nobody restarts.
+        bool m_bRestarts = false;
+        // The package's size, when the machine is to know it: the restart's times then count
+        // from its last byte, however soon the next bytes follow. 0: from the last byte that came.
+        size_t m_nPackageSize = 0;
+        int m_nFlashMs = 0;
+        int m_nOffMs = 0;
+        bool m_bComesBack = true;
+        CNormalModeConfig m_afterRestart;
     };
 
     CBootMode() = default;
@@ -78,6 +95,10 @@ public:
     std::chrono::steady_clock::time_point GetHangUpTime() const;
     // True once a stall held the program's output off, so a test knows its hold was real.
     bool HasHeldLine() const { return m_bHeldLine; }
+    // The restart: bytes that arrived while the machine was off, and the questions it answered
+    // once it was on again.
+    int GetBytesWhileOff() const;
+    int GetQueriesAfterRestart() const;
 
 private:
     void CheckSettings(CPtyLink& link, bool bPackage);
@@ -87,6 +108,11 @@ private:
     void TakeByte(CPtyLink& link, uint8_t nByte, bool& bStop);
     void HoldLine(CPtyLink& link, int nMilliseconds);
     void HangUp(CPtyLink& link, bool& bStop);
+    // Package, Off or Restarted as the restart's times say now (under m_mutex).
+    EStage StageNow() const;
+    // Bytes that came once the package was over: lost while off, answered once on again.
+    void TakeAfterPackage(CPtyLink& link, std::vector<uint8_t>::const_iterator first,
+                          std::vector<uint8_t>::const_iterator last);
 
     CBehaviour m_behaviour;
 
@@ -105,4 +131,7 @@ private:
     std::chrono::nanoseconds m_byteTime{0};
     std::chrono::steady_clock::time_point m_hangUp{};
     std::atomic<bool> m_bHeldLine{false};
+    std::chrono::steady_clock::time_point m_lastPackageByte; // or the final 0xAA
+    int m_nBytesWhileOff = 0;
+    std::unique_ptr<CNormalMode> m_pRestarted;
 };

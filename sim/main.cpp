@@ -3,14 +3,18 @@
 // the package it received are the program's built-in ones, byte for byte.
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "resources/Resources.h"
+#include "resources/StringIds.h"
+#include "resources/Strings.h"
 #include "sim/BootMode.h"
 #include "sim/MachineSim.h"
 #include "sim/NormalMode.h"
@@ -18,15 +22,22 @@
 namespace {
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: machine-sim --ports DIR --com N [--paced] [--reply TEXT] [--fault NAME]\n"
-                 "                   [--port N=SPEC]...\n"
-                 "  --reply TEXT   the machine's answer to F; (default \"V250 TVK-50;\")\n"
-                 "  --fault NAME   silent, split, noterm, long, garbage or trickle\n"
-                 "  --port N=SPEC  another port: machine, silent, absent, split, noterm, long,\n"
-                 "                 garbage, trickle or reply:TEXT\n"
-                 "  --boot-fault F the machine in boot mode: sync-twice, wrong-echo:K, no-final,\n"
-                 "                 silent, hangup-loader:K or hangup-package:K\n");
+    std::fprintf(
+        stderr,
+        "usage: machine-sim --ports DIR --com N [--paced] [--reply TEXT] [--fault NAME]\n"
+        "                   [--port N=SPEC]...\n"
+        "  --reply TEXT   the machine's answer to F; (default \"V250 TVK-50;\")\n"
+        "  --fault NAME   silent, split, noterm, long, garbage or trickle\n"
+        "  --port N=SPEC  another port: machine, silent, absent, split, noterm, long,\n"
+        "                 garbage, trickle or reply:TEXT\n"
+        "  --boot-fault F the machine in boot mode: sync-twice, wrong-echo:K, no-final,\n"
+        "                 silent, hangup-loader:K or hangup-package:K\n"
+        "  --restart S    after the package the machine restarts: silent for S seconds\n"
+        "                 (for the first 8 of them, or all if fewer, its loader still\n"
+        "                 writes the flash and takes what arrives into the package; then\n"
+        "                 it is off and what arrives is lost), then it answers F; again\n"
+        "  --restart-reply TEXT  its answer after the restart (default: the package's\n"
+        "                 version with the model of --reply, \"V260 TVK-50;\"), or never\n");
 }
 
 bool ParseBootFault(const std::string& strFault, CBootMode::CBehaviour& behaviour) {
@@ -65,6 +76,20 @@ void Compare(const char* pszWhat, const std::vector<uint8_t>& received, int nId)
             pszWhat, received.size(), pszWhat, nBuiltin, nSame);
 }
 
+// What a machine that runs the package answers: its version with the model of strReply.
+std::string ReplyWithPackageVersion(const std::string& strReply) {
+    const size_t nStart = strReply.find_first_not_of(' ');
+    const size_t nSpace = nStart == std::string::npos ? nStart : strReply.find(' ', nStart);
+    std::string strModel =
+        nSpace == std::string::npos ? std::string() : strReply.substr(nSpace + 1);
+    strModel = strModel.substr(0, strModel.find(';'));
+    return "V" + LoadString(kIdsPackageVersion) + " " + strModel + ";";
+}
+
+// Long enough for any loader to have written its flash: a question before it ends lands in the
+// package.
+constexpr int kFlashMs = 8000;
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +99,7 @@ int main(int argc, char** argv) {
     CNormalModeConfig normal;
     std::vector<std::pair<int, CPortSpec>> others;
     CBootMode::CBehaviour boot;
+    std::optional<std::string> restartReply;
     for (int i = 1; i < argc; ++i) {
         const std::string strArg = argv[i];
         if (strArg == "--ports" && i + 1 < argc) {
@@ -96,6 +122,19 @@ int main(int argc, char** argv) {
                 Usage();
                 return 2;
             }
+        } else if (strArg == "--restart" && i + 1 < argc) {
+            char* pEnd = nullptr;
+            const double fSeconds = std::strtod(argv[++i], &pEnd);
+            if (*pEnd != '\0' || !(fSeconds >= 0 && fSeconds <= 86400)) {
+                Usage();
+                return 2;
+            }
+            const int nMs = static_cast<int>(fSeconds * 1000);
+            boot.m_bRestarts = true;
+            boot.m_nFlashMs = std::min(nMs, kFlashMs);
+            boot.m_nOffMs = nMs - boot.m_nFlashMs;
+        } else if (strArg == "--restart-reply" && i + 1 < argc) {
+            restartReply = argv[++i];
         } else if (strArg == "--port" && i + 1 < argc) {
             const std::string strPort = argv[++i];
             const size_t nEquals = strPort.find('=');
@@ -111,10 +150,13 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (strPortsDir.empty() || nCom < 1) {
+    if (strPortsDir.empty() || nCom < 1 || (restartReply && !boot.m_bRestarts)) {
         Usage();
         return 2;
     }
+    boot.m_afterRestart.m_strReply =
+        restartReply.value_or(ReplyWithPackageVersion(normal.m_strReply));
+    boot.m_bComesBack = boot.m_afterRestart.m_strReply != "never";
 
     // Blocked before any thread starts, so every thread inherits the mask and sigwait gets them.
     sigset_t signals;
@@ -170,6 +212,9 @@ int main(int argc, char** argv) {
     }
     Compare("loader", bootMode.GetLoader(), kIdLoader);
     Compare("package", bootMode.GetPackage(), kIdPackage);
+    if (boot.m_bRestarts)
+        std::printf("restart: %d bytes arrived while it was off; it answered F; %d times after\n",
+                    bootMode.GetBytesWhileOff(), bootMode.GetQueriesAfterRestart());
     for (const std::string& strFault : bootMode.GetSettingsFaults())
         std::printf("line settings: %s\n", strFault.c_str());
     return 0;

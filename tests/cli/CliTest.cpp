@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <memory>
@@ -434,6 +435,228 @@ TEST_F(CliTest, OneOfFourHangingUpFailsAloneAndTheOthersFinish) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// upgrade --confirm: each machine's own answer after its restart. The protocol's pauses are cut
+// here, so the machine restarts at once after the last package byte (or after nOffMs of real
+// time, while a question goes unanswered); the pacing itself is RestartCheckTest's.
+
+CBootMode::CBehaviour Restarting(const std::vector<uint8_t>& package, const char* pszReply,
+                                 int nOffMs = 0) {
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_bRestarts = true;
+    behaviour.m_nPackageSize = package.size();
+    behaviour.m_nOffMs = nOffMs;
+    behaviour.m_bComesBack = pszReply != nullptr;
+    if (pszReply)
+        behaviour.m_afterRestart.m_strReply = pszReply;
+    return behaviour;
+}
+
+struct CConfirmCase {
+    const char* m_pszName;
+    const char* m_pszReply; // nullptr: never answers again
+    std::vector<std::string> m_extra;
+    int m_nExit;
+    const char* m_pszLine; // empty: no confirmation at all
+};
+
+void PrintTo(const CConfirmCase& c, std::ostream* pOut) {
+    *pOut << c.m_pszName;
+}
+
+class CliConfirmTest : public CliTest, public ::testing::WithParamInterface<CConfirmCase> {};
+
+TEST_P(CliConfirmTest, TheMachinesOwnAnswerDecidesTheExitStatus) {
+    const CConfirmCase& c = GetParam();
+    CBootMode& boot = BootMachine(3, Restarting(m_package, c.m_pszReply));
+    std::vector<std::string> args = {"upgrade", "--port", "COM3", "--yes"};
+    args.insert(args.end(), c.m_extra.begin(), c.m_extra.end());
+    const CCliResult result = Run(args);
+    EXPECT_EQ(result.m_nExit, c.m_nExit) << result.m_strOut << result.m_strErr;
+    // Nothing reached the machine before its restart: the package is exactly what was sent.
+    EXPECT_EQ(boot.GetPackage(), m_package);
+    EXPECT_NE(result.m_strOut.find("COM3: Transit completed."), std::string::npos);
+    const std::string strLine = c.m_pszLine;
+    if (strLine.empty()) {
+        EXPECT_EQ(boot.GetQueriesAfterRestart(), 0);
+        EXPECT_EQ(result.m_strOut.find("restart"), std::string::npos) << result.m_strOut;
+        return;
+    }
+    EXPECT_NE(result.m_strOut.find("COM3: Restart it for its own answer: Disconnect the AC "
+                                   "Adapter. DON'T TURN OFF THE POWER SWITCH!! Pull out the "
+                                   "Jumper Blocks on J1&J2 Put the Jumper Blocks on J9&J10. "
+                                   "Connect the AC Adapter.\n"),
+              std::string::npos)
+        << result.m_strOut;
+    EXPECT_NE(result.m_strOut.find(strLine), std::string::npos) << result.m_strOut;
+    EXPECT_NE(
+        result.m_strOut.find(c.m_nExit == 0 ? ", 1 of them confirmed" : ", 0 of them confirmed"),
+        std::string::npos)
+        << result.m_strOut;
+    ExpectPortsFree({3});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Restarts, CliConfirmTest,
+    ::testing::Values(CConfirmCase{"BackWithThePackagesVersion",
+                                   "V260 TVK-50;",
+                                   {"--confirm"},
+                                   0,
+                                   "COM3: confirmed: TVK-50 runs V260 ("},
+                      CConfirmCase{"BackWithTheOldVersion",
+                                   "V250 TVK-50;",
+                                   {"--confirm"},
+                                   1,
+                                   "COM3: not confirmed: TVK-50 still answers V250, not V260 ("},
+                      CConfirmCase{"BackAsAnotherModel",
+                                   "V260 XYZ-1;",
+                                   {"--confirm"},
+                                   1,
+                                   "COM3: not confirmed: Wrong Model (\"V260 XYZ-1\", "},
+                      CConfirmCase{"NeverBack",
+                                   nullptr,
+                                   {"--confirm", "--confirm-timeout", "1"},
+                                   1,
+                                   "COM3: not confirmed: no answer after the restart ("},
+                      CConfirmCase{"NotAsked", "V260 TVK-50;", {}, 0, ""}),
+    [](const auto& info) { return std::string(info.param.m_pszName); });
+
+// A chosen package names its version in its header text ("... V261"): that is the answer due.
+TEST_F(CliTest, AChosenPackageIsConfirmedByItsOwnVersion) {
+    for (const char* pszReply : {"V260 TVK-50;", "V261 TVK-50;"}) {
+        SCOPED_TRACE(pszReply);
+        CBootMode& boot = BootMachine(1, Restarting(m_chosen, pszReply));
+        const CCliResult result =
+            Run({"upgrade", "--port", "COM1", "--package", "@/good.ufw", "--yes", "--confirm"});
+        const bool bNew = std::string(pszReply) == "V261 TVK-50;";
+        EXPECT_EQ(result.m_nExit, bNew ? 0 : 1) << result.m_strOut << result.m_strErr;
+        EXPECT_NE(result.m_strOut.find(bNew ? "COM1: confirmed: TVK-50 runs V261"
+                                            : "COM1: not confirmed: TVK-50 still answers V260, "
+                                              "not V261"),
+                  std::string::npos)
+            << result.m_strOut;
+        EXPECT_EQ(boot.GetPackage(), m_chosen);
+    }
+}
+
+TEST_F(CliTest, OnATerminalTheRestartStandsWholeAboveTheLiveLines) {
+    BootMachine(1, Restarting(m_package, "V260 TVK-50;"));
+    BootMachine(2, Restarting(m_package, "V250 TVK-50;"));
+    m_bOutIsTerminal = true;
+    const CCliResult result =
+        Run({"upgrade", "--port", "COM1", "--port", "COM2", "--yes", "--confirm"});
+    EXPECT_EQ(result.m_nExit, 1) << result.m_strOut;
+    // Longer than a terminal's line, and never cut: each is printed once, above the live lines.
+    for (const std::string strPort : {"COM1", "COM2"}) {
+        const std::string strNote = "\r\033[K" + strPort +
+                                    ": Restart it for its own answer: Disconnect the AC Adapter. "
+                                    "DON'T TURN OFF THE POWER SWITCH!! Pull out the Jumper Blocks "
+                                    "on J1&J2 Put the Jumper Blocks on J9&J10. Connect the AC "
+                                    "Adapter.\n";
+        const size_t nAt = result.m_strOut.find(strNote);
+        EXPECT_NE(nAt, std::string::npos) << result.m_strOut;
+        EXPECT_EQ(result.m_strOut.find(strNote, nAt + 1), std::string::npos) << "printed twice";
+        EXPECT_NE(result.m_strOut.find("\r\033[K" + strPort + ": Transit completed."),
+                  std::string::npos);
+    }
+    const size_t nLast = result.m_strOut.rfind("\033[2A");
+    ASSERT_NE(nLast, std::string::npos);
+    EXPECT_NE(result.m_strOut.find("COM1: confirmed: TVK-50 runs V260", nLast), std::string::npos)
+        << result.m_strOut;
+    EXPECT_NE(result.m_strOut.find("COM2: not confirmed: TVK-50 still answers V250", nLast),
+              std::string::npos)
+        << result.m_strOut;
+}
+
+TEST_F(CliTest, FourMachinesAtOnceAreEachConfirmedOnTheirOwn) {
+    const char* const replies[] = {"V260 TVK-50;", "V260 NRP-7;", "V260 TVK-35;", "V260 NRP-70;"};
+    for (int n = 1; n <= 4; ++n) {
+        // COM2 is still off for its first question; the others answer it.
+        BootMachine(n, Restarting(m_package, replies[n - 1], n == 2 ? 500 : 0));
+    }
+    const CCliResult result = Run({"upgrade", "--port", "COM1", "--port", "COM2", "--port", "COM3",
+                                   "--port", "COM4", "--yes", "--confirm"});
+    EXPECT_EQ(result.m_nExit, 0) << result.m_strOut << result.m_strErr;
+    EXPECT_NE(result.m_strOut.find("4 of 4 machines upgraded, 4 of them confirmed"),
+              std::string::npos)
+        << result.m_strOut;
+    const char* const models[] = {"TVK-50", "NRP-7", "TVK-35", "NRP-70"};
+    for (int n = 1; n <= 4; ++n) {
+        SCOPED_TRACE(Com(n));
+        CBootMode& boot = *m_boot[n - 1];
+        EXPECT_EQ(boot.GetPackage(), m_package);
+        EXPECT_EQ(boot.GetQueriesAfterRestart(), 1);
+        EXPECT_NE(result.m_strOut.find(Com(n) + ": confirmed: " + models[n - 1] + " runs V260"),
+                  std::string::npos);
+    }
+    EXPECT_GT(m_boot[1]->GetBytesWhileOff(), 0) << "COM2 was never asked while it was off";
+}
+
+TEST_F(CliTest, ConfirmJsonAndTraceMakeTheRecordOfEachMachine) {
+    BootMachine(1, Restarting(m_package, "V260 TVK-50;"));
+    BootMachine(2, Restarting(m_package, "V250 NRP-7;"));
+    const std::string strTraces = (m_files / "traces").string();
+    const CCliResult result = Run({"upgrade", "--port", "COM1", "--port", "COM2", "--yes",
+                                   "--confirm", "--json", "--trace", strTraces});
+    EXPECT_EQ(result.m_nExit, 1) << result.m_strOut << result.m_strErr;
+    std::vector<std::string> traces;
+    for (const auto& entry : std::filesystem::directory_iterator(strTraces))
+        traces.push_back(entry.path().string());
+    ASSERT_EQ(traces.size(), 2u);
+    std::sort(traces.begin(), traces.end());
+    const std::regex confirmed(
+        R"(\{"event":"confirm","port":"COM1","result":"confirmed","reply":"V260 TVK-50",)"
+        R"("model":"TVK-50","version":"V260","package":"V260","seconds":\d+\.\d{3},)"
+        R"("questions":1,"trace":")" +
+        traces[0] + R"("\}\n)");
+    const std::regex other(
+        R"(\{"event":"confirm","port":"COM2","result":"other-version","reply":"V250 NRP-7",)"
+        R"("model":"NRP-7","version":"V250","package":"V260","seconds":\d+\.\d{3},)"
+        R"("questions":1,"reason":"COM2: not confirmed: NRP-7 still answers V250, not V260 )"
+        R"re(\([^"]*\)","trace":")re" +
+        traces[1] + R"("\}\n)");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(result.m_strOut, match, confirmed)) << result.m_strOut;
+    EXPECT_TRUE(std::regex_search(result.m_strOut, match, other)) << result.m_strOut;
+    EXPECT_NE(result.m_strOut.find(R"({"event":"restart","port":"COM1","text":"COM1: Restart it)"),
+              std::string::npos);
+    // The trace holds the question after the restart and the answer, after the package.
+    const std::string strTrace = ReadAll(traces[0]);
+    const size_t nCheck = strTrace.find("step restart check");
+    ASSERT_NE(nCheck, std::string::npos) << strTrace;
+    EXPECT_NE(strTrace.find("> 46 3b", nCheck), std::string::npos) << strTrace;
+    EXPECT_NE(strTrace.find("outcome: confirmed: V260 TVK-50", nCheck), std::string::npos);
+}
+
+TEST_F(CliTest, CtrlCEndsTheWaitForAnAnswer) {
+    CBootMode& boot = BootMachine(1, Restarting(m_package, nullptr));
+    CCliResult result;
+    std::thread run([&] { result = Run({"upgrade", "--port", "COM1", "--yes", "--confirm"}); });
+    const bool bAsked = WaitUntil([&] { return boot.GetBytesWhileOff() > 0; });
+    ::kill(::getpid(), SIGINT);
+    run.join();
+    ASSERT_TRUE(bAsked);
+    EXPECT_EQ(result.m_nExit, 130) << result.m_strOut << result.m_strErr;
+    EXPECT_NE(result.m_strOut.find("COM1: cancelled"), std::string::npos) << result.m_strOut;
+    ExpectPortsFree({1});
+}
+
+TEST_F(CliTest, ConfirmationSpeaksTheDesktopLanguage) {
+    BootMachine(1, Restarting(m_package, "V260 TVK-50;"));
+    setenv("LANG", "ja_JP.UTF-8", 1);
+    const CCliResult result = Run({"upgrade", "--port", "COM1", "--yes", "--confirm"});
+    setenv("LANG", "C", 1);
+    EXPECT_EQ(result.m_nExit, 0) << result.m_strOut << result.m_strErr;
+    for (unsigned nId : {115u, 118u, 119u, 123u}) {
+        std::string strText = LoadString(nId, ELanguage::Japanese);
+        strText = strText.substr(0, strText.find('\r'));
+        EXPECT_NE(result.m_strOut.find(strText), std::string::npos) << nId << result.m_strOut;
+    }
+    EXPECT_NE(result.m_strOut.find("COM1: 確認しました: TVK-50 は V260 で動作しています"),
+              std::string::npos)
+        << result.m_strOut;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Ctrl-C and SIGTERM.
 
 class CliSignalTest : public CliTest, public ::testing::WithParamInterface<int> {};
@@ -737,7 +960,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "",
                      "huge.ufw: too large for a package"},
         CRefusalCase{
-            "OptionOfAnotherCommand", {"check", "--port", "COM1", "--yes"}, false, "", "--yes"}),
+            "OptionOfAnotherCommand", {"check", "--port", "COM1", "--yes"}, false, "", "--yes"},
+        CRefusalCase{"ConfirmOnACheck",
+                     {"check", "--port", "COM1", "--confirm"},
+                     false,
+                     "",
+                     "unknown command or option: --confirm"},
+        CRefusalCase{"ConfirmTimeoutWithoutConfirm",
+                     {"upgrade", "--port", "COM1", "--yes", "--confirm-timeout", "60"},
+                     false,
+                     "",
+                     "--confirm-timeout needs --confirm"},
+        CRefusalCase{"ConfirmTimeoutNotANumber",
+                     {"upgrade", "--port", "COM1", "--yes", "--confirm", "--confirm-timeout=ten"},
+                     false,
+                     "",
+                     "not a number of seconds: ten"}),
     [](const auto& info) { return std::string(info.param.m_pszName); });
 
 TEST_F(CliTest, TwoNamesOfOneDeviceAreRefusedBeforeAnythingIsSent) {

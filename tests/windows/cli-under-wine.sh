@@ -208,6 +208,52 @@ ser2net-upgrade)
     expect_sim 'loader: 3064 bytes, the built-in loader exactly'
     expect_sim 'package: 118658 bytes, the built-in package exactly'
     ;;
+confirm-com7)
+    # The machine on a USB adapter's COM7 restarts 12 s after the package (its loader still
+    # writing for 8 of them): asked no sooner than 10 s after the transfer, confirmed once back.
+    start_sim_on 7 --restart 12
+    run upgrade --port COM7 --yes --confirm
+    stop_sim
+    expect_rc 0
+    expect_out 'COM7: Restart it for its own answer: Disconnect the AC Adapter.'
+    expect_out 'COM7: confirmed: TVK-50 runs V260'
+    expect_out '1 of 1 machines upgraded, 1 of them confirmed'
+    expect_sim 'package: 118658 bytes, the built-in package exactly'
+    expect_sim 'it answered F; 1 times after'
+    ;;
+readme-record)
+    # The record commands of the zip's README, as written, in wine's cmd in the folder of the
+    # unpacked exe, against machines on COM1 and COM7.
+    readme=$(dirname "$0")/../../packaging/windows/README.txt
+    awk '/^A record for each machine/ { on = 1 } /^A trace for support/ { on = 0 }
+         on && /^    [^ ]/ { sub(/^    /, ""); print }' "$readme" >"$work/record.lines"
+    [[ $(wc -l <"$work/record.lines") == 3 ]] || fail "not three commands: $(cat "$work/record.lines")"
+    grep -qE '\\$|\$\(|~|^export |/' "$work/record.lines" &&
+        fail "not cmd syntax: $(cat "$work/record.lines")"
+    sed 's/$/\r/' "$work/record.lines" >"$work/record.cmd"
+    cp "$exe" "$work/versionup-cli.exe"
+    "$sim" --ports "$ports" --com 7 --restart 12 >"$work/sim7.log" 2>&1 &
+    sim7_pid=$!
+    trap '[[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; kill "$sim7_pid" 2>/dev/null' EXIT
+    start_sim --restart 12
+    for _ in $(seq 100); do [[ -L $ports/com7 ]] && break; sleep 0.05; done
+    (cd "$work" && wine cmd /c record.cmd >"$work/out.txt" 2>"$work/err.txt")
+    stop_sim
+    kill -INT "$sim7_pid" 2>/dev/null
+    wait "$sim7_pid" 2>/dev/null
+    cat "$work/sim7.log" >>"$work/sim.log"
+    before=$work/records/before.json after=$work/records/after.json
+    for com in COM1 COM7; do
+        grep -qE "^\{\"event\":\"check\",\"port\":\"$com\",.*\"version\":\"V250\",\"package\":\"V260\",\"needed\":true\}" \
+            "$before" || fail "no $com line with the version before in $before: $(cat "$before")"
+        grep -qE "^\{\"event\":\"confirm\",\"port\":\"$com\",\"result\":\"confirmed\",.*\"version\":\"V260\",\"package\":\"V260\",.*\"trace\":\"records\\\\\\\\traces\\\\\\\\$com-[0-9T]+\.trace\"\}" \
+            "$after" || fail "no confirmed $com line with its trace in $after: $(cat "$after")"
+        grep -qF 'outcome: confirmed: V260 TVK-50' "$work"/records/traces/$com-*.trace ||
+            fail "no trace of $com's answer in records\\traces"
+    done
+    [[ $(grep -c 'the built-in package exactly' "$work/sim.log") == 2 ]] ||
+        fail "a package did not arrive exactly"
+    ;;
 *)
     echo "unknown case $case_name"
     exit 2
