@@ -102,3 +102,5 @@ constexpr unsigned kIdsCliProgressLine = 444;   // port, phase, bytes, total, pe
 constexpr unsigned kIdsCliBytes = 445;          // a phase's size in the plain progress
 constexpr unsigned kIdsCliBeforeRetry = 446;    // after a failed upgrade: texts 115 and 123
 constexpr unsigned kIdsCliTraceNotWritten = 447; // path, cause
+constexpr unsigned kIdsCliBluetoothPort = 480;  // a port state beside the device
+constexpr unsigned kIdsCliModemPort = 481;
