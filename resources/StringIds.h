@@ -104,3 +104,5 @@ constexpr unsigned kIdsCliBeforeRetry = 446;    // after a failed upgrade: texts
 constexpr unsigned kIdsCliTraceNotWritten = 447; // path, cause
 constexpr unsigned kIdsCliBluetoothPort = 480;  // a port state beside the device
 constexpr unsigned kIdsCliModemPort = 481;
+constexpr unsigned kIdsPortItemBluetooth = 482; // a port dialog's item: the port name
+constexpr unsigned kIdsPortItemModem = 483;
