@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -22,6 +24,7 @@
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPorts.h"
+#include "tests/support/TelnetPeer.h"
 #include "tests/support/Unprivileged.h"
 #include "tests/support/Wait.h"
 
@@ -480,6 +483,27 @@ TEST_F(DeviceCheckTest, PortsAboveCom4AreAskedAtOnceAndTheAnswerWaitsForThePorts
     EXPECT_EQ(machine.GetQueryCount(), 1);
     EXPECT_TRUE(m_operator.m_dialogPresets.empty());
     ExpectCursorBalanced();
+}
+
+// A device server named in the ports folder that takes the connection and then says nothing
+// costs the search no more than a silent port, not the seconds a distant server is given.
+TEST_F(DeviceCheckTest, SilentDeviceServerCostsTheSearchNoMoreThanASilentPort) {
+    CTelnetPeer::CScript script;
+    script.m_bAgree = false;
+    CTelnetPeer server(script);
+    const std::string strCom1 = TestPortsDir() + "/com1";
+    std::filesystem::remove(strCom1);
+    std::ofstream(strCom1) << server.Url() << "\n";
+    m_ports.Machine(2);
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
+    EXPECT_TRUE(DiscoverPort(m_state, m_operator));
+    EXPECT_EQ(m_state.m_strPort, "COM2:");
+    // At most two seconds for COM1, and COM2's answer with its half-second pause.
+    EXPECT_LT(clock.Now() - nStart, 2000 + 1000);
+    std::filesystem::remove(strCom1);
+    m_ports.Absent(1);
 }
 
 // The whole check from an empty port name, as the window's check runs it, reaches the machine.
