@@ -31,6 +31,13 @@ start)
     # Wine lists every port as a serial driver's (\Device\SerialN, N one below the COM number);
     # COM20 is made a Bluetooth port's, as Windows lists a paired device's. The list lives as
     # long as the wineserver.
+    # Wine also gives this computer's own serial ports (/dev/ttyS0, ...) the free numbers above
+    # ours; they leave the list, so that no check without --port writes to them.
+    wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>>"$log" | tr -d '\r' |
+        awk '$2 == "REG_SZ" && $3 !~ /^COM([1-9]|1[0-6]|20)$/ { print $1 }' |
+        while read -r name; do
+            wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f >>"$log" 2>&1
+        done
     wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial19' /f >>"$log" 2>&1
     wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\BthModem0' /t REG_SZ /d COM20 \
         /f >>"$log" 2>&1

@@ -65,6 +65,12 @@ done
 wineserver -w
 # The list of ports is rebuilt when a wineserver starts: this one stays for the whole run.
 wineserver -p
+# Wine also gives this computer's own serial ports the free numbers above ours: out of the list.
+wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
+    awk '$2 == "REG_SZ" && $3 !~ /^COM([1-9]|1[0-6]|20)$/ { print $1 }' |
+    while read -r name; do
+        wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f >/dev/null 2>&1
+    done
 wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial19' /f >/dev/null 2>&1
 wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\BthModem0' /t REG_SZ /d COM20 /f \
     >/dev/null 2>&1
