@@ -63,17 +63,21 @@ for n in 1 2 3 4 {5..16} 20; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$ports/com$n" /f >/dev/null 2>&1
 done
 wineserver -w
-# The list of ports is rebuilt when a wineserver starts: this one stays for the whole run.
-wineserver -p
-# Wine also gives this computer's own serial ports the free numbers above ours: out of the list.
-wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
-    awk '$2 == "REG_SZ" && $3 !~ /^COM([1-9]|1[0-6]|20)$/ { print $1 }' |
-    while read -r name; do
-        wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f >/dev/null 2>&1
-    done
-wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial19' /f >/dev/null 2>&1
-wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\BthModem0' /t REG_SZ /d COM20 /f \
-    >/dev/null 2>&1
+# The list of ports is rebuilt when a wineserver starts: this one stays for the whole run, and
+# one started after a failed case gets the same list.
+list_ports() {
+    wineserver -p >/dev/null 2>&1
+    # Wine also gives this computer's own serial ports the free numbers above ours: out of the list.
+    wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
+        awk '$2 == "REG_SZ" && $3 !~ /^COM([1-9]|1[0-6]|20)$/ { print $1 }' |
+        while read -r name; do
+            wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f >/dev/null 2>&1
+        done
+    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial19' /f >/dev/null 2>&1
+    wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\BthModem0' /t REG_SZ /d COM20 \
+        /f >/dev/null 2>&1
+}
+list_ports
 
 title='Version up tool for NRP-7/70 TVK-35/50'
 app_title=$(basename "$exe" .exe)
@@ -130,7 +134,10 @@ press() { # KEY [WINDOW]
     xdotool key --clearmodifiers "$1"
 }
 end_app() {
+    # An Escape that comes while the run that showed the last box is still ending is that run's
+    # cancel, not the window's end: the operator presses it again.
     press Escape
+    wait_for '! kill -0 $app 2>/dev/null' 5 || press Escape
     wait_for '! kill -0 $app 2>/dev/null' 20 || { fail "Escape did not end the program"; kill "$app"; }
     wait "$app" 2>/dev/null
     app=
@@ -459,6 +466,7 @@ for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 discovery_abo
         [[ -n $sim ]] && stop_sim
         wineserver -k 2>/dev/null
         wineserver -w 2>/dev/null
+        list_ports
     fi
 done
 echo "window tests under wine: ${SECONDS}s"
