@@ -25,6 +25,7 @@
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPorts.h"
 #include "tests/support/TelnetPeer.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
 #include "tests/support/Wait.h"
 
@@ -504,6 +505,28 @@ TEST_F(DeviceCheckTest, SilentDeviceServerCostsTheSearchNoMoreThanASilentPort) {
     EXPECT_LT(clock.Now() - nStart, 2000 + 1000);
     std::filesystem::remove(strCom1);
     m_ports.Absent(1);
+}
+
+// A ports folder that cannot be looked into stops the search before any port: "Wrong port." with
+// the folder and the reason as its detail, no port dialog, no port kept.
+TEST_F(DeviceCheckTest, UnreadablePortsFolderIsWrongPortNamingTheFolder) {
+    CTempDir home;
+    std::filesystem::create_directories(home / "versionup");
+    std::ofstream(home / "versionup/ports") << "not a folder\n";
+    const std::string strSaved = std::getenv("XDG_CONFIG_HOME");
+    setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
+    const bool bResult = Check();
+    setenv("XDG_CONFIG_HOME", strSaved.c_str(), 1);
+    EXPECT_FALSE(bResult);
+    ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
+    EXPECT_EQ(m_operator.m_messages[0].m_strDetail,
+              "The ports folder " + (home / "versionup/ports").string() +
+                  " cannot be read: Not a directory. Give your user read and search permission "
+                  "on it (chmod u+rx " +
+                  (home / "versionup/ports").string() + ").");
+    EXPECT_TRUE(m_operator.m_dialogPresets.empty());
+    EXPECT_EQ(m_state.m_strPort, "");
+    ExpectCursorBalanced();
 }
 
 // The whole check from an empty port name, as the window's check runs it, reaches the machine.
