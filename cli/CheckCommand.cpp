@@ -46,7 +46,10 @@ int CCli::Check(const CCommandLine& line) {
         std::string strShown = ports[i].m_strShown;
         if (strShown.empty()) {
             CPortName found;
-            strShown = ParsePortName(outcome.m_strPort, found) ? found.m_strShown : "COM1-COM4";
+            // What the search went over: COM1 to the highest port listed, COM4 at least.
+            strShown = ParsePortName(outcome.m_strPort, found)
+                           ? found.m_strShown
+                           : "COM1-COM" + std::to_string(std::max(outcome.m_nSearchedUpTo, 4));
         }
         const std::string strReplyLine =
             Text(kIdsCliCheckLine,
@@ -78,8 +81,11 @@ int CCli::Check(const CCommandLine& line) {
             strLine = strReplyLine + LoadString(verdict.m_nIdsSentence, m_eLanguage);
             break;
         case ECheckVerdict::PortFailed:
-            strReason =
-                OneLine(DescribeOpenFailure(outcome.m_strPort, outcome.m_portError, m_eLanguage));
+            strReason = OneLine(
+                outcome.m_folderError
+                    ? DescribeUnreadableFolder(outcome.m_strFolder, outcome.m_folderError.value(),
+                                               m_eLanguage)
+                    : DescribeOpenFailure(outcome.m_strPort, outcome.m_portError, m_eLanguage));
             strLine = strWrongPort + strReason;
             break;
         case ECheckVerdict::NothingFound:

@@ -22,7 +22,7 @@ bool ParsePortName(const std::string& strName, CPortName& port) {
         return true;
     }
     const int nCom = ParseComNumber(strName);
-    if (nCom < 1 || nCom > kHighestCommandLinePort)
+    if (nCom == 0)
         return false;
     port.m_strShown = "COM" + std::to_string(nCom);
     port.m_strOpen = port.m_strShown + ":";

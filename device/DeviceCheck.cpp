@@ -1,8 +1,13 @@
 #include "device/DeviceCheck.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "device/OpenFailure.h"
 #include "device/PortList.h"
@@ -38,6 +43,14 @@ constexpr int kPollWaitMs = 4;
 // The pause before a probe's reply is taken is slept in slices of this length. Both windows run
 // the check on a worker thread of their own, so no window waits on a slice to draw itself.
 constexpr int kSettleSliceMs = 10;
+// A device server that does not answer must cost a search no more than a silent port does.
+constexpr int kProbeNetworkOpenMs = 1000;
+
+using FnStop = std::function<bool()>;
+
+bool IsStopped(const FnStop& fnStop) {
+    return fnStop && fnStop();
+}
 
 void AwaitByte(CSerialPort& port, IOperator&) {
     // A port whose device went away answers the wait at once; sleep instead of spinning.
@@ -48,10 +61,12 @@ void AwaitByte(CSerialPort& port, IOperator&) {
 // The query's writes give up after the time-out settings' limit for two bytes (1,004 ms): a
 // machine that is off or a loose cable holds DSR or CTS low for good, and the operator should
 // hear of it after seconds, not after the transfer's no-progress limit on every port.
-std::unique_ptr<CSerialPort> MakeQueryPort(IOperator& op) {
+std::unique_ptr<CSerialPort> MakeQueryPort(IOperator& op, bool bProbe = false) {
     auto pPort = std::make_unique<CSerialPort>();
     pPort->LimitWritesToTimeouts(true);
     pPort->SetTrace(op.GetWireTrace());
+    if (bProbe)
+        pPort->LimitNetworkOpen(kProbeNetworkOpenMs);
     return pPort;
 }
 
@@ -84,8 +99,9 @@ std::string Collect(const char* pBytes, int nCount) {
 }
 
 // One query on an open port: write, collect the reply, close. The reply is the bytes before the
-// first ';', at most 255 of them, or what came before a gap of more than three seconds.
-std::string RunQueryCycle(CSerialPort& port, IOperator& op) {
+// first ';', at most 255 of them, or what came before a gap of more than three seconds, or what
+// came before fnStop said so.
+std::string RunQueryCycle(CSerialPort& port, IOperator& op, const FnStop& fnStop) {
     port.WriteString(kQuery);
     CReplyTimer timer;
     char reply[kReplyMax];
@@ -101,7 +117,7 @@ std::string RunQueryCycle(CSerialPort& port, IOperator& op) {
             timer.Restart();
             continue;
         }
-        if (timer.HasElapsed(kReplyGapSeconds))
+        if (timer.HasElapsed(kReplyGapSeconds) || IsStopped(fnStop))
             break;
         AwaitByte(port, op);
     }
@@ -110,20 +126,25 @@ std::string RunQueryCycle(CSerialPort& port, IOperator& op) {
 }
 
 // One discovery probe on an open port; true when a model of the table answered. Closes the port.
-bool ProbeOpenPort(CSerialPort& port, IOperator& op) {
+// fnStop ends it early, as a port that did not answer.
+bool ProbeOpenPort(CSerialPort& port, IOperator& op, const FnStop& fnStop) {
     port.WriteString(kQuery);
     CReplyTimer timer;
     for (;;) {
         // The byte that ends the wait is dropped: the text below starts after it.
         if (port.ReadByte() >= 0)
             break;
-        if (timer.HasElapsed(kProbeSeconds)) {
+        if (timer.HasElapsed(kProbeSeconds) || IsStopped(fnStop)) {
             port.Close();
             return false;
         }
         AwaitByte(port, op);
     }
     for (int nSlept = 0; nSlept < kProbeSettleMs; nSlept += kSettleSliceMs) {
+        if (IsStopped(fnStop)) {
+            port.Close();
+            return false;
+        }
         GetClock().Sleep(std::min(kSettleSliceMs, kProbeSettleMs - nSlept));
     }
     char text[kProbeMax];
@@ -137,36 +158,136 @@ bool ProbeOpenPort(CSerialPort& port, IOperator& op) {
 
 namespace {
 
-enum class EDiscovery { Found, Chosen, NothingFound, Cancelled };
+enum class EDiscovery { Found, Chosen, NothingFound, Cancelled, FolderUnreadable };
 
-EDiscovery Discover(CWizardState& state, IOperator& op, const std::function<bool()>& fnCancelled) {
+// One probe from the open on; false when the port is the console, does not open or gave no model.
+bool Probe(const std::string& strName, CSerialPort& port, IOperator& op, const FnStop& fnStop) {
+    // A PC whose COM1 carries the kernel's console would get "F;" among its messages.
+    if (IsSystemConsolePort(strName))
+        return false;
+    if (!port.Open(strName.c_str(), kQueryBaud, kQueryMode))
+        return false;
+    return ProbeOpenPort(port, op, fnStop);
+}
+
+enum class EProbes { Found, NotFound, Cancelled };
+
+// Probes every port of names at once, each on a thread and a port object of its own, and gives
+// the index of the lowest that answered with a model of the table: the answer a probe in turn
+// would have found. A port above one that answered is not waited for; fnCancelled is asked on
+// this thread only, so that it need not be safe to call from another.
+EProbes ProbeAtOnce(const std::vector<std::string>& names, IOperator& op, const FnStop& fnCancelled,
+                    size_t& nFound) {
+    enum EResult { kPending, kNo, kYes };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<EResult> results(names.size(), kPending);
+    std::atomic<bool> bCancelled{false};
+    // The lowest index that answered so far: the probes above it may stop.
+    std::atomic<size_t> nLowestYes{names.size()};
+    std::vector<std::thread> threads;
+    threads.reserve(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        threads.emplace_back([&, i] {
+            auto pPort = MakeQueryPort(op, true);
+            const bool bYes = Probe(names[i], *pPort, op,
+                                    [&] { return bCancelled.load() || nLowestYes.load() < i; });
+            pPort.reset();
+            std::lock_guard lock(mutex);
+            results[i] = bYes ? kYes : kNo;
+            if (bYes) {
+                size_t nLowest = nLowestYes.load();
+                while (i < nLowest && !nLowestYes.compare_exchange_weak(nLowest, i)) {
+                }
+            }
+            changed.notify_all();
+        });
+    }
+    // Settled once every port below the lowest answer has said no (or every port has).
+    auto settled = [&] {
+        for (EResult eResult : results) {
+            if (eResult == kPending)
+                return false;
+            if (eResult == kYes)
+                return true;
+        }
+        return true;
+    };
+    {
+        std::unique_lock lock(mutex);
+        while (!settled()) {
+            if (IsStopped(fnCancelled)) {
+                bCancelled = true;
+                break;
+            }
+            // Only how often the cancel is asked; the probes keep their own time.
+            changed.wait_for(lock, std::chrono::milliseconds(kPollWaitMs * 5));
+        }
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    if (bCancelled)
+        return EProbes::Cancelled;
+    nFound = nLowestYes.load();
+    return nFound < names.size() ? EProbes::Found : EProbes::NotFound;
+}
+
+EDiscovery Discover(CWizardState& state, IOperator& op, const FnStop& fnCancelled,
+                    CCheckOutcome& outcome) {
+    const CPortList list = ListPorts();
+    if (list.m_folderError) {
+        state.m_strPort.clear();
+        outcome.m_strFolder = list.m_strFolder;
+        outcome.m_folderError = list.m_folderError;
+        return EDiscovery::FolderUnreadable;
+    }
+    outcome.m_nSearchedUpTo = ParseComNumber(list.m_ports.back().m_strName);
     op.BeginWaitCursor();
     TraceStep(op, "discovery");
-    auto pPort = MakeQueryPort(op);
-    for (const std::string& strName : ListPortNames()) {
-        if (fnCancelled && fnCancelled()) {
-            state.m_strPort.clear();
-            pPort.reset();
-            op.EndWaitCursor();
-            return EDiscovery::Cancelled;
+    auto cancelled = [&] {
+        state.m_strPort.clear();
+        op.EndWaitCursor();
+        return EDiscovery::Cancelled;
+    };
+    auto found = [&] {
+        op.EndWaitCursor();
+        return EDiscovery::Found;
+    };
+    // The first four in turn, with their old timing: a PC's own ports.
+    std::vector<std::string> above;
+    for (const CListedPort& port : list.m_ports) {
+        if (!port.IsProbed())
+            continue;
+        if (ParseComNumber(port.m_strName) > kFixedPortCount) {
+            above.push_back(port.m_strName);
+            continue;
         }
+        if (IsStopped(fnCancelled))
+            return cancelled();
         // The window is not refreshed: the name shows only once the check refreshes it.
-        state.m_strPort = strName;
-        // A PC whose COM1 carries the kernel's console would get "F;" among its messages.
-        if (IsSystemConsolePort(state.m_strPort))
-            continue;
-        if (!pPort->Open(state.m_strPort.c_str(), kQueryBaud, kQueryMode))
-            continue;
-        if (ProbeOpenPort(*pPort, op)) {
-            pPort.reset();
-            op.EndWaitCursor();
-            return EDiscovery::Found;
+        state.m_strPort = port.m_strName;
+        auto pPort = MakeQueryPort(op, true);
+        if (Probe(state.m_strPort, *pPort, op, fnCancelled))
+            return found();
+        if (IsStopped(fnCancelled))
+            return cancelled();
+    }
+    if (!above.empty()) {
+        state.m_strPort = above.back();
+        size_t nFound = 0;
+        switch (ProbeAtOnce(above, op, fnCancelled, nFound)) {
+        case EProbes::Found:
+            state.m_strPort = above[nFound];
+            return found();
+        case EProbes::Cancelled:
+            return cancelled();
+        case EProbes::NotFound:
+            break;
         }
     }
     std::string strChosen;
     bool bChosen = op.RunPortDialog(strChosen);
     state.m_strPort = bChosen ? strChosen : std::string();
-    pPort.reset();
     op.EndWaitCursor();
     return bChosen ? EDiscovery::Chosen : EDiscovery::NothingFound;
 }
@@ -185,12 +306,15 @@ bool AskVersion(const std::string& strPort, IOperator& op, std::string& strReply
 }
 
 bool DiscoverPort(CWizardState& state, IOperator& op) {
-    const EDiscovery eFound = Discover(state, op, {});
+    CCheckOutcome outcome;
+    const EDiscovery eFound = Discover(state, op, {}, outcome);
     return eFound == EDiscovery::Found || eFound == EDiscovery::Chosen;
 }
 
 bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPackageVersion) {
-    return RunDeviceCheck(state, op, pszPackageVersion).m_eVerdict == ECheckVerdict::UpgradeNeeded;
+    return RunDeviceCheck(state, op, pszPackageVersion, [&op] {
+               return op.IsCancelled();
+           }).m_eVerdict == ECheckVerdict::UpgradeNeeded;
 }
 
 CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* pszPackageVersion,
@@ -201,9 +325,19 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
     state.RefreshControls();
 
     if (state.m_strPort.empty()) {
-        const EDiscovery eFound = Discover(state, op, fnCancelled);
+        const EDiscovery eFound = Discover(state, op, fnCancelled, outcome);
         if (eFound == EDiscovery::Cancelled) {
             outcome.m_eVerdict = ECheckVerdict::Cancelled;
+            return outcome;
+        }
+        if (eFound == EDiscovery::FolderUnreadable) {
+            const CMessage message = VerdictMessage(
+                ECheckVerdict::PortFailed,
+                DescribeUnreadableFolder(outcome.m_strFolder, outcome.m_folderError.value(),
+                                         GetUserLanguage()));
+            TraceOutcome(op, message.m_strText + " " + message.m_strDetail);
+            op.ShowMessage(message);
+            outcome.m_eVerdict = ECheckVerdict::PortFailed;
             return outcome;
         }
         if (eFound == EDiscovery::NothingFound) {
@@ -229,9 +363,10 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
         return outcome;
     };
     auto cancelled = [&] {
-        if (!fnCancelled || !fnCancelled())
+        if (!IsStopped(fnCancelled))
             return false;
         outcome.m_eVerdict = ECheckVerdict::Cancelled;
+        state.m_strPort.clear();
         pPort.reset();
         return true;
     };
@@ -252,7 +387,12 @@ CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* psz
     CReplySplit split;
     for (;;) {
         TraceStep(op, "version query");
-        state.m_strStatus = RunQueryCycle(*pPort, op);
+        state.m_strStatus = RunQueryCycle(*pPort, op, fnCancelled);
+        if (cancelled()) {
+            op.EndWaitCursor();
+            TraceOutcome(op, "cancelled");
+            return outcome;
+        }
         state.RefreshControls();
         outcome.m_strReply = state.m_strStatus;
         split = SplitReply(state.m_strStatus);

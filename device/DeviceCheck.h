@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "serial/SerialPort.h"
 
@@ -33,14 +34,20 @@ struct CCheckOutcome {
     std::string m_strModel;   // as the reply was split once; empty when it was unusable
     std::string m_strVersion; // likewise
     CPortError m_portError;   // when the port failed
+    // Discovery's list ended at COMn (4 when nothing above COM4 was listed); 0 without discovery.
+    int m_nSearchedUpTo = 0;
+    // The ports folder that could not be read, and why (the verdict is then PortFailed).
+    std::string m_strFolder;
+    std::error_code m_folderError;
 };
 
 // Asks the machine for its version and model and decides whether the upgrade goes on. Shows its
 // own messages; writes the reply into the status text and sets the scanner flag.
 bool CheckFirmwareVersion(CWizardState& state, IOperator& op, const char* pszPackageVersion);
-// The same check with its outcome. fnCancelled, when given, is asked before each port is opened
-// and before each retry: a query under way always runs to its end. A cancelled check shows no
-// message.
+// The same check with its outcome. fnCancelled, when given, is asked on the calling thread while
+// the machine is waited for, a few times a second, and before each port is opened and each retry:
+// the check then ends within a moment, its port closed. A cancelled check shows no message and
+// keeps no port name.
 CCheckOutcome RunDeviceCheck(CWizardState& state, IOperator& op, const char* pszPackageVersion,
                              const std::function<bool()>& fnCancelled = {});
 
@@ -51,6 +58,8 @@ bool AskVersion(const std::string& strPort, IOperator& op, std::string& strReply
                 CPortError& error);
 
 // Finds the port on which a machine of the model table answers, else asks the operator.
+// COM1 to COM4 are asked one after another; the ports above them all at once, each on a port
+// object of its own, and the lowest-numbered that answers wins, as it would in turn.
 // True when it has set the port name, false when it has emptied it.
 bool DiscoverPort(CWizardState& state, IOperator& op);
 

@@ -115,3 +115,9 @@ std::string DescribeOpenState(const CPortError& error, ELanguage eLanguage) {
     return FillPlaceholders(LoadString(TextOf(eCause).m_nState, eLanguage),
                             {OsText(error, eLanguage)});
 }
+
+std::string DescribeUnreadableFolder(const std::string& strFolder, int nErrno,
+                                     ELanguage eLanguage) {
+    return FillPlaceholders(LoadString(kIdsPortsFolderUnreadable, eLanguage),
+                            {strFolder, std::strerror(nErrno)});
+}

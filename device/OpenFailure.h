@@ -27,3 +27,6 @@ std::string DescribeOpenFailure(const std::string& strPort, const CPortError& er
                                 ELanguage eLanguage, const std::string& strPortsDir);
 // The same cause as a short state, as versionup-cli ports lists it beside the device.
 std::string DescribeOpenState(const CPortError& error, ELanguage eLanguage);
+// Why the ports folder strFolder could not be looked into, as the check reports it in place of a
+// list of ports it cannot know.
+std::string DescribeUnreadableFolder(const std::string& strFolder, int nErrno, ELanguage eLanguage);

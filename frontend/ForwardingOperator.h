@@ -27,6 +27,8 @@ public:
     // The window's own progress dialog behind a CProgressForwarder.
     std::unique_ptr<IProgressSink> CreateProgress() override;
     IWireTrace* GetWireTrace() override { return m_here.GetWireTrace(); }
+    // The window answers this one from any thread itself: a cancel must not wait for the loop.
+    bool IsCancelled() override { return m_here.IsCancelled(); }
 
 private:
     IOperator& m_here;

@@ -42,4 +42,8 @@ public:
     // Where the ports the operation opens report what crosses them; nullptr when nobody asked
     // for a trace.
     virtual IWireTrace* GetWireTrace() { return nullptr; }
+    // Whether the operator has asked to end the check under way (Esc or the close box while the
+    // machine is asked). Asked from the thread that runs the check, so it must not wait for the
+    // window.
+    virtual bool IsCancelled() { return false; }
 };

@@ -51,9 +51,15 @@ bool CWizardController::RunHere(const std::function<void()>& fnRun) {
     return true;
 }
 
+void CWizardController::Cancel() {
+    if (m_nBusy)
+        m_bCancelled = true;
+}
+
 void CWizardController::RunOnWorker(std::function<void()> fnRun) {
     // Busy until the run's end arrives here, behind every call the run made.
     ++m_nBusy;
+    m_bCancelled = false;
     m_worker = std::thread([this, fnRun = std::move(fnRun)] {
         fnRun();
         m_calls.Post([this] { EndRun(); });

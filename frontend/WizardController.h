@@ -4,6 +4,7 @@
 // transfer) runs on one worker thread while the window's thread goes on with its ordinary loop;
 // everything else runs on the window's thread at once. While anything runs, input comes to
 // nothing, and so does input still queued when a run ends.
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -40,6 +41,11 @@ public:
     bool Command(unsigned nId, std::function<void()> fnRun);
     // Work of the window's own (About) that must not overlap a run; false while busy.
     bool RunHere(const std::function<void()>& fnRun);
+    // Esc, the close box or Alt+F4 while busy: a check that waits for the machine ends as Cancel
+    // in the port dialog ends it. Nothing else a busy window is given counts.
+    void Cancel();
+    // Whether Cancel came during the run under way; from any thread.
+    bool IsCancelled() const { return m_bCancelled.load(); }
 
 private:
     void RunOnWorker(std::function<void()> fnRun);
@@ -49,4 +55,5 @@ private:
     std::function<void()> m_fnDiscardInput;
     std::thread m_worker;
     int m_nBusy = 0;
+    std::atomic<bool> m_bCancelled{false};
 };

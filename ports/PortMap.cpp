@@ -30,24 +30,7 @@ long DeviceNumber(const std::string& strName, const std::string& strPrefix) {
     return nNumber;
 }
 
-// The highest N of a "COMN:" name.
-constexpr int kMaxComNumber = 255;
-
 } // namespace
-
-int ParseComNumber(const std::string& strPort) {
-    if (strPort.size() < 4)
-        return 0;
-    for (int i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(strPort[i])) != "COM"[i])
-            return 0;
-    }
-    std::string strRest = strPort.substr(3);
-    if (!strRest.empty() && strRest.back() == ':')
-        strRest.pop_back();
-    long nNumber = DeviceNumber("x" + strRest, "x");
-    return nNumber >= 1 && nNumber <= kMaxComNumber ? static_cast<int>(nNumber) : 0;
-}
 
 CPortMap::CPortMap(std::string strDevRoot, std::string strSysRoot, std::string strPortsDir)
     : m_strDevRoot(std::move(strDevRoot)), m_strSysRoot(std::move(strSysRoot)),
@@ -140,6 +123,87 @@ static std::string ReadNetworkName(const std::string& strFile) {
     return IsNetworkPortName(strLine) ? strLine : "";
 }
 
+namespace {
+
+// What the entry comN of the ports folder opens.
+std::string EntryDevice(const std::string& strPortsDir, const std::string& strEntry,
+                        const struct stat& stEntry) {
+    if (S_ISREG(stEntry.st_mode)) {
+        const std::string strNetwork = ReadNetworkName(strEntry);
+        return strNetwork.empty() ? strEntry : strNetwork;
+    }
+    if (!S_ISLNK(stEntry.st_mode))
+        return strEntry;
+    std::error_code ec;
+    fs::path target = fs::read_symlink(strEntry, ec);
+    if (ec)
+        return strEntry;
+    if (target.is_relative())
+        target = fs::path(strPortsDir) / target;
+    return target.lexically_normal().string();
+}
+
+} // namespace
+
+CPortTable CPortMap::Map() const {
+    CPortTable table;
+    // No folder is the ordinary case; one that is there but cannot be looked into must not let
+    // the present devices slide onto the numbers its links may hold.
+    struct stat stFolder {};
+    if (stat(m_strPortsDir.c_str(), &stFolder) != 0) {
+        if (errno != ENOENT) {
+            table.m_folderError = std::error_code(errno, std::generic_category());
+            return table;
+        }
+    } else if (!S_ISDIR(stFolder.st_mode)) {
+        table.m_folderError = std::make_error_code(std::errc::not_a_directory);
+        return table;
+    }
+
+    std::vector<struct stat> linked;
+    std::vector<CPortEntry> entries;
+    for (int n = 1; n <= kHighestComNumber; ++n) {
+        const std::string strEntry = m_strPortsDir + "/com" + std::to_string(n);
+        struct stat stEntry {};
+        if (lstat(strEntry.c_str(), &stEntry) != 0) {
+            if (errno == ENOENT)
+                continue;
+            table.m_folderError = std::error_code(errno, std::generic_category());
+            return table;
+        }
+        entries.push_back({n, EntryDevice(m_strPortsDir, strEntry, stEntry)});
+        // A link to a missing device names nothing present.
+        struct stat stDevice {};
+        if (stat(strEntry.c_str(), &stDevice) == 0)
+            linked.push_back(stDevice);
+    }
+
+    struct stat stMarker {};
+    const bool bComplete =
+        lstat((m_strPortsDir + "/" + kCompletePortsMarker).c_str(), &stMarker) == 0;
+    // The unlinked numbers, in order, take the present devices that no entry names: a device must
+    // not answer to two names, nor one present device go without a name.
+    std::vector<bool> taken(kHighestComNumber + 1, false);
+    for (const CPortEntry& entry : entries)
+        taken[static_cast<size_t>(entry.m_nCom)] = true;
+    table.m_entries = std::move(entries);
+    if (!bComplete) {
+        int nNext = 1;
+        for (const std::string& strDevice : ListPresent()) {
+            if (IsNamedByEntry(strDevice, linked))
+                continue;
+            while (nNext <= kHighestComNumber && taken[static_cast<size_t>(nNext)])
+                ++nNext;
+            if (nNext > kHighestComNumber)
+                break;
+            table.m_entries.push_back({nNext++, strDevice});
+        }
+    }
+    std::sort(table.m_entries.begin(), table.m_entries.end(),
+              [](const CPortEntry& a, const CPortEntry& b) { return a.m_nCom < b.m_nCom; });
+    return table;
+}
+
 std::string CPortMap::Resolve(const std::string& strPort) const {
     if (!strPort.empty() && strPort[0] == '/')
         return strPort;
@@ -148,88 +212,11 @@ std::string CPortMap::Resolve(const std::string& strPort) const {
     const int nCom = ParseComNumber(strPort);
     if (nCom == 0)
         return "";
-
-    const std::string strLink = m_strPortsDir + "/com" + std::to_string(nCom);
-    struct stat st {};
-    if (lstat(strLink.c_str(), &st) == 0) {
-        if (S_ISREG(st.st_mode)) {
-            const std::string strNetwork = ReadNetworkName(strLink);
-            return strNetwork.empty() ? strLink : strNetwork;
-        }
-        if (!S_ISLNK(st.st_mode))
-            return strLink;
-        std::error_code ec;
-        fs::path target = fs::read_symlink(strLink, ec);
-        if (ec)
-            return strLink;
-        if (target.is_relative())
-            target = fs::path(m_strPortsDir) / target;
-        return target.lexically_normal().string();
-    }
-    // A mapping that exists but cannot be read must not turn COMN into another device.
-    if (errno != ENOENT)
-        return strLink;
-
-    // The unlinked COM numbers take, in order, the present devices that no link names: a device
-    // must not answer to two names, nor one present device go without a name.
-    std::vector<struct stat> linked;
-    int nUnlinkedBefore = 0;
-    for (int n = 1; n <= kMaxComNumber; ++n) {
-        if (n == nCom)
-            continue;
-        const std::string strOther = m_strPortsDir + "/com" + std::to_string(n);
-        struct stat stLink {};
-        if (lstat(strOther.c_str(), &stLink) != 0 && errno == ENOENT) {
-            if (n < nCom)
-                ++nUnlinkedBefore;
-            continue;
-        }
-        // A link to a missing device names nothing present; one that cannot be read still
-        // keeps its number.
-        struct stat stDevice {};
-        if (stat(strOther.c_str(), &stDevice) == 0)
-            linked.push_back(stDevice);
-    }
-    for (const std::string& strDevice : ListPresent()) {
-        if (IsNamedByEntry(strDevice, linked))
-            continue;
-        if (nUnlinkedBefore-- == 0)
-            return strDevice;
-    }
-    return "";
-}
-
-std::vector<int> CPortMap::ListComNumbers() const {
-    std::vector<int> numbers;
-    std::vector<struct stat> linked;
-    std::vector<bool> entries(kMaxComNumber + 1, false);
-    for (int n = 1; n <= kMaxComNumber; ++n) {
-        const std::string strEntry = m_strPortsDir + "/com" + std::to_string(n);
-        struct stat stEntry {};
-        if (lstat(strEntry.c_str(), &stEntry) != 0 && errno == ENOENT)
-            continue;
-        entries[static_cast<size_t>(n)] = true;
-        struct stat stDevice {};
-        if (stat(strEntry.c_str(), &stDevice) == 0)
-            linked.push_back(stDevice);
-    }
-    // The same pairing as Resolve: unlinked numbers, in order, take the devices no entry names.
-    int nNext = 1;
-    for (const std::string& strDevice : ListPresent()) {
-        if (IsNamedByEntry(strDevice, linked))
-            continue;
-        while (nNext <= kMaxComNumber && entries[static_cast<size_t>(nNext)])
-            ++nNext;
-        if (nNext > kMaxComNumber)
-            break;
-        numbers.push_back(nNext++);
-    }
-    for (int n = 1; n <= kMaxComNumber; ++n) {
-        if (entries[static_cast<size_t>(n)])
-            numbers.push_back(n);
-    }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+    const CPortTable table = Map();
+    if (table.m_folderError)
+        return m_strPortsDir + "/com" + std::to_string(nCom);
+    const CPortEntry* pEntry = table.Find(nCom);
+    return pEntry ? pEntry->m_strDevice : std::string();
 }
 
 bool CPortMap::IsConsole(const std::string& strDevice) const {

@@ -2,35 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cwctype>
 
 #include "platform/Win32Api.h"
 #include "platform/WinText.h"
 #include "ports/NetSerialDevice.h"
 
 // On Windows "COMn:" is the system's own COMn; there is no map to read.
-
-namespace {
-
-constexpr int kMaxComNumber = 256;
-
-} // namespace
-
-int ParseComNumber(const std::string& strPort) {
-    if (strPort.size() < 4 || strPort.size() > 8)
-        return 0;
-    for (int i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(strPort[i])) != "COM"[i])
-            return 0;
-    }
-    std::string strRest = strPort.substr(3);
-    if (!strRest.empty() && strRest.back() == ':')
-        strRest.pop_back();
-    if (strRest.empty() || strRest[0] == '0' ||
-        !std::all_of(strRest.begin(), strRest.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return 0;
-    const int nNumber = std::stoi(strRest);
-    return nNumber <= kMaxComNumber ? nNumber : 0;
-}
 
 CPortMap::CPortMap(std::string strDevRoot, std::string strSysRoot, std::string strPortsDir)
     : m_strDevRoot(std::move(strDevRoot)), m_strSysRoot(std::move(strSysRoot)),
@@ -44,14 +22,30 @@ std::string CPortMap::DefaultPortsDir() {
     return "";
 }
 
-// The names the serial drivers have registered, e.g. COM1 and COM7, as device paths. A port is
-// listed while its driver is loaded; whether it opens is for the caller to find out.
-std::vector<std::string> CPortMap::ListPresent() const {
-    std::vector<std::pair<int, std::string>> ports;
+namespace {
+
+// What a driver's entry in SERIALCOMM says of the port, from the value's name (\Device\Serial0,
+// \Device\VCP0, \Device\BthModem3, a modem's \Device\...Modem...).
+EPortKind KindOf(const std::wstring& strDriverName) {
+    std::wstring strLower = strDriverName;
+    std::transform(strLower.begin(), strLower.end(), strLower.begin(), towlower);
+    if (strLower.find(L"bthmodem") != std::wstring::npos)
+        return EPortKind::Bluetooth;
+    if (strLower.find(L"modem") != std::wstring::npos)
+        return EPortKind::Modem;
+    return EPortKind::Serial;
+}
+
+} // namespace
+
+// The names the serial drivers have registered, e.g. COM1 and COM7. A port is listed while its
+// driver is loaded; whether it opens is for the caller to find out.
+CPortTable CPortMap::Map() const {
+    CPortTable table;
     HKEY hKey = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &hKey) !=
         ERROR_SUCCESS)
-        return {};
+        return table;
     for (DWORD i = 0;; ++i) {
         wchar_t szName[256];
         wchar_t szValue[64];
@@ -65,25 +59,23 @@ std::vector<std::string> CPortMap::ListPresent() const {
         if (nResult != ERROR_SUCCESS || dwType != REG_SZ)
             continue;
         const std::wstring strValue(szValue, wcsnlen(szValue, dwValue / sizeof(wchar_t)));
-        const std::string strCom = Utf8Of(strValue);
-        if (const int nCom = ParseComNumber(strCom))
-            ports.emplace_back(nCom, "\\\\.\\COM" + std::to_string(nCom));
+        const int nCom = ParseComNumber(Utf8Of(strValue));
+        // Two drivers may list one name; the first keeps it.
+        if (nCom && !table.Find(nCom))
+            table.m_entries.push_back(
+                {nCom, "\\\\.\\COM" + std::to_string(nCom), KindOf(std::wstring(szName, dwName))});
     }
     RegCloseKey(hKey);
-    std::sort(ports.begin(), ports.end());
-    std::vector<std::string> paths;
-    for (auto& port : ports)
-        paths.push_back(port.second);
-    return paths;
+    std::sort(table.m_entries.begin(), table.m_entries.end(),
+              [](const CPortEntry& a, const CPortEntry& b) { return a.m_nCom < b.m_nCom; });
+    return table;
 }
 
-std::vector<int> CPortMap::ListComNumbers() const {
-    std::vector<int> numbers;
-    for (const std::string& strPath : ListPresent())
-        numbers.push_back(ParseComNumber(strPath.substr(4)));
-    // Two drivers may list one name.
-    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-    return numbers;
+std::vector<std::string> CPortMap::ListPresent() const {
+    std::vector<std::string> paths;
+    for (const CPortEntry& entry : Map().m_entries)
+        paths.push_back(entry.m_strDevice);
+    return paths;
 }
 
 void SetSystemDeviceRoots(const std::string&, const std::string&) {}
@@ -103,8 +95,11 @@ std::string DevicePathOf(const std::string& strPort) {
 // The ports the drivers have registered; the open then tells whether one is there now.
 std::string CPortMap::Resolve(const std::string& strPort) const {
     const std::string strPath = DevicePathOf(strPort);
-    const std::vector<std::string> present = ListPresent();
-    return std::find(present.begin(), present.end(), strPath) != present.end() ? strPath : "";
+    for (const CPortEntry& entry : Map().m_entries) {
+        if (!strPath.empty() && entry.m_strDevice == strPath)
+            return strPath;
+    }
+    return "";
 }
 
 bool CPortMap::IsPhantom(const std::string&) const {

@@ -38,7 +38,15 @@ void SetSerialDeviceFactory(SerialDeviceFactory fnFactory) {
     g_fnDeviceFactory = std::move(fnFactory);
 }
 
-std::unique_ptr<ISerialDevice> MakeSerialDeviceFor(const std::string& strDevice) {
+std::unique_ptr<ISerialDevice> MakeSerialDeviceFor(const std::string& strDevice,
+                                                   int nNetworkOpenLimitMs) {
+    if (IsNetworkPortName(strDevice) && nNetworkOpenLimitMs > 0) {
+        CNetSerialDevice::CLimits limits;
+        limits.m_nConnectMs = nNetworkOpenLimitMs;
+        limits.m_nNegotiationMs = nNetworkOpenLimitMs;
+        limits.m_nAnswerMs = nNetworkOpenLimitMs;
+        return std::make_unique<CNetSerialDevice>(limits);
+    }
     if (IsNetworkPortName(strDevice))
         return std::make_unique<CNetSerialDevice>();
     return MakeSerialDevice();

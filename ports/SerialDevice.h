@@ -160,8 +160,10 @@ std::unique_ptr<ISerialDevice> MakeSystemSerialDevice();
 using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
 std::unique_ptr<ISerialDevice> MakeSerialDevice();
 // The device that opens strDevice: the network device for rfc2217://host:port, otherwise
-// MakeSerialDevice's.
-std::unique_ptr<ISerialDevice> MakeSerialDeviceFor(const std::string& strDevice);
+// MakeSerialDevice's. nNetworkOpenLimitMs above 0 bounds a network device's connect, and again its
+// negotiation and settings' answers, to that many milliseconds each.
+std::unique_ptr<ISerialDevice> MakeSerialDeviceFor(const std::string& strDevice,
+                                                   int nNetworkOpenLimitMs = 0);
 bool IsNetworkDevice(const ISerialDevice& device);
 // An empty factory puts the system's device back. Set it before any port is constructed.
 void SetSerialDeviceFactory(SerialDeviceFactory fnFactory);

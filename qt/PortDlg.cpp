@@ -7,6 +7,7 @@
 #include <QShowEvent>
 
 #include "device/PortList.h"
+#include "ports/NetSerialDevice.h"
 #include "ports/PortMap.h"
 #include "qt/DialogUnits.h"
 #include "resources/Strings.h"
@@ -52,6 +53,9 @@ bool CPortDlg::Run(QWidget* pOwner, std::string& strPort) {
 
 QString CPortDlg::DescribeDevice(const std::string& strPort) {
     std::string strDevice = ResolvePortDevice(strPort);
+    // A port on a device server is reached over the network, not found on this computer.
+    if (IsNetworkPortName(strDevice))
+        return QString::fromStdString(strDevice);
     struct stat st {};
     if (!strDevice.empty() && ::stat(strDevice.c_str(), &st) == 0)
         return QString::fromStdString(strDevice);

@@ -319,13 +319,17 @@ void CVersionUpDlg::ShowAbout() {
 }
 
 void CVersionUpDlg::reject() {
-    if (IsBusy())
+    // Esc while the machine is asked ends the check; the window stays.
+    if (IsBusy()) {
+        m_controller.Cancel();
         return;
+    }
     done(kIdCancel);
 }
 
 void CVersionUpDlg::closeEvent(QCloseEvent* pEvent) {
     if (IsBusy()) {
+        m_controller.Cancel();
         pEvent->ignore();
         return;
     }

@@ -75,6 +75,7 @@ public:
                            std::string& strChosen) override;
     std::unique_ptr<IProgressSink> CreateProgress() override;
     IWireTrace* GetWireTrace() override { return m_trace.Get(); }
+    bool IsCancelled() override { return m_controller.IsCancelled(); }
 
     void setVisible(bool bVisible) override;
 

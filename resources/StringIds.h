@@ -113,3 +113,9 @@ constexpr unsigned kIdsCliNoRestartAnswer = 485;   // port, seconds
 constexpr unsigned kIdsCliConfirmSummary = 486;    // upgraded, ports, confirmed
 constexpr unsigned kIdsCliNeedsConfirm = 487;      // option
 constexpr unsigned kIdsCliNoPackageVersion = 488;  // package file
+
+// ports that discovery lists but does not search
+constexpr unsigned kIdsCliBluetoothPort = 490;  // a port state beside the device
+constexpr unsigned kIdsCliModemPort = 491;
+constexpr unsigned kIdsPortItemBluetooth = 492; // a port dialog's item: the port name
+constexpr unsigned kIdsPortItemModem = 493;

@@ -108,8 +108,9 @@ int CSerialPort::Open(const char* pszPort, uint32_t nBaud, const char* pszMode) 
         return 0;
     }
     // A port on a device server needs the network device, a local one the system's.
-    if (IsNetworkPortName(m_error.m_strDevice) != IsNetworkDevice(*link.pDevice))
-        link.pDevice = MakeSerialDeviceFor(m_error.m_strDevice);
+    if (IsNetworkPortName(m_error.m_strDevice) != IsNetworkDevice(*link.pDevice) ||
+        (m_nNetworkOpenLimitMs > 0 && IsNetworkPortName(m_error.m_strDevice)))
+        link.pDevice = MakeSerialDeviceFor(m_error.m_strDevice, m_nNetworkOpenLimitMs);
     if (const int nErrno = link.pDevice->Open(m_error.m_strDevice)) {
         m_error.m_nErrno = nErrno;
         m_error.m_strCause = link.pDevice->GetCauseText();
@@ -255,6 +256,10 @@ void CSerialPort::SetCancelCheck(std::function<bool()> fnCancelled) {
 
 void CSerialPort::LowerReceiveTrigger(bool bLower) {
     m_bLowerTrigger = bLower;
+}
+
+void CSerialPort::LimitNetworkOpen(int nMilliseconds) {
+    m_nNetworkOpenLimitMs = nMilliseconds;
 }
 
 void CSerialPort::LimitWritesToTimeouts(bool bLimit) {

@@ -119,6 +119,11 @@ public:
     // may, and Close puts the old level back: an exchange of single bytes otherwise waits for
     // the FIFO's time-out of four characters on every reply. Kept across Open and Close.
     void LowerReceiveTrigger(bool bLower);
+    // With nMilliseconds above 0, a port on a device server gets that long to connect and as long
+    // again to agree on the options and the settings, instead of the seconds a distant server is
+    // given: a search over many ports must not wait on one server that does not answer. Kept
+    // across Open and Close.
+    void LimitNetworkOpen(int nMilliseconds);
 
     CPortSettings m_settings;
     CPortTimeouts m_timeouts;
@@ -159,6 +164,7 @@ private:
     int m_nStallLimitMs = 60000;
     bool m_bPassLimit = false;
     bool m_bLowerTrigger = false;
+    int m_nNetworkOpenLimitMs = 0;
     std::function<bool()> m_fnCancelled;
     int64_t m_nCancelAskedUs = 0;
     EWriteEnd m_eWriteEnd = EWriteEnd::Done;

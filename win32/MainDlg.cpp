@@ -147,8 +147,11 @@ INT_PTR CMainDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
         case kIdBack:
             m_controller.Press(m_state.m_eBack, [this] { m_steps.BackPressed(); });
             return TRUE;
-        case IDCANCEL: // Esc, the close box, Close in the system menu
-            if (!m_controller.IsBusy()) {
+        case IDCANCEL: // Esc, the close box, Alt+F4, Close in the system menu
+            // While the machine is asked they end the check, and the window stays.
+            if (m_controller.IsBusy()) {
+                m_controller.Cancel();
+            } else {
                 m_nResult = IDCANCEL;
                 m_bEnded = true;
             }

@@ -2,10 +2,14 @@
 
 #include "device/PortList.h"
 #include "platform/WinText.h"
+#include "resources/StringIds.h"
+#include "resources/Strings.h"
 #include "win32/ResourceIds.h"
 
 namespace {
 
+// An item's port name: the text up to the mark of a port the check leaves alone ("COM9:
+// (Bluetooth)").
 std::string GetItemText(HWND hList, LRESULT nItem) {
     const LRESULT nLength = SendMessageW(hList, CB_GETLBTEXTLEN, nItem, 0);
     if (nLength < 0)
@@ -13,7 +17,8 @@ std::string GetItemText(HWND hList, LRESULT nItem) {
     std::wstring strText(static_cast<size_t>(nLength) + 1, L'\0');
     SendMessageW(hList, CB_GETLBTEXT, nItem, reinterpret_cast<LPARAM>(strText.data()));
     strText.resize(static_cast<size_t>(nLength));
-    return Utf8Of(strText);
+    const std::string strItem = Utf8Of(strText);
+    return strItem.substr(0, strItem.find(' '));
 }
 
 INT_PTR CALLBACK PortDialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lParam) {
@@ -23,8 +28,16 @@ INT_PTR CALLBACK PortDialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM lPar
         SetWindowLongPtrW(hDlg, GWLP_USERDATA, lParam);
         pPort = reinterpret_cast<std::string*>(lParam);
         HWND hList = GetDlgItem(hDlg, IDC_PORT_LIST);
-        for (const std::string& strName : ListPortNames())
-            SendMessageW(hList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideOf(strName).c_str()));
+        for (const CListedPort& port : ListPorts().m_ports) {
+            // Listed to be chosen by hand; the mark says why the check passed it by.
+            const std::string strItem =
+                port.IsProbed() ? port.m_strName
+                                : FillPlaceholders(LoadString(port.m_eKind == EPortKind::Bluetooth
+                                                                  ? kIdsPortItemBluetooth
+                                                                  : kIdsPortItemModem),
+                                                   {port.m_strName});
+            SendMessageW(hList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideOf(strItem).c_str()));
+        }
         LRESULT nSelected = 0;
         if (!pPort->empty()) {
             // A preset such as "COM3" finds "COM3:".

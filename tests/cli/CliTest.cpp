@@ -3,12 +3,15 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "ports/PortMap.h"
 #include "resources/Strings.h"
 #include "serial/SerialPort.h"
 #include "sim/BootMode.h"
@@ -226,6 +230,112 @@ TEST_F(CliTest, CheckWithoutPortFindsTheMachineLikeTheWizard) {
         << none.m_strOut;
 }
 
+// A search that found nothing names what it went over, in the line and in the JSON "port": COM1
+// to COM4 alone, or up to the highest port listed above them.
+TEST_F(CliTest, FailedDiscoveryNamesTheRangeItSearched) {
+    CStepClock clock(50);
+    CClockOverride useClock(clock);
+    const std::string strNone = ": Wrong port. no supported machine answered on COM1 to COM4 or on "
+                                "a port above them\n";
+    const CCliResult four = Run({"check"});
+    EXPECT_EQ(four.m_nExit, 3);
+    EXPECT_EQ(four.m_strOut, "COM1-COM4" + strNone);
+
+    m_ports.Machine(6, "", ENormalFault::Silent);
+    m_ports.Machine(9, "V250 XYZ-9;");
+    const CCliResult above = Run({"check"});
+    EXPECT_EQ(above.m_nExit, 3);
+    EXPECT_EQ(above.m_strOut, "COM1-COM9" + strNone);
+    const CCliResult json = Run({"check", "--json"});
+    EXPECT_EQ(json.m_strOut.rfind(R"({"event":"check","port":"COM1-COM9","result":)", 0), 0u)
+        << json.m_strOut;
+    m_ports.Absent(6);
+    m_ports.Absent(9);
+}
+
+// The environment of one case: the ports folder under XDG_CONFIG_HOME and the device roots, put
+// back afterwards.
+class CPortsEnvironment {
+public:
+    CPortsEnvironment(const std::string& strConfigHome, const std::string& strDevRoot,
+                      const std::string& strSysRoot) {
+        if (const char* pszOld = std::getenv("XDG_CONFIG_HOME"))
+            m_strOldConfig = pszOld;
+        setenv("XDG_CONFIG_HOME", strConfigHome.c_str(), 1);
+        SetSystemDeviceRoots(strDevRoot, strSysRoot);
+    }
+    ~CPortsEnvironment() {
+        setenv("XDG_CONFIG_HOME", m_strOldConfig.c_str(), 1);
+        SetSystemDeviceRoots("/nonexistent/dev", "/nonexistent/sys");
+    }
+
+private:
+    std::string m_strOldConfig;
+};
+
+// A ports folder that cannot be looked into says so, with the folder and the reason, and no port
+// is tried: not the 255 numbers whose entries could not be read.
+TEST_F(CliTest, UnreadablePortsFolderIsAnErrorNamingTheFolder) {
+    CTempDir home;
+    std::filesystem::create_directories(home / "versionup");
+    std::ofstream(home / "versionup/ports") << "a file where the folder should be\n";
+    const std::string strFolder = (home / "versionup/ports").string();
+    CPortsEnvironment environment(home.Path().string(), "/nonexistent/dev", "/nonexistent/sys");
+    const CCliResult check = Run({"check"});
+    EXPECT_EQ(check.m_nExit, 3);
+    EXPECT_EQ(check.m_strOut, "COM1-COM4: Wrong port. The ports folder " + strFolder +
+                                  " cannot be read: Not a directory. Give your user read and "
+                                  "search permission on it (chmod u+rx " +
+                                  strFolder + ").\n");
+    const CCliResult ports = Run({"ports"});
+    EXPECT_EQ(ports.m_strOut.rfind("The ports folder " + strFolder + " cannot be read", 0), 0u)
+        << ports.m_strOut;
+    EXPECT_EQ(ports.m_strOut.find("COM5"), std::string::npos) << ports.m_strOut;
+}
+
+// The setup of ./run --simulate over a computer with a USB adapter plugged in: the check finds
+// the simulated machine, the list has the four ports only, and the adapter is never opened. The
+// same folder without its marker gives the adapter COM5, and the watch sees its open.
+TEST_F(CliTest, SimulatedSetupOpensNothingButTheSimulatedMachine) {
+    CTempDir root;
+    std::filesystem::create_directories(root / "dev");
+    std::filesystem::create_directories(root / "sys/class/tty/ttyUSB0/device");
+    std::ofstream(root / "dev/ttyUSB0").put('\n');
+    const std::string strPorts = (root / "config/versionup/ports").string();
+    ASSERT_EQ(std::system((std::string(VERSIONUP_SOURCE_DIR) + "/tools/simulated-ports.sh '" +
+                           strPorts + "'")
+                              .c_str()),
+              0);
+    CPortsEnvironment environment((root / "config").string(), (root / "dev").string(),
+                                  (root / "sys").string());
+    CMachineSim sim;
+    sim.SetNormalMode(std::make_unique<CNormalMode>("V250 TVK-50;"));
+    ASSERT_TRUE(sim.Start(strPorts, 1));
+    const int nWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(nWatch, 0);
+    ASSERT_GE(inotify_add_watch(nWatch, (root / "dev/ttyUSB0").c_str(), IN_OPEN), 0);
+    auto opened = [&] {
+        char buffer[4096];
+        return read(nWatch, buffer, sizeof buffer) > 0;
+    };
+
+    const CCliResult check = Run({"check"});
+    EXPECT_EQ(check.m_nExit, 0) << check.m_strOut << check.m_strErr;
+    EXPECT_EQ(check.m_strOut.rfind("COM1:  reply \"V250 TVK-50\"", 0), 0u) << check.m_strOut;
+    const CCliResult ports = Run({"ports"});
+    EXPECT_EQ(ports.m_strOut.find("COM5"), std::string::npos) << ports.m_strOut;
+    EXPECT_EQ(ports.m_strOut.find("ttyUSB0"), std::string::npos) << ports.m_strOut;
+    EXPECT_FALSE(opened()) << "the adapter was opened";
+
+    std::filesystem::remove(std::filesystem::path(strPorts) / "complete");
+    const CCliResult unmarked = Run({"ports"});
+    EXPECT_NE(unmarked.m_strOut.find("COM5  " + (root / "dev/ttyUSB0").string()), std::string::npos)
+        << unmarked.m_strOut;
+    EXPECT_TRUE(opened()) << "the watch would not have seen an open";
+    close(nWatch);
+    sim.Stop();
+}
+
 TEST_F(CliTest, CheckJsonGivesOneObjectAPortWithTheUpgradesKeys) {
     CStepClock clock(50);
     CClockOverride useClock(clock);
@@ -355,8 +465,8 @@ TEST_F(CliTest, ATimeoutBelowAMillisecondStillLimitsTheWait) {
         << result.m_strOut;
 }
 
-// Ctrl-C during a check: the query under way runs to its end, no further port is tried.
-TEST_F(CliTest, InterruptedCheckEndsAfterTheQueryUnderWay) {
+// Ctrl-C during a check ends the probe under way, and no further port is tried.
+TEST_F(CliTest, InterruptedCheckEndsTheProbeUnderWay) {
     CStepClock clock(10, 5);
     CClockOverride useClock(clock);
     CNormalMode& silent = m_ports.Machine(1, "", ENormalFault::Silent);
@@ -908,10 +1018,10 @@ INSTANTIATE_TEST_SUITE_P(
         CRefusalCase{"UnknownCommand", {"flash", "--port", "COM1"}, false, "", "flash"},
         CRefusalCase{"UpgradeWithoutPort", {"upgrade", "--yes"}, false, "", "--port"},
         CRefusalCase{"PortBeyondTheHighestNumber",
-                     {"upgrade", "--port", "COM256", "--yes"},
+                     {"upgrade", "--port", "COM257", "--yes"},
                      false,
                      "",
-                     "not a port name: COM256"},
+                     "not a port name: COM257"},
         CRefusalCase{"ServerPortWithoutPortNumber",
                      {"upgrade", "--port", "rfc2217://box", "--yes"},
                      false,

@@ -5,10 +5,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -16,11 +19,15 @@
 
 #include "device/DeviceCheck.h"
 #include "platform/Clock.h"
+#include "tests/support/LinkFixture.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPorts.h"
+#include "tests/support/TelnetPeer.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Unprivileged.h"
+#include "tests/support/Wait.h"
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
@@ -164,53 +171,56 @@ TEST_F(DeviceCheckTest, OutcomeNamesTheVerdictWithReplyModelVersionAndPort) {
     }
 }
 
-// A cancel is seen before a port is opened and before a retry, never inside a query; a cancelled
-// check shows nothing.
-TEST_F(DeviceCheckTest, CancelEndsTheCheckBetweenQueriesWithoutAMessage) {
-    {
-        SCOPED_TRACE("before the first query");
-        CNormalMode& mode = m_ports.Machine(1, "V250 TVK-50;");
+// A cancel ends the check wherever it waits: before a port is opened, during a probe (of the
+// first four or of the ports above them), during the query, at a retry. The clock stands still,
+// so no time-out can end a wait in its place. A cancelled check shows nothing and keeps no port.
+TEST_F(DeviceCheckTest, CancelEndsTheCheckWhereverItWaitsWithoutAMessage) {
+    CHeldClock clock;
+    CClockOverride useClock(clock);
+    struct CCase {
+        const char* m_pszName;
+        const char* m_pszPort;                               // preset port name
+        std::vector<std::pair<int, const char*>> m_machines; // COMn, reply ("" silent)
+        int m_nCancelAfterQueriesOn; // cancel once this COM has been asked; 0: at once
+        std::vector<int> m_answers;  // to the Retry/Cancel question
+        std::vector<unsigned> m_messages;
+        std::vector<std::pair<int, int>> m_queries; // COMn, queries it got
+    };
+    const CCase cases[] = {
+        {"before the first query", "COM1:", {{1, "V250 TVK-50;"}}, 0, {}, {}, {{1, 0}}},
+        {"during a probe of COM1", "", {{1, ""}, {2, "V250 TVK-50;"}}, 1, {}, {}, {{2, 0}}},
+        {"during the probes above COM4", "", {{5, ""}, {6, "V250 TVK-50;"}}, 6, {}, {}, {}},
+        {"while the query waits", "COM3:", {{3, ""}}, 3, {}, {}, {{3, 1}}},
+        {"at a retry", "COM3:", {{3, "V250 ;"}}, -1, {kIdRetry}, {108}, {{3, 1}}},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CSimPorts ports;
+        for (const auto& [nCom, pszReply] : c.m_machines) {
+            if (*pszReply)
+                ports.Machine(nCom, pszReply);
+            else
+                ports.Machine(nCom, "", ENormalFault::Silent);
+        }
         CScriptedOperator op;
+        op.m_answers.assign(c.m_answers.begin(), c.m_answers.end());
         CWizardState state;
-        state.m_strPort = "COM1:";
-        const CCheckOutcome outcome =
-            RunDeviceCheck(state, op, kPackageVersion, [] { return true; });
+        state.m_strPort = c.m_pszPort;
+        auto fnCancelled = [&] {
+            if (c.m_nCancelAfterQueriesOn < 0)
+                return !op.m_messages.empty();
+            return c.m_nCancelAfterQueriesOn == 0 ||
+                   ports.Mode(c.m_nCancelAfterQueriesOn).GetQueryCount() > 0;
+        };
+        const CCheckOutcome outcome = RunDeviceCheck(state, op, kPackageVersion, fnCancelled);
         EXPECT_EQ(outcome.m_eVerdict, ECheckVerdict::Cancelled);
-        EXPECT_EQ(mode.GetQueryCount(), 0);
-        EXPECT_TRUE(op.m_messages.empty());
-        EXPECT_EQ(op.m_nCursorDepth, 0);
-        EXPECT_FALSE(op.m_bCursorWentNegative);
-    }
-    {
-        SCOPED_TRACE("during discovery");
-        CNormalMode& mode = m_ports.Machine(2, "V250 TVK-50;");
-        CScriptedOperator op;
-        CWizardState state;
-        int nAsked = 0;
-        const CCheckOutcome outcome =
-            RunDeviceCheck(state, op, kPackageVersion, [&] { return ++nAsked > 1; });
-        EXPECT_EQ(outcome.m_eVerdict, ECheckVerdict::Cancelled);
-        EXPECT_EQ(mode.GetQueryCount(), 0) << "COM1 was tried, COM2 never";
-        EXPECT_TRUE(op.m_messages.empty());
+        EXPECT_EQ(state.m_strPort, "") << "no port kept";
+        EXPECT_EQ(op.MessageIds(), c.m_messages);
         EXPECT_TRUE(op.m_dialogPresets.empty());
         EXPECT_EQ(op.m_nCursorDepth, 0);
-    }
-    {
-        SCOPED_TRACE("at a retry");
-        CNormalMode& mode = m_ports.Machine(3, "V250 ;");
-        CScriptedOperator op;
-        op.m_answers = {kIdRetry, kIdRetry};
-        CWizardState state;
-        state.m_strPort = "COM3:";
-        int nAsked = 0;
-        const CCheckOutcome outcome =
-            RunDeviceCheck(state, op, kPackageVersion, [&] { return ++nAsked > 1; });
-        EXPECT_EQ(outcome.m_eVerdict, ECheckVerdict::Cancelled);
-        EXPECT_EQ(outcome.m_strReply, "V250 ");
-        EXPECT_EQ(mode.GetQueryCount(), 1);
-        EXPECT_EQ(op.MessageIds(), std::vector<unsigned>{108});
-        EXPECT_EQ(op.m_nCursorDepth, 0);
         EXPECT_FALSE(op.m_bCursorWentNegative);
+        for (const auto& [nCom, nQueries] : c.m_queries)
+            EXPECT_EQ(ports.Mode(nCom).GetQueryCount(), nQueries) << "COM" << nCom;
     }
 }
 
@@ -392,9 +402,10 @@ TEST_F(DeviceCheckTest, DiscoveryPassesSilentPortsAndFindsTheMachine) {
     EXPECT_EQ(m_operator.m_dialogPresets.size(), 1u);
 }
 
-// A USB adapter gets the next free number: COM1 to COM4 are tried first, exactly as before, then
-// the ports above in number order (COM9 before COM10, which a sorted text would swap).
-TEST_F(DeviceCheckTest, DiscoveryGoesOnToThePortsAboveCom4InNumberOrder) {
+// A USB adapter gets the next free number: COM1 to COM4 are tried first, one after another as
+// before; then the ports above, all at once, and the lowest-numbered that answers with a model of
+// the table wins (COM9 before COM10, which a sorted text would swap), as in a search in turn.
+TEST_F(DeviceCheckTest, DiscoveryGoesOnToThePortsAboveCom4AndTakesTheLowestThatAnswers) {
     struct CCase {
         const char* m_pszName;
         std::vector<std::pair<int, const char*>> m_machines; // COMn, reply ("" silent)
@@ -405,6 +416,9 @@ TEST_F(DeviceCheckTest, DiscoveryGoesOnToThePortsAboveCom4InNumberOrder) {
         {"silent COM1 and COM5 before it", {{1, ""}, {5, ""}, {7, "V260 TVK-50;"}}, "COM7:"},
         {"the first four first", {{5, "V250 TVK-50;"}, {4, "V250 NRP-7;"}}, "COM4:"},
         {"COM9 before COM10", {{10, "V250 TVK-50;"}, {9, "V250 TVK-35;"}}, "COM9:"},
+        {"an unknown model below does not win",
+         {{5, "V250 XYZ-1;"}, {6, ""}, {8, "V250 TVK-50;"}, {12, "V250 NRP-70;"}},
+         "COM8:"},
     };
     CStepClock clock(10);
     CClockOverride useClock(clock);
@@ -420,13 +434,99 @@ TEST_F(DeviceCheckTest, DiscoveryGoesOnToThePortsAboveCom4InNumberOrder) {
         EXPECT_TRUE(DiscoverPort(state, op));
         EXPECT_EQ(state.m_strPort, c.m_pszFound);
         EXPECT_TRUE(op.m_dialogPresets.empty());
-        // Every port before the one found was asked once, none after it.
+        EXPECT_EQ(op.m_nCursorDepth, 0);
+        // Of the first four, every port up to the one found was asked once and none after it;
+        // above them, every port once when the search got there.
+        const int nFound = std::stoi(std::string(c.m_pszFound).substr(3));
         for (size_t i = 0; i < modes.size(); ++i) {
             const int nCom = c.m_machines[i].first;
-            const int nFound = std::stoi(std::string(c.m_pszFound).substr(3));
-            EXPECT_EQ(modes[i]->GetQueryCount(), nCom <= nFound ? 1 : 0) << "COM" << nCom;
+            const bool bAsked = nCom <= 4 ? nCom <= nFound : nFound > 4;
+            EXPECT_EQ(modes[i]->GetQueryCount(), bAsked ? 1 : 0) << "COM" << nCom;
         }
     }
+}
+
+// Eleven silent adapters on COM5 to COM15 and the machine on COM16. With the clock held, no
+// probe can give up: all twelve are asked while every other one still waits, and the machine's
+// answer is not taken while a port below it may still answer. Then time runs and COM16 wins.
+TEST_F(DeviceCheckTest, PortsAboveCom4AreAskedAtOnceAndTheAnswerWaitsForThePortsBelow) {
+    CHeldClock clock;
+    CClockOverride useClock(clock);
+    for (int n = 5; n <= 15; ++n)
+        m_ports.Machine(n, "", ENormalFault::Silent);
+    CNormalMode& machine = m_ports.Machine(16, "V250 TVK-50;");
+    std::atomic<bool> bDone{false};
+    bool bFound = false;
+    std::thread search([&] {
+        bFound = DiscoverPort(m_state, m_operator);
+        bDone = true;
+    });
+    const bool bAllAsked = WaitUntil([&] {
+        for (int n = 5; n <= 16; ++n) {
+            if (m_ports.Mode(n).GetQueryCount() == 0)
+                return false;
+        }
+        return true;
+    });
+    // COM16's probe has taken its answer and closed its port once eleven receive threads are
+    // left; the search must still wait for COM5 to COM15.
+    const bool bMachineProbed = WaitUntil([&] { return ReceiveThreads().size() == 11; });
+    const bool bEndedTooSoon = bDone.load();
+    clock.Release();
+    search.join();
+    EXPECT_TRUE(bAllAsked) << "the ports above COM4 were not asked at once";
+    EXPECT_TRUE(bMachineProbed);
+    EXPECT_FALSE(bEndedTooSoon) << "took COM16 while the ports below it could still answer";
+    EXPECT_TRUE(bFound);
+    EXPECT_EQ(m_state.m_strPort, "COM16:");
+    for (int n = 5; n <= 16; ++n)
+        EXPECT_EQ(m_ports.Mode(n).GetQueryCount(), 1) << "COM" << n;
+    EXPECT_EQ(machine.GetQueryCount(), 1);
+    EXPECT_TRUE(m_operator.m_dialogPresets.empty());
+    ExpectCursorBalanced();
+}
+
+// A device server named in the ports folder that takes the connection and then says nothing
+// costs the search no more than a silent port, not the seconds a distant server is given.
+TEST_F(DeviceCheckTest, SilentDeviceServerCostsTheSearchNoMoreThanASilentPort) {
+    CTelnetPeer::CScript script;
+    script.m_bAgree = false;
+    CTelnetPeer server(script);
+    const std::string strCom1 = TestPortsDir() + "/com1";
+    std::filesystem::remove(strCom1);
+    std::ofstream(strCom1) << server.Url() << "\n";
+    m_ports.Machine(2);
+    CStepClock clock(10);
+    CClockOverride useClock(clock);
+    const int64_t nStart = clock.Now();
+    EXPECT_TRUE(DiscoverPort(m_state, m_operator));
+    EXPECT_EQ(m_state.m_strPort, "COM2:");
+    // At most two seconds for COM1, and COM2's answer with its half-second pause.
+    EXPECT_LT(clock.Now() - nStart, 2000 + 1000);
+    std::filesystem::remove(strCom1);
+    m_ports.Absent(1);
+}
+
+// A ports folder that cannot be looked into stops the search before any port: "Wrong port." with
+// the folder and the reason as its detail, no port dialog, no port kept.
+TEST_F(DeviceCheckTest, UnreadablePortsFolderIsWrongPortNamingTheFolder) {
+    CTempDir home;
+    std::filesystem::create_directories(home / "versionup");
+    std::ofstream(home / "versionup/ports") << "not a folder\n";
+    const std::string strSaved = std::getenv("XDG_CONFIG_HOME");
+    setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
+    const bool bResult = Check();
+    setenv("XDG_CONFIG_HOME", strSaved.c_str(), 1);
+    EXPECT_FALSE(bResult);
+    ASSERT_EQ(m_operator.MessageIds(), std::vector<unsigned>{107});
+    EXPECT_EQ(m_operator.m_messages[0].m_strDetail,
+              "The ports folder " + (home / "versionup/ports").string() +
+                  " cannot be read: Not a directory. Give your user read and search permission "
+                  "on it (chmod u+rx " +
+                  (home / "versionup/ports").string() + ").");
+    EXPECT_TRUE(m_operator.m_dialogPresets.empty());
+    EXPECT_EQ(m_state.m_strPort, "");
+    ExpectCursorBalanced();
 }
 
 // The whole check from an empty port name, as the window's check runs it, reaches the machine.

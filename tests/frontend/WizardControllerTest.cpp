@@ -76,6 +76,37 @@ TEST_F(WizardControllerTest, PressesDuringARunAndThoseQueuedBeforeItsEndDoNothin
     EXPECT_EQ(nDiscards, 1); // a press on the window's thread leaves no input to drop
 }
 
+// Esc or the close box reaches the run through the operator that the worker asks; it counts for
+// the run under way only, and an idle window's Esc is no cancel of the next run.
+TEST_F(WizardControllerTest, CancelCountsForTheRunUnderWayOnly) {
+    CWizardController controller(m_calls);
+    controller.Cancel();
+    EXPECT_FALSE(controller.IsCancelled()) << "idle: the window's Esc ends the window instead";
+
+    struct CCancelWindow : CScriptedOperator {
+        explicit CCancelWindow(CWizardController& controller) : m_controller(controller) {}
+        bool IsCancelled() override { return m_controller.IsCancelled(); }
+        CWizardController& m_controller;
+    } window(controller);
+    CForwardingOperator op(window, m_calls);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> bSeen{false};
+    ASSERT_TRUE(controller.Press(EStep::VersionCheck, [&, released] {
+        released.wait();
+        bSeen = op.IsCancelled();
+    }));
+    controller.Cancel();
+    release.set_value();
+    ASSERT_TRUE(m_pThread->RunUntil([&] { return !controller.IsBusy(); }));
+    EXPECT_TRUE(bSeen) << "the worker did not see the cancel";
+
+    // The next run starts uncancelled.
+    ASSERT_TRUE(controller.Press(EStep::VersionCheck, [&] { bSeen = op.IsCancelled(); }));
+    ASSERT_TRUE(m_pThread->RunUntil([&] { return !controller.IsBusy(); }));
+    EXPECT_FALSE(bSeen);
+}
+
 TEST_F(WizardControllerTest, APressThatOpensABoxHereCannotStartAnother) {
     CWizardController controller(m_calls);
     int nInner = 0;

@@ -1,6 +1,6 @@
-// Port names as the dialog, a link or a mistake may give them: "COMN:" is N (1 to 255) for
-// "COM" in any case, digits and at most one ':' after them; anything else names no COM port, and
-// a name that maps to no device never turns into one.
+// Port names as the dialog, a link or a mistake may give them: "COMN:" is N (1 to 256) for
+// "COM" in any case, digits without a leading zero and at most one ':' after them; anything else
+// names no COM port, and a name that maps to no device never turns into one.
 #include <cstdint>
 #include <string>
 
@@ -18,7 +18,7 @@ int ExpectedComNumber(const std::string& str) {
     size_t nEnd = str.size();
     if (str[nEnd - 1] == ':')
         --nEnd;
-    if (nEnd == 3)
+    if (nEnd == 3 || str[3] == '0')
         return 0;
     long nNumber = 0;
     for (size_t i = 3; i < nEnd; ++i) {
@@ -26,7 +26,7 @@ int ExpectedComNumber(const std::string& str) {
             return 0;
         nNumber = std::min(nNumber * 10 + (str[i] - '0'), 1000L);
     }
-    return nNumber >= 1 && nNumber <= 255 ? static_cast<int>(nNumber) : 0;
+    return nNumber >= 1 && nNumber <= 256 ? static_cast<int>(nNumber) : 0;
 }
 
 } // namespace

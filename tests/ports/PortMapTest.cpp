@@ -190,7 +190,9 @@ TEST(PortMapTest, ListedComNumbersAreThoseThatResolve) {
         for (const auto& [pszLink, pszDevice] : c.m_links)
             machine.Link(pszLink, machine.Dev(pszDevice));
         const CPortMap map = machine.Map();
-        const std::vector<int> listed = map.ListComNumbers();
+        std::vector<int> listed;
+        for (const CPortEntry& entry : map.Map().m_entries)
+            listed.push_back(entry.m_nCom);
         EXPECT_EQ(listed, c.m_expected);
         for (int n = 1; n <= 20; ++n) {
             const bool bListed = std::find(listed.begin(), listed.end(), n) != listed.end();
@@ -249,4 +251,77 @@ TEST(PortMapTest, ConsoleIsToldByTheKernelsActiveList) {
     EXPECT_FALSE(map.IsConsole(machine.Dev("ttyS00")));
     EXPECT_FALSE(map.IsConsole(""));
     EXPECT_TRUE(map.IsConsole("/dev/console"));
+}
+
+// One reading of a COM name on both systems: what Windows would open, and nothing else.
+TEST(PortMapTest, ComNumbersAreReadAsWindowsNamesThem) {
+    const struct {
+        const char* m_pszName;
+        int m_nCom;
+    } cases[] = {
+        {"COM1:", 1},
+        {"com7", 7},
+        {"Com16:", 16},
+        {"COM256", 256},
+        {"COM256:", 256},
+        {"COM257", 0},
+        {"COM0", 0},
+        {"COM01", 0},
+        {"COM007:", 0},
+        {"COM", 0},
+        {"COM:", 0},
+        {"COM1::", 0},
+        {"COM1x", 0},
+        {"COM-1", 0},
+        {"COM 1", 0},
+        {"LPT1", 0},
+        {"COM99999999999999999999", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseComNumber(c.m_pszName), c.m_nCom) << c.m_pszName;
+}
+
+// A ports folder that is there but cannot be looked into gives no ports at all and says why;
+// one that is simply missing is the ordinary case.
+TEST(PortMapTest, PortsFolderThatCannotBeReadIsAnErrorNotAListOfEveryNumber) {
+    CFakeMachine machine;
+    machine.AddTty("ttyUSB0");
+    fs::remove_all(machine.Root() / "ports");
+    CPortTable table = machine.Map().Map();
+    EXPECT_FALSE(table.m_folderError);
+    ASSERT_EQ(table.m_entries.size(), 1u);
+    EXPECT_EQ(table.m_entries[0].m_strDevice, machine.Dev("ttyUSB0"));
+
+    // The folder is a file, or lies under one.
+    std::ofstream(machine.Root() / "ports") << "rfc2217://10.0.0.7:4001\n";
+    for (const std::string& strFolder : {machine.Ports(), machine.Ports() + "/inner"}) {
+        SCOPED_TRACE(strFolder);
+        const CPortMap map((machine.Root() / "dev").string(), (machine.Root() / "sys").string(),
+                           strFolder);
+        table = map.Map();
+        EXPECT_EQ(table.m_folderError, std::errc::not_a_directory);
+        EXPECT_TRUE(table.m_entries.empty());
+        // A COM name still leads to the folder, so that its open fails with the folder's cause.
+        EXPECT_EQ(map.Resolve("COM1:"), strFolder + "/com1");
+    }
+}
+
+// A folder that says it names every port keeps the present devices off the free numbers.
+TEST(PortMapTest, CompleteFolderKeepsThePresentDevicesOut) {
+    CFakeMachine machine;
+    machine.AddTty("ttyS0", true, 4);
+    machine.AddTty("ttyUSB0");
+    machine.Link("com2", machine.Dev("ttyUSB7"));
+    machine.Link("com9", "../dev/ttyUSB0");
+    std::ofstream(machine.Ports() + "/" + kCompletePortsMarker);
+    const CPortMap map = machine.Map();
+    const CPortTable table = map.Map();
+    ASSERT_EQ(table.m_entries.size(), 2u);
+    EXPECT_EQ(table.m_entries[0].m_nCom, 2);
+    EXPECT_EQ(table.m_entries[0].m_strDevice, machine.Dev("ttyUSB7"));
+    EXPECT_EQ(table.m_entries[1].m_nCom, 9);
+    EXPECT_EQ(table.m_entries[1].m_strDevice, machine.Dev("ttyUSB0"));
+    EXPECT_EQ(map.Resolve("COM1:"), "") << "ttyS0 would be COM1 without the marker";
+    EXPECT_EQ(map.Resolve("COM3:"), "");
 }

@@ -1,5 +1,8 @@
 // The port dialog on the offscreen platform: what the preset selects, what OK yields, and that
 // the operator's typing never becomes the result.
+#include <filesystem>
+#include <fstream>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -182,16 +185,23 @@ void PortDlgTest::escapeAndCloseBoxCancel() {
 }
 
 void PortDlgTest::tooltipsShowMappedDevice() {
+    // COM4 a port on a device server, named by a file of the ports folder: there is nothing to
+    // look at on this computer, and it is no less present for that.
+    const std::string strCom4 = TestPortsDir() + "/com4";
+    std::filesystem::remove(strCom4);
+    std::ofstream(strCom4) << "rfc2217://127.0.0.1:4001\n";
     CPortDlg dlg;
     dlg.m_strPort = "COM2:";
     dlg.show();
     QComboBox* pList = dlg.GetList();
     QCOMPARE(pList->itemData(0, Qt::ToolTipRole).toString(), QString("not present"));
     QCOMPARE(pList->itemData(1, Qt::ToolTipRole).toString(), QString("/dev/null"));
-    QCOMPARE(pList->itemData(3, Qt::ToolTipRole).toString(), QString("not present"));
     QCOMPARE(pList->toolTip(), QString("/dev/null"));
     pList->setCurrentIndex(2);
     QCOMPARE(pList->toolTip(), QString("not present"));
+    QCOMPARE(pList->itemData(3, Qt::ToolTipRole).toString(), QString("rfc2217://127.0.0.1:4001"));
+    std::filesystem::remove(strCom4);
+    m_ports.LinkTo(4, "/nonexistent/ttyUSB7");
 }
 
 void PortDlgTest::layoutFollowsTemplate() {

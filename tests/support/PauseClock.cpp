@@ -51,3 +51,29 @@ bool CStepClock::WaitFor(std::condition_variable& cv, std::unique_lock<std::mute
     m_nNowMs += std::max(nMilliseconds, 0);
     return fnReady();
 }
+
+namespace {
+
+int64_t RealMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Far from second 0, so that a wait that starts on it is not a special case.
+constexpr int64_t kHeldAtMs = 1000000;
+
+} // namespace
+
+int64_t CHeldClock::GetMilliseconds() {
+    const int64_t nReleased = m_nReleasedAtMs.load();
+    return nReleased < 0 ? kHeldAtMs : kHeldAtMs + RealMs() - nReleased;
+}
+
+void CHeldClock::Sleep(int nMilliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+}
+
+void CHeldClock::Release() {
+    m_nReleasedAtMs = RealMs();
+}

@@ -62,6 +62,20 @@ private:
 };
 
 // Puts a clock in force for as long as this lives, then the system's again.
+// A clock that stands still until Release, then runs in real time from where it stood: a time-out
+// on it cannot end a wait that a test means to see ended by something else (an answer, a cancel),
+// nor can a wait that the test watches end before the test has looked. Sleeps are real.
+class CHeldClock : public IClock {
+public:
+    int64_t GetMilliseconds() override;
+    int64_t GetCalendarSeconds() override { return GetMilliseconds() / 1000; }
+    void Sleep(int nMilliseconds) override;
+    void Release();
+
+private:
+    std::atomic<int64_t> m_nReleasedAtMs{-1}; // the real clock's reading at Release
+};
+
 class CClockOverride {
 public:
     explicit CClockOverride(IClock& clock) { SetClock(&clock); }

@@ -1,6 +1,6 @@
 #pragma once
 // A private ports folder with simulated machines on COM1 to COM4, and on request on COM5 to
-// COM12 (a USB adapter's numbers); the computer's own serial ports are kept out of the port map
+// COM16 (a USB adapter's numbers); the computer's own serial ports are kept out of the port map
 // from the first CSimPorts on. The test process points
 // XDG_CONFIG_HOME at a folder of its own, so "COMn:" opens the simulator's pseudo-terminal and
 // never a real serial port of the computer: a port without a machine is a link to nowhere.
@@ -43,7 +43,7 @@ public:
     static std::string LinkPath(int nCom);
 
 private:
-    static constexpr int kHighestCom = 12;
+    static constexpr int kHighestCom = 16;
     std::array<std::unique_ptr<CMachineSim>, kHighestCom> m_sims;
     std::array<CNormalMode*, kHighestCom> m_modes{};
 };

@@ -7,7 +7,7 @@ set -u
 case_name=$1 exe=$2 sim=$3 ports=$4 work=$5/$1
 [[ -x $sim ]] || { echo "FAIL: no machine-sim; configure with -DVERSIONUP_HOST_SIM=<Linux build>/sim/machine-sim"; exit 1; }
 rm -rf "$work" && mkdir -p "$work" "$ports"
-rm -f "$ports/com1" "$ports/com7"
+rm -f "$ports"/com*
 
 fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat "$work/out.txt"; echo "--- stderr";
          cat "$work/err.txt"; echo "--- machine-sim"; cat "$work/sim.log"; exit 1; }
@@ -32,7 +32,8 @@ sim_pid=
 # Debian's ser2net in front of the simulated machine, as a device server on 127.0.0.1.
 source "$(dirname "$0")/../support/ser2net-server.sh"
 ser2net_pid=
-trap '[[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; [[ -n $ser2net_pid ]] && kill "$ser2net_pid" 2>/dev/null' EXIT
+bluetooth_pid=
+trap '[[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null; [[ -n $ser2net_pid ]] && kill "$ser2net_pid" 2>/dev/null; [[ -n $bluetooth_pid ]] && kill "$bluetooth_pid" 2>/dev/null' EXIT
 
 # runs the program; rc holds its exit status
 run() {
@@ -105,6 +106,35 @@ com7)
     expect_rc 1
     expect_out 'COM7:  reply "V260 TVK-50"'
     expect_out 'Upgrade unnecessary.'
+    ;;
+discovery-above)
+    # COM1 to COM4 absent, eleven silent adapters on COM5 to COM15, the machine on COM16, and a
+    # Bluetooth port on COM20 with a silent peer: check without --port asks the adapters all at
+    # once and finds COM16, and never opens COM20, which ports still lists, marked.
+    start_sim_on 16 --reply 'V260 TVK-50;' $(for n in {5..15}; do echo --port $n=silent; done)
+    "$sim" --ports "$ports" --com 20 --fault silent >"$work/bluetooth.log" 2>&1 &
+    bluetooth_pid=$!
+    for _ in $(seq 100); do [[ -L $ports/com20 ]] && break; sleep 0.05; done
+    start=$(date +%s%N)
+    run check
+    echo "check: $(( ($(date +%s%N) - start) / 1000000 )) ms"
+    expect_rc 1
+    expect_out 'COM16:  reply "V260 TVK-50"'
+    expect_out 'Upgrade unnecessary.'
+    run ports
+    grep -qE '^COM20 .*Bluetooth: not searched by the check' "$work/out.txt" ||
+        fail "COM20 not listed as Bluetooth"
+    run ports --json
+    expect_out '{"event":"port","port":"COM20","device":"\\\\.\\COM20","kind":"bluetooth","state":"not-probed"}'
+    # The computer's own ports, which wine numbers above ours, are not in the list.
+    tr -d '\r' <"$work/out.txt" | grep -qvE '"port":"COM([1-9]|1[0-6]|20)"' &&
+        fail "a port of this computer is listed"
+    stop_sim
+    kill -INT "$bluetooth_pid"
+    wait "$bluetooth_pid"
+    bluetooth_pid=
+    grep -qF 'received 0 bytes' "$work/bluetooth.log" || {
+        cat "$work/bluetooth.log"; fail "the Bluetooth port was written to"; }
     ;;
 help)
     # Windows has no hang-up signal and names its ports by any number.

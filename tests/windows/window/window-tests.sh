@@ -56,13 +56,28 @@ localedef -i ja_JP -f UTF-8 "$tmp/locale/ja_JP.UTF-8" 2>/dev/null \
     || { echo "FAIL: no ja_JP locale"; exit 1; }
 
 wineboot -i >"$tmp/wineboot.log" 2>&1 || { cat "$tmp/wineboot.log"; echo "FAIL: no wine prefix"; exit 1; }
-# COM1 (and COM7, a USB adapter's number) are the simulator's links; COM2 to COM4 lead nowhere,
-# so the computer's own ports stay out.
+# COM1 and COM5 to COM16 (a USB adapter's numbers) are the simulator's links; COM2 to COM4 lead
+# nowhere, so the computer's own ports stay out. COM20 is listed as a Bluetooth port.
 ports=$tmp/ports
-for n in 1 2 3 4 7; do
+for n in 1 2 3 4 {5..16} 20; do
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$ports/com$n" /f >/dev/null 2>&1
 done
 wineserver -w
+# The list of ports is rebuilt when a wineserver starts: this one stays for the whole run, and
+# one started after a failed case gets the same list.
+list_ports() {
+    wineserver -p >/dev/null 2>&1
+    # Wine also gives this computer's own serial ports the free numbers above ours: out of the list.
+    wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
+        awk '$2 == "REG_SZ" && $3 !~ /^COM([1-9]|1[0-6]|20)$/ { print $1 }' |
+        while read -r name; do
+            wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /f >/dev/null 2>&1
+        done
+    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial19' /f >/dev/null 2>&1
+    wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\BthModem0' /t REG_SZ /d COM20 \
+        /f >/dev/null 2>&1
+}
+list_ports
 
 title='Version up tool for NRP-7/70 TVK-35/50'
 app_title=$(basename "$exe" .exe)
@@ -119,7 +134,10 @@ press() { # KEY [WINDOW]
     xdotool key --clearmodifiers "$1"
 }
 end_app() {
+    # An Escape that comes while the run that showed the last box is still ending is that run's
+    # cancel, not the window's end: the operator presses it again.
     press Escape
+    wait_for '! kill -0 $app 2>/dev/null' 5 || press Escape
     wait_for '! kill -0 $app 2>/dev/null' 20 || { fail "Escape did not end the program"; kill "$app"; }
     wait "$app" 2>/dev/null
     app=
@@ -239,6 +257,58 @@ test_com7() {
     fi
     end_app
     stop_sim
+}
+
+# COM1 to COM4 absent, eleven silent adapters on COM5 to COM15, the machine on COM16 and a silent
+# Bluetooth peer on COM20: the check from the keys finds COM16 and never writes to COM20.
+test_discovery_above() {
+    local start bluetooth
+    start_sim_on 16 --reply "V260 TVK-50;" $(for n in {5..15}; do echo --port $n=silent; done)
+    "$machine_sim" --ports "$ports" --com 20 --fault silent >"$tmp/bluetooth.log" 2>&1 &
+    bluetooth=$!
+    start_app || { kill -INT "$bluetooth"; return; }
+    next_until "$(text_of 112)" 20 || fail "above: no Connect step"
+    start=$(date +%s%N)
+    press Return
+    if wait_for 'shown "$app_title"' 60; then
+        echo "above: the box after $(( ($(date +%s%N) - start) / 1000000 )) ms"
+        [[ $(control_text "$app_title" 65535) == "$(text_of 105)" ]] \
+            || fail "above: the box says: $(read_windows "$app_title")"
+        [[ $(control_text "$title" 1006) == "COM16:" ]] || fail "above: the port is $(control_text "$title" 1006)"
+        press Return "$(xdotool search --onlyvisible --name "^$app_title\$" | head -1)"
+        wait_for '! shown "$app_title"' 10 || fail "above: the box stays"
+    else
+        shown "Select COM port" && fail "above: the port dialog came up instead" || fail "above: no message box"
+    fi
+    end_app
+    stop_sim
+    kill -INT "$bluetooth"
+    wait "$bluetooth"
+    grep -qF 'received 0 bytes' "$tmp/bluetooth.log" || fail "above: the Bluetooth port was written to"
+}
+
+# Esc and the window manager's close (Alt+F4) while discovery waits on silent ports, COM1 and
+# COM5 to COM15: the check ends as Cancel in the port dialog ends it, on the Start step with no
+# port, with neither the port dialog nor a box, and the window stays.
+test_cancel_check() {
+    local key start
+    for key in Escape alt+F4; do
+        start_sim --fault silent $(for n in {5..15}; do echo --port $n=silent; done)
+        start_app || return
+        next_until "$(text_of 112)" 20 || fail "cancel check $key: no Connect step"
+        press Return
+        wait_for 'step_is "$(text_of 113)"' 10 || fail "cancel check $key: no check"
+        start=$(date +%s%N)
+        press "$key"
+        wait_for 'step_is "$(text_of 111)"' 20 || fail "cancel check $key: not on the Start step"
+        echo "cancel check $key: Start step after $(( ($(date +%s%N) - start) / 1000000 )) ms"
+        shown "Select COM port" && fail "cancel check $key: the port dialog came up"
+        shown "$app_title" && fail "cancel check $key: a message box came up"
+        [[ -z $(control_text "$title" 1006) ]] || fail "cancel check $key: the port is $(control_text "$title" 1006)"
+        kill -0 "$app" 2>/dev/null || fail "cancel check $key: the window went"
+        end_app
+        stop_sim
+    done
 }
 
 # Started with VERSIONUP_TRACE, as support asks, the window writes the check's trace as it closes,
@@ -401,7 +471,7 @@ test_step_texts() {
 
 # WINDOW_TESTS picks some of them, for a quicker look.
 SECONDS=0
-for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 scanner failed_transfer service cancel_keys}; do
+for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 discovery_above cancel_check scanner failed_transfer service cancel_keys}; do
     echo "== $name"
     before=$failures
     "test_$name"
@@ -411,6 +481,7 @@ for name in ${WINDOW_TESTS:-upgrade_en upgrade_ja unnecessary com7 scanner faile
         [[ -n $sim ]] && stop_sim
         wineserver -k 2>/dev/null
         wineserver -w 2>/dev/null
+        list_ports
     fi
 done
 echo "window tests under wine: ${SECONDS}s"
