@@ -232,7 +232,8 @@ struct CNetSerialDevice::CState {
     unsigned nCloseMark = 0;
     int64_t nMarkAnsweredAtMs = -1;
     unsigned nLineStatesAtMark = 0;
-    bool bDataSinceClose = false; // data written since the last delivery was judged
+    bool bDataSinceClose = false;  // data written since the last delivery was judged
+    size_t nLeftBefore = SIZE_MAX; // bytes not yet sent at the close's last look
 
     // A fresh connection knows nothing of the last one's settings or lines.
     void Reset() {
@@ -263,6 +264,7 @@ struct CNetSerialDevice::CState {
         nMarkAnsweredAtMs = -1;
         nLineStatesAtMark = 0;
         bDataSinceClose = false;
+        nLeftBefore = SIZE_MAX;
         wake.Clear();
         pending.Clear();
     }
@@ -946,15 +948,23 @@ ISerialDevice::EDelivery CNetSerialDevice::CheckDelivery(std::string& strHow) {
     const int64_t nNowMs = GetClock().GetMilliseconds();
     const bool bCtsLow =
         s.bCtsFlow && !s.bWithoutLines && s.nModemState >= 0 && !(s.nModemState & kModemCts);
-    auto held = [&]() {
+    auto held = [&](const char* pszOtherwise =
+                        "the server has not read the last bytes (timing mark unanswered)") {
         strHow = s.bSuspended ? "the server suspended the flow (FLOWCONTROL-SUSPEND)"
                  : bCtsLow    ? "CTS low at the server"
-                              : "the server has not read the last bytes (timing mark unanswered)";
+                              : pszOtherwise;
         return EDelivery::Held;
     };
-    // Still leaving this computer.
-    if (!s.out.empty() || NetUnsent(s.hSocket) > 0)
-        return s.bSuspended || bCtsLow ? held() : EDelivery::Pending;
+    // Still leaving this computer: moving, or held by a server that takes nothing more.
+    const size_t nLeft = s.out.size() + static_cast<size_t>(std::max(NetUnsent(s.hSocket), 0));
+    if (nLeft > 0) {
+        const bool bMoved = nLeft < s.nLeftBefore;
+        s.nLeftBefore = nLeft;
+        return bMoved && !s.bSuspended && !bCtsLow
+                   ? EDelivery::Pending
+                   : held("the server takes no more bytes from this computer");
+    }
+    s.nLeftBefore = SIZE_MAX;
     if (s.bMarks) {
         if (s.nCloseMark == 0) {
             s.nCloseMark = ++s.nMarksAsked;
