@@ -574,6 +574,10 @@ struct CNetSerialDevice::CState {
                             (usBinary != EOpt::Yes ? "from this computer" : "to this computer") +
                             "): carriage returns could be altered on the way, so the port "
                             "is not used");
+        {
+            std::lock_guard lock(mutex);
+            Note("connection to " + strWhere + ": " + NetDescribe(hSocket));
+        }
         std::vector<uint8_t> mask;
         AppendComCommand(kComSetModemStateMask, {kModemMask}, mask);
         // A server that tells its UART's state lets the close know the last byte is out.

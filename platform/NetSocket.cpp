@@ -130,6 +130,15 @@ int NetUnsent(NetHandle hSocket) {
     return ioctl(hSocket, SIOCOUTQNSD, &nQueued) == 0 ? nQueued : 0;
 }
 
+std::string NetDescribe(NetHandle hSocket) {
+    int nBuffer = 0, nKeep = 0;
+    socklen_t nLength = sizeof nBuffer;
+    getsockopt(hSocket, SOL_SOCKET, SO_SNDBUF, &nBuffer, &nLength);
+    nLength = sizeof nKeep;
+    getsockopt(hSocket, SOL_SOCKET, SO_KEEPALIVE, &nKeep, &nLength);
+    return "send buffer " + std::to_string(nBuffer) + " bytes, keepalive " + (nKeep ? "on" : "off");
+}
+
 CNetWaker::CNetWaker() {
     m_hRead = m_hWrite = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }

@@ -62,6 +62,9 @@ long NetSend(NetHandle hSocket, const void* pData, size_t nCount, int& nErrno);
 long NetReceive(NetHandle hSocket, void* pDest, size_t nMax, int& nErrno);
 // Bytes the system has not sent yet (0 where it cannot tell).
 int NetUnsent(NetHandle hSocket);
+// What the system gave the connection, for the trace: "send buffer 8192 bytes, keepalive on".
+// On Windows it is what shows a held write can stay in this computer.
+std::string NetDescribe(NetHandle hSocket);
 
 // Something a wait ends on, signalled from another thread (an eventfd; on Windows a loopback
 // datagram socket, since only sockets can be waited on together with a socket).

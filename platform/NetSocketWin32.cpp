@@ -190,6 +190,18 @@ int NetUnsent(NetHandle) {
     return 0;
 }
 
+std::string NetDescribe(NetHandle hSocket) {
+    // Zero first: wine writes a BOOL option's one byte only.
+    int nBuffer = 0, nKeep = 0;
+    int nLength = sizeof nBuffer;
+    getsockopt(static_cast<SOCKET>(hSocket), SOL_SOCKET, SO_SNDBUF,
+               reinterpret_cast<char*>(&nBuffer), &nLength);
+    nLength = sizeof nKeep;
+    getsockopt(static_cast<SOCKET>(hSocket), SOL_SOCKET, SO_KEEPALIVE,
+               reinterpret_cast<char*>(&nKeep), &nLength);
+    return "send buffer " + std::to_string(nBuffer) + " bytes, keepalive " + (nKeep ? "on" : "off");
+}
+
 // Only sockets can be waited on together with a socket: a datagram socket bound to the
 // loopback and connected to itself, which a byte sent to itself makes readable.
 CNetWaker::CNetWaker() {

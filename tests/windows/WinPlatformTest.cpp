@@ -1,10 +1,7 @@
 // What the Windows side of platform/ does that the shared tests cannot see: COM names without a
 // map, the errors of a port that is not there, sleeps shorter than a millisecond, and package
-// files opened, locked and read at an offset through Win32, and what a connection to a device
-// server is given through Winsock.
+// files opened, locked and read at an offset through Win32.
 #include <gtest/gtest.h>
-
-#include <winsock2.h>
 
 #include <cerrno>
 #include <chrono>
@@ -17,7 +14,6 @@
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
-#include "platform/NetSocket.h"
 #include "platform/PortMap.h"
 #include "platform/SerialDeviceWin32.h"
 #include "platform/System.h"
@@ -157,37 +153,3 @@ TEST_F(WinPackageFile, NamesInJapaneseCrossIntoWindowsWhole) {
 }
 
 } // namespace
-
-// Winsock takes 64 KB and more by default and cannot say how much of it is unsent: the send
-// buffer is held to the port's own output queue, so a write the server holds shows in this
-// computer. Wine keeps Linux's buffers beneath (which doubles what is asked); a real PC shows
-// Windows' own.
-TEST(WinNetSocket, ConnectionHoldsNoMoreThanThePortsQueueAndIsProbed) {
-    CNetError error;
-    const NetHandle hFirst = NetConnect("127.0.0.1", 9, 200, error); // starts Winsock
-    NetClose(hFirst);
-    const SOCKET hListen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ASSERT_NE(hListen, INVALID_SOCKET);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int nLength = sizeof addr;
-    ASSERT_EQ(bind(hListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(hListen, 1), 0);
-    ASSERT_EQ(getsockname(hListen, reinterpret_cast<sockaddr*>(&addr), &nLength), 0);
-    const NetHandle hSocket = NetConnect("127.0.0.1", ntohs(addr.sin_port), 5000, error);
-    ASSERT_NE(hSocket, kNoSocket) << error.m_strText;
-    // Zero first: wine writes a BOOL option's one byte only.
-    auto option = [&](int nLevel, int nName) {
-        int nValue = 0;
-        int nSize = sizeof nValue;
-        getsockopt(static_cast<SOCKET>(hSocket), nLevel, nName, reinterpret_cast<char*>(&nValue),
-                   &nSize);
-        return nValue;
-    };
-    EXPECT_GT(option(SOL_SOCKET, SO_SNDBUF), 0);
-    EXPECT_LE(option(SOL_SOCKET, SO_SNDBUF), int(2 * kNetSendBuffer));
-    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
-    NetClose(hSocket);
-    closesocket(hListen);
-}
