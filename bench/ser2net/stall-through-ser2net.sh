@@ -56,7 +56,7 @@ for i in $(seq "$runs"); do
     elif [[ $rc == 0 ]]; then ((false_success++)); verdict="FALSE SUCCESS"
     elif [[ $rc == 1 ]]; then ((failed++)); verdict="failure reported"
     else ((other++)); verdict="exit $rc"; fi
-    delivery=$(grep -ho 'delivery[^"]*' "$work"/trace/*.trace 2>/dev/null | tail -1 | cut -c1-120)
+    delivery=$(grep -ho ' delivery: .*' "$work"/trace/*.trace 2>/dev/null | tail -1 | cut -c2-100)
     printf 'run %2d: exit %d, %s of %d package bytes, %s, %.1f s: %s%s\n' "$i" "$rc" "${got:-?}" \
         "$package" "$verdict" "$(echo "$end - $start" | bc)" "${said:-?}" \
         "${delivery:+ [$delivery]}"
