@@ -146,13 +146,16 @@ bool CCli::Parse(const std::vector<std::string>& args, CCommandLine& line,
         strProblem = Text(kIdsCliMissingValue, {"inspect"});
         return false;
     }
-    // Two names of one device would make the second run fail as busy half-way into the first.
+    // Two names of one device would make the second run fail as busy half-way into the first;
+    // two spellings of one server port would even have both runs talk to it at once.
     for (size_t i = 0; i < line.m_ports.size(); ++i) {
-        const std::string strDevice = ResolvePortDevice(line.m_ports[i].m_strOpen);
+        const std::string strDevice =
+            NormalNetworkPortName(ResolvePortDevice(line.m_ports[i].m_strOpen));
         for (size_t j = 0; j < i; ++j) {
             if (line.m_ports[j].m_strOpen == line.m_ports[i].m_strOpen ||
                 (!strDevice.empty() &&
-                 IsSameDevice(ResolvePortDevice(line.m_ports[j].m_strOpen), strDevice))) {
+                 IsSameDevice(NormalNetworkPortName(ResolvePortDevice(line.m_ports[j].m_strOpen)),
+                              strDevice))) {
                 strProblem = Text(kIdsCliSamePortTwice,
                                   {line.m_ports[j].m_strShown, line.m_ports[i].m_strShown});
                 return false;

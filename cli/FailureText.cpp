@@ -58,6 +58,8 @@ std::string CCli::DescribeFailure(const CPortName& port, const CTransferOutcome&
                (outcome.m_strGone.empty() ? "" : ": " + outcome.m_strGone);
     case ETransferFault::WriteFailed:
         return Text(kIdsCliWriteFailed, {strStep});
+    case ETransferFault::Unconfirmed:
+        return Text(kIdsCliUnconfirmed, {strStep});
     }
     return {};
 }

@@ -24,9 +24,7 @@ namespace {
 constexpr char kScheme[] = "rfc2217://";
 // Data bytes the device takes before the server has them; a local driver's output queue
 // holds as much.
-constexpr size_t kOutputCap = 4096;
-// A wait on the connection is cut into slices, so that its limit runs on the clock in force.
-constexpr int kSliceMs = 20;
+constexpr size_t kOutputCap = kNetSendBuffer;
 // Commands still unsent when the port closes get this long to leave.
 constexpr int kCloseFlushMs = 500;
 // How long the server gets to end the connection after the program has ended its side.
@@ -38,6 +36,12 @@ constexpr int kEventSliceMs = 100;
 constexpr int kRetryMs = 50;
 // The modem state bits the program reads, with their change bits.
 constexpr uint8_t kModemMask = kModemDsr | kModemCts | 0x02 | 0x01;
+// Data from the server the program has not taken yet, at most; a server that sends more while
+// the program is busy with settings is broken or hostile, and the port fails rather than grow.
+constexpr size_t kReceivedCap = 256 * 1024;
+// Telnet negotiations a connection may carry. Each option is answered once per change, so a
+// well-behaved server sends a handful; one that keeps on changing its mind is cut off.
+constexpr unsigned kNegotiationCap = 200;
 
 std::mutex g_serversMutex;
 std::set<std::string> g_serversWithoutLines;
@@ -79,6 +83,29 @@ bool IsLineAnswer(uint32_t nValue) {
 enum EAnswer { kAnsBaud, kAnsDataSize, kAnsParity, kAnsStopSize, kAnsFlow, kAnsCount };
 
 } // namespace
+
+// Both systems build this file; the socket files differ by system, their words do not.
+CNetError NetConnectError(int nErrno, const std::string& strHost, uint16_t nPort, int nLimitMs) {
+    const std::string strWhere = strHost + ":" + std::to_string(nPort);
+    CNetError error;
+    error.m_nErrno = nErrno;
+    if (nErrno == ETIMEDOUT)
+        error.m_strText = "no connection to " + strWhere + " within " +
+                          std::to_string((nLimitMs + 999) / 1000) + " s";
+    else if (nErrno == ECONNREFUSED)
+        error.m_strText = "connection refused by " + strWhere;
+    else
+        error.m_strText = "cannot connect to " + strWhere + ": " + std::strerror(nErrno);
+    return error;
+}
+
+CNetError NetLookupError(const std::string& strHost, const std::string& strDetail) {
+    CNetError error;
+    error.m_nErrno = EHOSTUNREACH;
+    error.m_strText =
+        "host not found: " + strHost + (strDetail.empty() ? "" : " (" + strDetail + ")");
+    return error;
+}
 
 bool IsNetworkPortName(const std::string& strName) {
     if (strName.size() < sizeof kScheme - 1)
@@ -130,6 +157,19 @@ bool ParseNetworkPortName(const std::string& strName, std::string& strHost, uint
     return true;
 }
 
+std::string NormalNetworkPortName(const std::string& strName) {
+    std::string strHost;
+    uint16_t nPort = 0;
+    if (!ParseNetworkPortName(strName, strHost, nPort))
+        return strName;
+    // Host names and IPv6 digits are the same in any case.
+    std::transform(strHost.begin(), strHost.end(), strHost.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (strHost.find(':') != std::string::npos)
+        strHost = "[" + strHost + "]";
+    return kScheme + strHost + ":" + std::to_string(nPort);
+}
+
 struct CNetSerialDevice::CState {
     CLimits limits;
     NetHandle hSocket = kNoSocket;
@@ -147,6 +187,7 @@ struct CNetSerialDevice::CState {
     std::deque<uint8_t> received; // data decoded while waiting for an answer
     std::vector<uint8_t> out;     // bytes for the server, 0xFF doubled, not yet sent
     bool bGone = false;
+    bool bRefused = false; // ended by the program for the server's fault: not tried again
     // Data have been written on this connection: if the server closes it now, the line broke,
     // and no reconnect may hide that (a connection closed before any data was only turned away).
     bool bUsed = false;
@@ -170,6 +211,31 @@ struct CNetSerialDevice::CState {
     bool bWithoutLines = false;
     int nModemState = -1; // -1: not told
     int nDtr = -1;        // what was last asked: -1 nothing yet
+    unsigned nNegotiations = 0;
+    uint8_t answeredOnce[32] = {}; // options refused once, never again
+
+    // Timing marks: the server answers each once it has read everything sent before it. The
+    // one asked with the greeting tells whether it answers marks at all.
+    unsigned nMarksAsked = 0;
+    unsigned nMarksAnswered = 0;
+    bool bMarks = false;
+    // What the server tells of its line and its buffer.
+    int nLineState = -1;
+    unsigned nLineStates = 0; // notifications so far
+    bool bSuspended = false;  // FLOWCONTROL-SUSPEND without a RESUME since
+    bool bCtsFlow = false;    // the line as last applied
+    double dBytesPerMs = 0;   // the line's speed, 0 until a setting was answered
+    // How far the sending ran ahead of the line: the bytes the line cannot have carried yet
+    // had it taken every byte at its full speed since it was handed over.
+    double dLead = 0;
+    int64_t nLeadAtMs = 0;
+    // The close's wait for the line: the mark it sent, when that was answered, and the
+    // notifications counted then.
+    unsigned nCloseMark = 0;
+    int64_t nMarkAnsweredAtMs = -1;
+    unsigned nLineStatesAtMark = 0;
+    bool bDataSinceClose = false;  // data written since the last delivery was judged
+    size_t nLeftBefore = SIZE_MAX; // bytes not yet sent at the close's last look
 
     // A fresh connection knows nothing of the last one's settings or lines.
     void Reset() {
@@ -177,7 +243,7 @@ struct CNetSerialDevice::CState {
         decoder.Reset();
         received.clear();
         out.clear();
-        bGone = bUsed = false;
+        bGone = bRefused = bUsed = false;
         strCause.clear();
         strNotes.clear();
         usComPort = usBinary = himBinary = EOpt::No;
@@ -187,11 +253,37 @@ struct CNetSerialDevice::CState {
         std::fill(std::begin(nAnswers), std::end(nAnswers), 0u);
         bModemAnswered = bWithoutLines = false;
         nModemState = nDtr = -1;
+        nNegotiations = 0;
+        std::fill(std::begin(answeredOnce), std::end(answeredOnce), uint8_t{0});
+        nMarksAsked = nMarksAnswered = 0;
+        bMarks = false;
+        nLineState = -1;
+        nLineStates = 0;
+        bSuspended = bCtsFlow = false;
+        dBytesPerMs = dLead = 0;
+        nLeadAtMs = 0;
+        nCloseMark = 0;
+        nMarkAnsweredAtMs = -1;
+        nLineStatesAtMark = 0;
+        bDataSinceClose = false;
+        nLeftBefore = SIZE_MAX;
         wake.Clear();
         pending.Clear();
     }
 
     void Note(const std::string& strText) { strNotes += (strNotes.empty() ? "" : "; ") + strText; }
+    // The connection is ended by the program for a fault of the server's: the port is gone with
+    // the reason, as if the server had closed it.
+    void Refuse(const std::string& strWhy) {
+        if (bGone)
+            return;
+        bGone = bRefused = true;
+        strCause = strWhere + " " + strWhy;
+    }
+    // The line's backlog now: what was handed over less what the line can have carried since.
+    double LeadNow(int64_t nNowMs) const {
+        return std::max(0.0, dLead - double(nNowMs - nLeadAtMs) * dBytesPerMs);
+    }
     void SetGone(int nErrno) {
         if (bGone)
             return;
@@ -220,7 +312,34 @@ struct CNetSerialDevice::CState {
     }
 
     void HandleNegotiation(const CTelnetCommand& c) {
+        if (c.m_nVerb < kWill || c.m_nVerb > kDont)
+            return; // NOP, go-ahead and the like carry nothing for a serial line
+        if (++nNegotiations > kNegotiationCap) {
+            Refuse("kept changing its Telnet options (" + std::to_string(kNegotiationCap) +
+                   " negotiations): not a serial port server the program can use");
+            return;
+        }
+        if (c.m_nOption == kOptTimingMark && (c.m_nVerb == kWill || c.m_nVerb == kWont)) {
+            // The answer to a mark: never answered again, or the two sides would echo it.
+            if (nMarksAnswered < nMarksAsked)
+                ++nMarksAnswered;
+            bMarks = true;
+            // What the server tells of its line from here on, it tells after reading the last
+            // byte.
+            if (nCloseMark != 0 && nMarksAnswered == nCloseMark)
+                nLineStatesAtMark = nLineStates;
+            return;
+        }
         auto reply = [&](uint8_t nVerb) { AppendNegotiation(nVerb, c.m_nOption, out); };
+        // An option the program does not know is refused once; a server that asks again and
+        // again is not answered again and again.
+        auto refuseOnce = [&](uint8_t nVerb) {
+            uint8_t& nBits = answeredOnce[c.m_nOption / 8];
+            const uint8_t nBit = static_cast<uint8_t>(1u << (c.m_nOption % 8));
+            if (!(nBits & nBit))
+                reply(nVerb);
+            nBits |= nBit;
+        };
         // Both sides in binary: a loader's bytes must pass as they are, carriage returns too.
         const bool bOurs = c.m_nOption == kOptBinary || c.m_nOption == kOptComPort;
         EOpt* pUs = c.m_nOption == kOptBinary    ? &usBinary
@@ -238,7 +357,7 @@ struct CNetSerialDevice::CState {
                     reply(kWill);
                 bSgaUs = true;
             } else {
-                reply(kWont);
+                refuseOnce(kWont);
             }
             break;
         case kDont:
@@ -260,7 +379,7 @@ struct CNetSerialDevice::CState {
                     reply(kDo);
                 bSgaHim = true;
             } else if (!bOurs) {
-                reply(kDont);
+                refuseOnce(kDont);
             }
             break;
         case kWont:
@@ -303,6 +422,16 @@ struct CNetSerialDevice::CState {
             // Not an answer: ser2net in front of a pseudo-terminal tells every line low
             // without answering a single modem-control request.
             nModemState = static_cast<int>(a.m_nValue);
+            break;
+        case kComNotifyLineState:
+            nLineState = static_cast<int>(a.m_nValue);
+            ++nLineStates;
+            break;
+        case kComFlowSuspend:
+            bSuspended = true;
+            break;
+        case kComFlowResume:
+            bSuspended = false;
             break;
         default:
             break;
@@ -350,6 +479,13 @@ struct CNetSerialDevice::CState {
                 break;
             std::vector<uint8_t> data;
             Take(raw, static_cast<size_t>(nRead), data);
+            if (received.size() + data.size() > kReceivedCap) {
+                Refuse("sent more than " + std::to_string(kReceivedCap / 1024) +
+                       " KB the program had not asked for");
+                received.clear();
+                pending.Signal();
+                break;
+            }
             if (!data.empty()) {
                 received.insert(received.end(), data.begin(), data.end());
                 pending.Signal();
@@ -391,14 +527,24 @@ struct CNetSerialDevice::CState {
         AppendNegotiation(kWill, kOptBinary, hello);
         AppendNegotiation(kDo, kOptBinary, hello);
         AppendNegotiation(kWill, kOptComPort, hello);
+        // A mark behind the greeting: a server that answers it will answer the close's too.
+        AppendNegotiation(kDo, kOptTimingMark, hello);
         {
             std::lock_guard lock(mutex);
             usBinary = himBinary = usComPort = EOpt::Asked;
+            nMarksAsked = 1;
         }
         Send(hello);
-        const bool bAgreed =
-            PumpUntil([&] { return usComPort == EOpt::Yes || usComPort == EOpt::Refused; },
-                      limits.m_nNegotiationMs);
+        auto settled = [](EOpt e) { return e == EOpt::Yes || e == EOpt::Refused; };
+        // Binary both ways matters as much as the option itself: in plain Telnet a server may
+        // turn CR NUL into CR and CR LF into a newline of its own, and nothing would notice
+        // the package altered.
+        const bool bAgreed = PumpUntil(
+            [&] {
+                return usComPort == EOpt::Refused ||
+                       (settled(usComPort) && settled(usBinary) && settled(himBinary));
+            },
+            limits.m_nNegotiationMs);
         auto fail = [&](int nErrno, const std::string& strText) {
             NetClose(hSocket);
             hSocket = kNoSocket;
@@ -424,8 +570,20 @@ struct CNetSerialDevice::CState {
             return fail(EPROTONOSUPPORT, strWhere + " refused the COM port option: it is no "
                                                     "RFC 2217 server (a raw TCP or plain Telnet "
                                                     "port?)");
+        if (usBinary != EOpt::Yes || himBinary != EOpt::Yes)
+            return fail(EPROTONOSUPPORT,
+                        strWhere + " refused binary transmission (" +
+                            (usBinary != EOpt::Yes ? "from this computer" : "to this computer") +
+                            "): carriage returns could be altered on the way, so the port "
+                            "is not used");
+        {
+            std::lock_guard lock(mutex);
+            Note("connection to " + strWhere + ": " + NetDescribe(hSocket));
+        }
         std::vector<uint8_t> mask;
         AppendComCommand(kComSetModemStateMask, {kModemMask}, mask);
+        // A server that tells its UART's state lets the close know the last byte is out.
+        AppendComCommand(kComSetLineStateMask, {kLineShiftEmpty | kLineHoldEmpty}, mask);
         Send(mask);
         return 0;
     }
@@ -444,17 +602,18 @@ struct CNetSerialDevice::CState {
     }
 
     // The server closed a connection that has carried no data yet: turned away, not broken.
-    bool ReconnectIfTurnedAway() {
+    // -1 when it was not; else the new connection's result, 0 or the errno with its cause.
+    int ReconnectIfTurnedAway() {
         {
             std::lock_guard lock(mutex);
-            if (!bGone || bUsed || GetClock().GetMilliseconds() >= nRetryUntilMs)
-                return false;
+            if (!bGone || bUsed || bRefused || GetClock().GetMilliseconds() >= nRetryUntilMs)
+                return -1;
         }
         NetClose(hSocket);
         hSocket = kNoSocket;
         GetClock().Sleep(kRetryMs);
         Reset();
-        return ConnectRetrying() == 0;
+        return ConnectRetrying();
     }
 
     void Send(const std::vector<uint8_t>& bytes) {
@@ -583,8 +742,12 @@ retry:
             return true;
         };
         if (!s.PumpUntil(answered, s.limits.m_nAnswerMs)) {
-            if (s.ReconnectIfTurnedAway())
+            const int nAgain = s.ReconnectIfTurnedAway();
+            if (nAgain == 0)
                 goto retry;
+            // The new connection's own failure is the cause, not the settings it never got.
+            if (nAgain > 0)
+                return nAgain;
             std::lock_guard lock(s.mutex);
             if (s.bGone)
                 return ECONNRESET;
@@ -634,6 +797,11 @@ retry:
     // The option has no way to set other characters: a server uses DC1 and DC3.
     applied.m_cXon = 17;
     applied.m_cXoff = 19;
+    const int64_t nNowMs = GetClock().GetMilliseconds();
+    s.dLead = s.LeadNow(nNowMs);
+    s.nLeadAtMs = nNowMs;
+    s.dBytesPerMs = double(applied.m_nBaud) / applied.BitsPerByte() / 1000.0;
+    s.bCtsFlow = applied.m_bCtsFlow;
     return 0;
 }
 
@@ -748,7 +916,10 @@ ssize_t CNetSerialDevice::WriteSome(const void* pData, size_t nCount, int nWaitM
             if (s.out.size() < kOutputCap) {
                 const size_t nTaken = std::min(nCount, kOutputCap - s.out.size());
                 AppendEscaped(pBytes, nTaken, s.out);
-                s.bUsed = true;
+                s.bUsed = s.bDataSinceClose = true;
+                const int64_t nNowMs = GetClock().GetMilliseconds();
+                s.dLead = s.LeadNow(nNowMs) + double(nTaken);
+                s.nLeadAtMs = nNowMs;
                 s.Flush();
                 return s.bGone ? -1 : static_cast<ssize_t>(nTaken);
             }
@@ -768,6 +939,73 @@ int CNetSerialDevice::OutputQueued() {
     if (s.bGone || s.hSocket == kNoSocket)
         return -1;
     return static_cast<int>(s.out.size()) + NetUnsent(s.hSocket);
+}
+
+ISerialDevice::EDelivery CNetSerialDevice::CheckDelivery(std::string& strHow) {
+    CState& s = *m_pState;
+    std::lock_guard lock(s.mutex);
+    strHow.clear();
+    if (s.hSocket == kNoSocket || !s.bDataSinceClose)
+        return EDelivery::OnLine;
+    s.Flush();
+    s.Pump();
+    if (s.bGone)
+        return EDelivery::Gone;
+    const int64_t nNowMs = GetClock().GetMilliseconds();
+    const bool bCtsLow =
+        s.bCtsFlow && !s.bWithoutLines && s.nModemState >= 0 && !(s.nModemState & kModemCts);
+    auto held = [&](const char* pszOtherwise =
+                        "the server has not read the last bytes (timing mark unanswered)") {
+        strHow = s.bSuspended ? "the server suspended the flow (FLOWCONTROL-SUSPEND)"
+                 : bCtsLow    ? "CTS low at the server"
+                              : pszOtherwise;
+        return EDelivery::Held;
+    };
+    // Still leaving this computer: moving, or held by a server that takes nothing more.
+    const size_t nLeft = s.out.size() + static_cast<size_t>(std::max(NetUnsent(s.hSocket), 0));
+    if (nLeft > 0) {
+        const bool bMoved = nLeft < s.nLeftBefore;
+        s.nLeftBefore = nLeft;
+        return bMoved && !s.bSuspended && !bCtsLow
+                   ? EDelivery::Pending
+                   : held("the server takes no more bytes from this computer");
+    }
+    s.nLeftBefore = SIZE_MAX;
+    if (s.bMarks) {
+        if (s.nCloseMark == 0) {
+            s.nCloseMark = ++s.nMarksAsked;
+            AppendNegotiation(kDo, kOptTimingMark, s.out);
+            s.Flush();
+            return EDelivery::Pending;
+        }
+        if (s.nMarksAnswered < s.nCloseMark)
+            return held();
+        if (s.nMarkAnsweredAtMs < 0)
+            s.nMarkAnsweredAtMs = nNowMs;
+    }
+    if (s.bSuspended || bCtsLow)
+        return held();
+    const double dLead = s.LeadNow(nNowMs);
+    // Told after the server had read the last byte: the transmitter is empty.
+    const bool bToldEmpty = s.nLineStates > s.nLineStatesAtMark && s.nLineState >= 0 &&
+                            (s.nLineState & kLineShiftEmpty);
+    if (dLead > 0 && !bToldEmpty)
+        return EDelivery::Pending;
+    s.bDataSinceClose = false;
+    s.nCloseMark = 0;
+    s.nMarkAnsweredAtMs = -1;
+    if (s.bMarks && bToldEmpty) {
+        strHow = "on the line: the server read every byte (timing mark answered) and then told "
+                 "its transmitter empty (NOTIFY-LINESTATE)";
+        return EDelivery::OnLine;
+    }
+    strHow =
+        std::string("handed to the server, delivery unknown: ") +
+        (s.bMarks ? "it read every byte (timing mark answered)" : "it answers no timing mark") +
+        " and tells nothing of its line; the connection was kept for the line's time of "
+        "what it may still hold at " +
+        std::to_string(static_cast<long>(s.dBytesPerMs * 1000 + 0.5)) + " bytes/s";
+    return EDelivery::Unknown;
 }
 
 int CNetSerialDevice::GetSerialFlags(int&) {

@@ -20,6 +20,10 @@ bool IsNetworkPortName(const std::string& strName);
 // Host and port of rfc2217://host:port (host a name, an IPv4 address or [IPv6]; an optional
 // trailing "/"). False for anything else.
 bool ParseNetworkPortName(const std::string& strName, std::string& strHost, uint16_t& nPort);
+// The one spelling of a network port's name (rfc2217://host:port, the host in lower case, no
+// trailing "/"), so that two spellings of one server port are seen as one; other names as
+// given.
+std::string NormalNetworkPortName(const std::string& strName);
 
 class CNetSerialDevice : public ISerialDevice {
 public:
@@ -58,6 +62,11 @@ public:
     ssize_t ReadAvailable(void* pDest, size_t nMax) override;
     ssize_t WriteSome(const void* pData, size_t nCount, int nWaitMs) override;
     int OutputQueued() override;
+    // Judged by what the server tells where it does (its answer to a timing mark once it has
+    // read the last byte, its line state, its flow control and CTS), otherwise by the time its
+    // line needs for what it may still hold. Unknown when the server tells nothing of its line:
+    // the bytes were handed to it, and whether the machine has them cannot be seen from here.
+    EDelivery CheckDelivery(std::string& strHow) override;
 
     // A server has none of a local driver's flags or FIFO.
     int GetSerialFlags(int& nFlags) override;

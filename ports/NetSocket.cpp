@@ -19,11 +19,14 @@
 
 namespace {
 
-// Slices of a limited wait, so that a limit runs on the clock in force, not on poll's own.
-constexpr int kSliceMs = 20;
-
-std::string Where(const std::string& strHost, uint16_t nPort) {
-    return strHost + ":" + std::to_string(nPort);
+void KeepAlive(int nFd) {
+    const int nOn = 1;
+    setsockopt(nFd, SOL_SOCKET, SO_KEEPALIVE, &nOn, sizeof nOn);
+    setsockopt(nFd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
+    setsockopt(nFd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+    setsockopt(nFd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    const unsigned nUnacked = kUnackedLimitMs;
+    setsockopt(nFd, IPPROTO_TCP, TCP_USER_TIMEOUT, &nUnacked, sizeof nUnacked);
 }
 
 } // namespace
@@ -37,8 +40,7 @@ NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, C
     const std::string strService = std::to_string(nPort);
     const int nLookup = getaddrinfo(strHost.c_str(), strService.c_str(), &hints, &pList);
     if (nLookup != 0) {
-        error.m_nErrno = EHOSTUNREACH;
-        error.m_strText = "host not found: " + strHost + " (" + gai_strerror(nLookup) + ")";
+        error = NetLookupError(strHost, gai_strerror(nLookup));
         return kNoSocket;
     }
     const int64_t nDeadline = GetClock().GetMilliseconds() + nLimitMs;
@@ -73,6 +75,7 @@ NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, C
         if (nResult == 0) {
             const int nOn = 1;
             setsockopt(nFd, IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof nOn);
+            KeepAlive(nFd);
             hFound = nFd;
         } else {
             nLastErrno = errno;
@@ -82,15 +85,7 @@ NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, C
     freeaddrinfo(pList);
     if (hFound != kNoSocket)
         return hFound;
-    error.m_nErrno = nLastErrno;
-    if (nLastErrno == ETIMEDOUT)
-        error.m_strText = "no connection to " + Where(strHost, nPort) + " within " +
-                          std::to_string((nLimitMs + 999) / 1000) + " s";
-    else if (nLastErrno == ECONNREFUSED)
-        error.m_strText = "connection refused by " + Where(strHost, nPort);
-    else
-        error.m_strText =
-            "cannot connect to " + Where(strHost, nPort) + ": " + std::strerror(nLastErrno);
+    error = NetConnectError(nLastErrno, strHost, nPort, nLimitMs);
     return kNoSocket;
 }
 
@@ -133,6 +128,15 @@ int NetUnsent(NetHandle hSocket) {
     // add a round trip to every write on a distant link.
     int nQueued = 0;
     return ioctl(hSocket, SIOCOUTQNSD, &nQueued) == 0 ? nQueued : 0;
+}
+
+std::string NetDescribe(NetHandle hSocket) {
+    int nBuffer = 0, nKeep = 0;
+    socklen_t nLength = sizeof nBuffer;
+    getsockopt(hSocket, SOL_SOCKET, SO_SNDBUF, &nBuffer, &nLength);
+    nLength = sizeof nKeep;
+    getsockopt(hSocket, SOL_SOCKET, SO_KEEPALIVE, &nKeep, &nLength);
+    return "send buffer " + std::to_string(nBuffer) + " bytes, keepalive " + (nKeep ? "on" : "off");
 }
 
 CNetWaker::CNetWaker() {

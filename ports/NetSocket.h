@@ -15,12 +15,38 @@ using NetHandle = int;
 #endif
 constexpr NetHandle kNoSocket = static_cast<NetHandle>(-1);
 
+// A limited wait on a connection is cut into slices of this, so that its limit runs on the
+// clock in force rather than on the system call's own.
+constexpr int kSliceMs = 20;
+
+// A link that dies without a FIN or an RST (a cable pulled at the server, a router gone) is
+// found by the system rather than by the program's longest wait: an idle connection is probed
+// after kKeepIdleS and given up after kKeepCount unanswered probes kKeepIntervalS apart, and
+// bytes no acknowledgement comes back for fail the connection after kUnackedLimitMs. A server
+// that holds the line by flow control still answers the probes of a full window, so a hold
+// the write waits out is not cut short. The longest a dead server can hold a run so is about
+// 25 s, wherever the program is waiting.
+constexpr int kKeepIdleS = 10;
+constexpr int kKeepIntervalS = 5;
+constexpr int kKeepCount = 3;
+constexpr int kUnackedLimitMs = 25000;
+
+// The most data bytes a port on a server takes before the connection has sent them: as much as
+// a local driver's output queue. Windows' send buffer is held to it too (NetSocketWin32.cpp).
+constexpr size_t kNetSendBuffer = 4096;
+
 // Why a connect failed: an errno (ETIMEDOUT, ECONNREFUSED ...; EHOSTUNREACH when the name
 // was not found) and the words to show, which name the host.
 struct CNetError {
     int m_nErrno = 0;
     std::string m_strText;
 };
+
+// The words of a connect that failed with nErrno (ETIMEDOUT after nLimitMs, ECONNREFUSED ...),
+// naming the host as given; the same on both systems.
+CNetError NetConnectError(int nErrno, const std::string& strHost, uint16_t nPort, int nLimitMs);
+// A name that could not be looked up; strDetail is the resolver's reason where it gives one.
+CNetError NetLookupError(const std::string& strHost, const std::string& strDetail);
 
 // Looks strHost up and connects to nPort, giving up after nLimitMs on the clock in force.
 // kNoSocket and the error when it could not.
@@ -36,6 +62,9 @@ long NetSend(NetHandle hSocket, const void* pData, size_t nCount, int& nErrno);
 long NetReceive(NetHandle hSocket, void* pDest, size_t nMax, int& nErrno);
 // Bytes the system has not sent yet (0 where it cannot tell).
 int NetUnsent(NetHandle hSocket);
+// What the system gave the connection, for the trace: "send buffer 8192 bytes, keepalive on".
+// On Windows it is what shows a held write can stay in this computer.
+std::string NetDescribe(NetHandle hSocket);
 
 // Something a wait ends on, signalled from another thread (an eventfd; on Windows a loopback
 // datagram socket, since only sockets can be waited on together with a socket).

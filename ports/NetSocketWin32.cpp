@@ -1,21 +1,17 @@
 #include "ports/NetSocket.h"
 
+#include "platform/Win32Api.h"
+// After the Winsock headers, which it builds on.
+#include <mstcpip.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 
 #include "platform/Clock.h"
-#include "platform/Win32Api.h"
 
 namespace {
-
-// Slices of a limited wait, so that a limit runs on the clock in force.
-constexpr int kSliceMs = 20;
-
-std::string Where(const std::string& strHost, uint16_t nPort) {
-    return strHost + ":" + std::to_string(nPort);
-}
 
 // Winsock is started once for the process and stays until it ends.
 bool StartWinsock() {
@@ -49,6 +45,28 @@ int ErrnoOf(int nError) {
     }
 }
 
+// Probes of an idle connection, and a limit on bytes never acknowledged (see NetSocket.h).
+void KeepAlive(SOCKET h) {
+    tcp_keepalive values{1, kKeepIdleS * 1000u, kKeepIntervalS * 1000u};
+    DWORD nReturned = 0;
+    WSAIoctl(h, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &nReturned, nullptr,
+             nullptr);
+    // TCP_MAXRT (Windows 10), not in every SDK's headers: the same bound on retransmission.
+    constexpr int kMaxRt = 5;
+    const DWORD nSeconds = (kUnackedLimitMs + 999) / 1000;
+    setsockopt(h, IPPROTO_TCP, kMaxRt, reinterpret_cast<const char*>(&nSeconds), sizeof nSeconds);
+}
+
+// Winsock cannot say how much of what it took is still unsent, and by default it takes 64 KB
+// and more: a write would count as done while the machine holds the line at the server, and
+// the close would end the connection with the tail still in this computer. A send buffer no
+// larger than the port's own output queue keeps the bytes in the port's queue instead, where
+// OutputQueued counts them and a write that cannot move them is held.
+void LimitSendBuffer(SOCKET h) {
+    const int nBytes = kNetSendBuffer;
+    setsockopt(h, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&nBytes), sizeof nBytes);
+}
+
 bool SetNonBlocking(SOCKET h) {
     u_long nOn = 1;
     return ioctlsocket(h, FIONBIO, &nOn) == 0;
@@ -70,8 +88,7 @@ NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, C
     addrinfo* pList = nullptr;
     const std::string strService = std::to_string(nPort);
     if (getaddrinfo(strHost.c_str(), strService.c_str(), &hints, &pList) != 0) {
-        error.m_nErrno = EHOSTUNREACH;
-        error.m_strText = "host not found: " + strHost;
+        error = NetLookupError(strHost, {});
         return kNoSocket;
     }
     const int64_t nDeadline = GetClock().GetMilliseconds() + nLimitMs;
@@ -116,6 +133,8 @@ NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, C
             const BOOL bOn = TRUE;
             setsockopt(h, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bOn),
                        sizeof bOn);
+            KeepAlive(h);
+            LimitSendBuffer(h);
             hFound = static_cast<NetHandle>(h);
         } else {
             nLastErrno = nErrno;
@@ -125,15 +144,7 @@ NetHandle NetConnect(const std::string& strHost, uint16_t nPort, int nLimitMs, C
     freeaddrinfo(pList);
     if (hFound != kNoSocket)
         return hFound;
-    error.m_nErrno = nLastErrno;
-    if (nLastErrno == ETIMEDOUT)
-        error.m_strText = "no connection to " + Where(strHost, nPort) + " within " +
-                          std::to_string((nLimitMs + 999) / 1000) + " s";
-    else if (nLastErrno == ECONNREFUSED)
-        error.m_strText = "connection refused by " + Where(strHost, nPort);
-    else
-        error.m_strText =
-            "cannot connect to " + Where(strHost, nPort) + ": " + std::strerror(nLastErrno);
+    error = NetConnectError(nLastErrno, strHost, nPort, nLimitMs);
     return kNoSocket;
 }
 
@@ -176,6 +187,18 @@ long NetReceive(NetHandle hSocket, void* pDest, size_t nMax, int& nErrno) {
 
 int NetUnsent(NetHandle) {
     return 0;
+}
+
+std::string NetDescribe(NetHandle hSocket) {
+    // Zero first: wine writes a BOOL option's one byte only.
+    int nBuffer = 0, nKeep = 0;
+    int nLength = sizeof nBuffer;
+    getsockopt(static_cast<SOCKET>(hSocket), SOL_SOCKET, SO_SNDBUF,
+               reinterpret_cast<char*>(&nBuffer), &nLength);
+    nLength = sizeof nKeep;
+    getsockopt(static_cast<SOCKET>(hSocket), SOL_SOCKET, SO_KEEPALIVE,
+               reinterpret_cast<char*>(&nKeep), &nLength);
+    return "send buffer " + std::to_string(nBuffer) + " bytes, keepalive " + (nKeep ? "on" : "off");
 }
 
 // Only sockets can be waited on together with a socket: a datagram socket bound to the

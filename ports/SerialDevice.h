@@ -78,6 +78,18 @@ public:
     // Bytes still in the driver's output queue, -1 when the device has gone away.
     virtual int OutputQueued() = 0;
 
+    // Whether the bytes the output queue no longer counts have reached the line: a device server
+    // takes them into a buffer of its own, and ends by throwing away what it still holds when
+    // the connection ends. Asked over and over by the port's close once the queue is empty,
+    // until the answer is neither Pending (the line is still busy with them) nor Held (nothing
+    // moves: the far end holds the line). strHow says how it was judged, for the wire trace.
+    // A local driver's queue is the whole story: OnLine.
+    enum class EDelivery { OnLine, Pending, Held, Unknown, Gone };
+    virtual EDelivery CheckDelivery(std::string& strHow) {
+        strHow.clear();
+        return EDelivery::OnLine;
+    }
+
     // The last failure (of Open, Apply, or the device going away) in the device's own words,
     // where its errno alone would mislead: a host not found, a server that closed the
     // connection. Empty for the devices whose errno says it all.

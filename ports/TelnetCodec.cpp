@@ -92,9 +92,12 @@ bool DecodeComAnswer(const CTelnetCommand& command, CComAnswer& answer) {
         return false;
     answer.m_nCommand = static_cast<uint8_t>(command.m_payload[0] - kComServerOffset);
     const size_t nLength = command.m_payload.size() - 1;
-    const size_t nExpected = answer.m_nCommand == kComSetBaud ? 4 : 1;
-    // Every answer the program reads carries one byte but the baud rate's four; the signature
-    // (0) is text and is not read.
+    const size_t nExpected =
+        answer.m_nCommand == kComSetBaud                                              ? 4
+        : answer.m_nCommand == kComFlowSuspend || answer.m_nCommand == kComFlowResume ? 0
+                                                                                      : 1;
+    // Every answer the program reads carries one byte but the baud rate's four and the flow
+    // notices' none; the signature (0) is text and is not read.
     if (answer.m_nCommand == 0 || nLength != nExpected)
         return false;
     answer.m_nValue = 0;
@@ -119,6 +122,10 @@ std::string ComCommandName(uint8_t nCommand) {
         return "NOTIFY-LINESTATE";
     case kComNotifyModemState:
         return "NOTIFY-MODEMSTATE";
+    case kComFlowSuspend:
+        return "FLOWCONTROL-SUSPEND";
+    case kComFlowResume:
+        return "FLOWCONTROL-RESUME";
     case kComSetLineStateMask:
         return "SET-LINESTATE-MASK";
     case kComSetModemStateMask:

@@ -19,6 +19,8 @@ constexpr uint8_t kSe = 240;
 
 constexpr uint8_t kOptBinary = 0;
 constexpr uint8_t kOptSuppressGoAhead = 3;
+// Asked for, a server answers it (WILL or WONT) once it has read everything sent before it.
+constexpr uint8_t kOptTimingMark = 6;
 constexpr uint8_t kOptComPort = 44;
 
 // COM port option commands as the client sends them; the server answers with 100 added.
@@ -30,6 +32,8 @@ enum EComCommand : uint8_t {
     kComSetControl = 5,
     kComNotifyLineState = 6,
     kComNotifyModemState = 7,
+    kComFlowSuspend = 8, // the server's buffer is full: hold off
+    kComFlowResume = 9,
     kComSetLineStateMask = 10,
     kComSetModemStateMask = 11,
     kComPurgeData = 12,
@@ -42,6 +46,10 @@ constexpr uint8_t kControlFlowXonXoff = 2;
 constexpr uint8_t kControlFlowHardware = 3;
 constexpr uint8_t kControlDtrOn = 8;
 constexpr uint8_t kControlDtrOff = 9;
+
+// NOTIFY-LINESTATE bits: the UART has nothing left to send.
+constexpr uint8_t kLineShiftEmpty = 0x40;
+constexpr uint8_t kLineHoldEmpty = 0x20;
 
 // NOTIFY-MODEMSTATE bits.
 constexpr uint8_t kModemDsr = 0x20;

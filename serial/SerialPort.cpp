@@ -180,9 +180,14 @@ void CSerialPort::Close() {
     if (!link.bOutputAbandoned && !link.bDead && link.pDevice->IsOpen()) {
         CWriteLimits limits;
         limits.m_nStallUs = int64_t(m_nStallLimitMs) * 1000;
-        const EWriteEnd eEnd = Drain(NowUs(), 0, limits);
-        link.EndHold(eEnd != EWriteEnd::Done);
-        if (eEnd != EWriteEnd::Done) {
+        EWriteEnd eEnd = Drain(NowUs(), 0, limits);
+        // A device server still holds what it took; ending the connection throws it away.
+        if (eEnd == EWriteEnd::Done)
+            eEnd = AwaitDelivery(limits);
+        link.EndHold(eEnd != EWriteEnd::Done && eEnd != EWriteEnd::Unconfirmed);
+        if (eEnd == EWriteEnd::Unconfirmed)
+            m_eWriteEnd = eEnd;
+        else if (eEnd != EWriteEnd::Done) {
             link.bOutputAbandoned = true;
             m_eWriteEnd = eEnd;
         }

@@ -60,6 +60,9 @@ enum class EWriteEnd {
     Cancelled, // the cancel check said so while the write was held
     Dead,      // the device went away
     Refused,   // not open, or nothing to write
+    // The close handed every byte to a device server, which tells nothing of its line: whether
+    // the machine has them all cannot be known from here.
+    Unconfirmed,
 };
 
 class CSerialPort {
@@ -102,10 +105,10 @@ public:
     // ends the write at once, so a Cancel need not wait for the stall limit. Empty: never asked.
     // Kept across Open and Close.
     void SetCancelCheck(std::function<bool()> fnCancelled);
-    // How the last Write ended (Refused or Dead for one refused at once, nothing handed over),
-    // or, after a Close whose wait for the bytes a completed write left in the driver failed
-    // (with the write's stall limit and cancel check), how that wait ended: Close has then
-    // thrown those bytes away. A Close whose wait succeeds leaves the last Write's end.
+    // How the last write ended. Close first waits for what a completed write handed over to
+    // leave the driver, and on a device server for the server to have put it on its line (with
+    // the write's stall limit and cancel check); when that wait fails, this tells how, and Close
+    // has thrown those bytes away. Unconfirmed: a server took them all and cannot tell more.
     EWriteEnd GetWriteEnd() const { return m_eWriteEnd; }
     // With bLimit, a write also gives up once the time-out settings' limit for its byte count
     // has passed (1,004 ms for "F;" at 9600), held-off lines or not: for a short query, where a
@@ -148,6 +151,7 @@ private:
         int LeftMs(int64_t nNowUs, int64_t nProgressUs) const;
     };
     EWriteEnd Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
+    EWriteEnd AwaitDelivery(const CWriteLimits& limits);
     bool IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs);
     static const char* AskLowLatency(CLinkState& link);
     static void AskReceiveTrigger(CLinkState& link);

@@ -163,6 +163,51 @@ EWriteEnd CSerialPort::Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimi
     return EWriteEnd::Done;
 }
 
+// The device is asked until it knows; a hold is waited out up to the stall limit, and Cancel is
+// asked throughout, since the operator may give up on a machine that never takes the rest.
+EWriteEnd CSerialPort::AwaitDelivery(const CWriteLimits& limits) {
+    CLinkState& link = *m_pLink;
+    int64_t nProgressUs = NowUs();
+    std::string strHow;
+    for (;;) {
+        const ISerialDevice::EDelivery eDelivery = link.pDevice->CheckDelivery(strHow);
+        switch (eDelivery) {
+        case ISerialDevice::EDelivery::OnLine:
+            if (!strHow.empty())
+                link.Trace("delivery: " + strHow);
+            return EWriteEnd::Done;
+        case ISerialDevice::EDelivery::Unknown:
+            link.Trace("delivery: " + strHow);
+            return EWriteEnd::Unconfirmed;
+        case ISerialDevice::EDelivery::Gone:
+            MarkDead(&link);
+            return EWriteEnd::Dead;
+        case ISerialDevice::EDelivery::Pending:
+            nProgressUs = NowUs();
+            link.EndHold();
+            break;
+        case ISerialDevice::EDelivery::Held:
+            break;
+        }
+        const int64_t nNowUs = NowUs();
+        if (eDelivery == ISerialDevice::EDelivery::Held && nNowUs - nProgressUs >= kHoldUs &&
+            link.nHoldStartUs < 0) {
+            link.StartHold(nProgressUs, "the server holds the last bytes");
+            link.Trace("delivery held: " + strHow);
+        }
+        if (limits.IsOver(nNowUs, nProgressUs)) {
+            link.Trace("delivery not seen: " + strHow);
+            return EWriteEnd::Held;
+        }
+        if (m_fnCancelled && nNowUs - m_nCancelAskedUs >= int64_t(kHeldPollMs) * 1000) {
+            m_nCancelAskedUs = nNowUs;
+            if (m_fnCancelled())
+                return EWriteEnd::Cancelled;
+        }
+        SleepUs(5000);
+    }
+}
+
 int CSerialPort::WriteString(const char* pszText) {
     return pszText ? Write(pszText, static_cast<uint32_t>(std::strlen(pszText))) : 0;
 }

@@ -31,7 +31,9 @@ void Usage() {
         "  --port N=SPEC  another port: machine, silent, absent, split, noterm, long,\n"
         "                 garbage, trickle or reply:TEXT\n"
         "  --boot-fault F the machine in boot mode: sync-twice, wrong-echo:K, no-final,\n"
-        "                 silent, hangup-loader:K or hangup-package:K\n"
+        "                 silent, hangup-loader:K, hangup-package:K or\n"
+        "                 stall-package:K:MS (stops reading for MS ms once K package\n"
+        "                 bytes were written)\n"
         "  --restart S    after the package the machine restarts: silent for S seconds\n"
         "                 (for the first 8 of them, or all if fewer, its loader still\n"
         "                 writes the flash and takes what arrives into the package; then\n"
@@ -56,7 +58,11 @@ bool ParseBootFault(const std::string& strFault, CBootMode::CBehaviour& behaviou
         behaviour.m_nHangUpAtLoaderByte = nAt;
     else if (strName == "hangup-package" && nAt >= 0)
         behaviour.m_nHangUpAtPackageByte = nAt;
-    else
+    else if (strName == "stall-package" && nAt >= 0 &&
+             strFault.find(':', nColon + 1) != std::string::npos) {
+        behaviour.m_nStallAtPackageByte = nAt;
+        behaviour.m_nStallMs = std::atoi(strFault.c_str() + strFault.find(':', nColon + 1) + 1);
+    } else
         return false;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -103,8 +104,14 @@ private:
     bool FailWrite() {
         if (m_pPort->IsDead())
             return Fail(ETransferFault::HungUp);
-        return Fail(m_pPort->GetWriteEnd() == EWriteEnd::Cancelled ? ETransferFault::Cancelled
-                                                                   : ETransferFault::WriteFailed);
+        switch (m_pPort->GetWriteEnd()) {
+        case EWriteEnd::Cancelled:
+            return Fail(ETransferFault::Cancelled);
+        case EWriteEnd::Unconfirmed:
+            return Fail(ETransferFault::Unconfirmed);
+        default:
+            return Fail(ETransferFault::WriteFailed);
+        }
     }
     // The step is noted for the outcome, told to the sink and written into the trace (where the
     // port's own open line stands for the first one).
@@ -345,9 +352,13 @@ bool CTransferRun::SendPackage(const unsigned char* pPiece, bool bCancelLast) {
 // The outcome in words, for a person reading the trace: "completed", or "failed: wrong reply in
 // the step loader (byte 17): expected 3c, received 3d".
 std::string DescribeOutcomeForTrace(int nResult, const CTransferOutcome& outcome) {
-    static const char* const kFaults[] = {"no cause told", "open failed",  "no loader",
-                                          "bad package",   "wrong reply",  "no reply",
-                                          "hung up",       "write failed", "cancelled"};
+    static const char* const kFaults[] = {
+        "no cause told", "open failed",
+        "no loader",     "bad package",
+        "wrong reply",   "no reply",
+        "hung up",       "write failed",
+        "cancelled",     "handed to a device server, delivery unknown"};
+    static_assert(std::size(kFaults) == static_cast<size_t>(ETransferFault::Unconfirmed) + 1);
     if (nResult)
         return "completed";
     std::string strText = std::string("failed: ") + kFaults[static_cast<int>(outcome.m_eFault)] +

@@ -22,6 +22,9 @@ enum class ETransferFault {
     HungUp,     // the line went dead
     WriteFailed,
     Cancelled,
+    // Every byte went to a device server that cannot tell whether the machine has them: not a
+    // completed transit, and not a fault the operator could see on the machine either.
+    Unconfirmed,
 };
 struct CTransferOutcome {
     ETransferFault m_eFault = ETransferFault::None;

@@ -33,6 +33,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/ResourceOverride.h"
+#include "tests/support/Ser2net.h"
 #include "tests/support/TempDir.h"
 #include "transfer/Transfer.h"
 
@@ -174,10 +175,12 @@ public:
 
     // One transfer on COMnCom against a boot-mode machine; fnDuring runs beside it (it may hang
     // the machine up or talk over it) and is told when the run has ended.
+    // With bServer, the program reaches the machine through Debian's ser2net on the loopback,
+    // named by a ports-folder file of COM(nCom + 1).
     COutcome
     Run(const CBootMode::CBehaviour& behaviour, int nCom = 1,
         const std::function<void(CMachineSim&, CBootMode&, std::atomic<bool>&)>& fnDuring = {},
-        double dCancelAfter = kHangSeconds) {
+        double dCancelAfter = kHangSeconds, bool bServer = false) {
         COutcome outcome;
         CMachineSim sim;
         auto pBoot = std::make_unique<CBootMode>(behaviour);
@@ -188,6 +191,18 @@ public:
             std::exit(2);
         }
         outcome.m_strDevice = sim.GetLink().GetDevicePath();
+        std::string strPort = "COM" + std::to_string(nCom) + ":";
+        CSer2net server;
+        if (bServer) {
+            const std::string strFile = m_strPortsDir + "/com" + std::to_string(nCom + 1);
+            fs::remove(strFile);
+            const std::string strUrl = server.Start(outcome.m_strDevice) ? server.Url() : "";
+            if (strUrl.empty() || !WriteWhole(strFile, (strUrl + "\n").data(), strUrl.size() + 1)) {
+                std::fprintf(stderr, "cannot put ser2net in front of the machine\n");
+                std::exit(2);
+            }
+            strPort = "COM" + std::to_string(nCom + 1) + ":";
+        }
         std::atomic<bool> bEnded{false};
         std::thread beside;
         if (fnDuring)
@@ -198,8 +213,8 @@ public:
         op.m_dCancelAfter = dCancelAfter;
         const auto start = Clock::now();
         outcome.m_start = start;
-        outcome.m_nResult = TransferFirmware("COM" + std::to_string(nCom) + ":",
-                                             m_strPackageFile.empty() ? nullptr : &m_package, op);
+        outcome.m_nResult =
+            TransferFirmware(strPort, m_strPackageFile.empty() ? nullptr : &m_package, op);
         outcome.m_end = Clock::now();
         if (const int64_t nUs = op.m_nCancelledAtUs) {
             outcome.m_bCancelled = true;
@@ -215,6 +230,10 @@ public:
                           (outcome.m_bCancelled && outcome.m_dCancelToEnd > kCancelEndSeconds);
         outcome.m_bBadProgress = op.m_nBadProgress != 0;
         outcome.m_bSettled = Settle(sim, boot);
+        if (bServer) {
+            server.Stop();
+            fs::remove(m_strPortsDir + "/com" + std::to_string(nCom + 1));
+        }
         outcome.m_nPackageBytes = boot.GetPackage().size();
         outcome.m_bExact = boot.GetLoader() == m_loader && boot.GetPackage() == m_package;
         const std::string strTrace = op.m_trace.Format();
@@ -435,6 +454,44 @@ void Holds(CTrials& trials, const std::vector<int>& holdsMs) {
     Expect(trials.PortIsFree(outcome.m_strDevice), "the port was not free after a held Cancel");
 }
 
+// The machine stops reading near the end of the package behind a device server, which still
+// holds the last bytes when the program is done sending and throws away what it holds when the
+// connection ends. A run may say it could not know (the server tells nothing of its line), but
+// never that the transit completed with bytes missing.
+void ThroughServer(CTrials& trials, int nRuns, int nStallMs) {
+    const int nSize = int(trials.Package().size());
+    const int nBeforeEnd = std::min(6000, nSize / 2);
+    int nExact = 0, nFalse = 0, nFailed = 0, nNotHeld = 0, nUnsettled = 0, nHung = 0;
+    int nFailedExact = 0;
+    for (int i = 0; i < nRuns; ++i) {
+        CBootMode::CBehaviour behaviour;
+        behaviour.m_nStallAtPackageByte = nSize - nBeforeEnd;
+        behaviour.m_nStallMs = nStallMs;
+        const COutcome outcome = trials.Run(behaviour, 1, {}, kHangSeconds, true);
+        std::printf("through ser2net, the machine stalled %.1f s %d bytes before the end: result "
+                    "%d, %zu of %d package bytes arrived, %s, run %.2f s\n",
+                    nStallMs / 1000.0, nBeforeEnd, outcome.m_nResult, outcome.m_nPackageBytes,
+                    nSize, outcome.m_bExact ? "exact" : "not exact", outcome.m_dSeconds);
+        nExact += outcome.m_nResult != 0 && outcome.m_bExact;
+        nFalse += outcome.m_nResult != 0 && !outcome.m_bExact;
+        nFailed += outcome.m_nResult == 0;
+        nFailedExact += outcome.m_nResult == 0 && outcome.m_bExact;
+        nNotHeld += !outcome.m_bHeldLine;
+        nUnsettled += !outcome.m_bSettled;
+        nHung += outcome.m_bHung;
+        Expect(outcome.m_nResult == 0 || outcome.m_bExact,
+               "a run through the server reported success with bytes missing");
+        Expect(outcome.m_bHeldLine, "the machine could not hold the line");
+        Expect(!outcome.m_bHung, "a run through the server did not end");
+        Expect(!outcome.m_bBadProgress, "progress out of its range");
+        std::fflush(stdout);
+    }
+    std::printf("through ser2net: %d runs, result 1 with the copy exact %d, result 1 with the copy "
+                "not exact %d, result 0 %d (%d of them with the copy exact); line not held %d, "
+                "not settled %d, hung %d\n",
+                nRuns, nExact, nFalse, nFailed, nFailedExact, nNotHeld, nUnsettled, nHung);
+}
+
 void EchoFaults(CTrials& trials, int nRuns) {
     struct CKind {
         const char* m_pszName;
@@ -581,6 +638,8 @@ struct COptions {
     std::vector<int> m_holdsMs = {15000, 45000, 70000};
     int m_nEchoRuns = 20;
     int m_nProcesses = 4;
+    int m_nServerRuns = 5;
+    int m_nServerStallMs = 3000;
     uint32_t m_nSeed = 0;
     int m_nLoaderBytes = 0;      // 0: the built-in loader
     int m_nPackageBytes = 0;     // 0: the built-in package; else a file of that many bytes
@@ -610,12 +669,18 @@ bool ParseOptions(int argc, char** argv, COptions& options) {
             options.m_nHangUps = 24;
             options.m_holdsMs = {1000};
             options.m_nEchoRuns = 1;
+            options.m_nServerRuns = 1;
+            options.m_nServerStallMs = 1000;
             options.m_nLoaderBytes = 256;
             options.m_nPackageBytes = 4096;
         } else if (strArg == "--hangups" && next(nValue)) {
             options.m_nHangUps = nValue;
         } else if (strArg == "--echo-runs" && next(nValue)) {
             options.m_nEchoRuns = nValue;
+        } else if (strArg == "--server-runs" && next(nValue)) {
+            options.m_nServerRuns = nValue;
+        } else if (strArg == "--server-stall" && next(nValue)) {
+            options.m_nServerStallMs = nValue;
         } else if (strArg == "--processes" && next(nValue)) {
             options.m_nProcesses = nValue;
         } else if (strArg == "--loader-bytes" && next(nValue)) {
@@ -662,8 +727,9 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: fault-trials [--quick] [--hangups N] [--holds 15,45,70] [--hold-runs N] "
-            "[--echo-runs N] [--processes N] [--loader-bytes N] "
-            "[--package-bytes N [--built-in]] [--only hangups|holds|echo|processes] "
+            "[--echo-runs N] [--processes N] [--server-runs N] [--server-stall MS] "
+            "[--loader-bytes N] [--package-bytes N [--built-in]] "
+            "[--only hangups|holds|echo|processes|server] "
             "[--seed N]\n");
         return 2;
     }
@@ -717,6 +783,8 @@ int main(int argc, char** argv) {
         Holds(trials, options.m_holdsMs);
     if (wanted("echo"))
         EchoFaults(trials, options.m_nEchoRuns);
+    if (wanted("server"))
+        ThroughServer(trials, options.m_nServerRuns, options.m_nServerStallMs);
     if (wanted("processes"))
         FourAtOnce(trials, options.m_nProcesses);
     SetClock(nullptr);

@@ -54,6 +54,18 @@ protected:
         return file.string();
     }
 
+    // Every trace the runs wrote into the test's folder, one after the other.
+    std::string ReadTraces() const {
+        std::string strAll;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+            if (entry.path().extension() != ".trace")
+                continue;
+            const std::vector<uint8_t> bytes = ReadBytes(entry.path());
+            strAll.append(bytes.begin(), bytes.end());
+        }
+        return strAll;
+    }
+
     CSimPorts m_ports;
     std::unique_ptr<CMachineSim> m_pBootSim;
     CSer2net m_server;
@@ -103,14 +115,21 @@ TEST_F(CliSer2netTest, CheckAnswersThroughTheServerByUrlAndByPortsFolderFile) {
         << stopped.m_strOut;
 }
 
+// ser2net reads every byte (it answers the close's timing mark) but tells nothing of its line,
+// and throws away what it still holds when the connection ends: the run says what it knows.
 TEST_F(CliSer2netTest, UpgradeIsByteExactWithTheServerSettingTheLineForEachPhase) {
     CBootMode& boot = BootMachine();
     ASSERT_TRUE(m_server.Start(LinkTarget(CSimPorts::LinkPath(1))));
     const std::string strPackage = PackageFile(20000);
-    const CCommandResult run =
-        Cli({"upgrade", "--yes", "--port", m_server.Url(), "--package", strPackage});
-    EXPECT_EQ(run.m_nExit, 0) << run.m_strOut << run.m_strErr << m_server.Output();
-    EXPECT_NE(run.m_strOut.find("Transit completed."), std::string::npos) << run.m_strOut;
+    const CCommandResult run = Cli({"upgrade", "--yes", "--port", m_server.Url(), "--package",
+                                    strPackage, "--trace", m_dir.Path()});
+    EXPECT_EQ(run.m_nExit, 1) << run.m_strOut << run.m_strErr << m_server.Output();
+    EXPECT_EQ(run.m_strOut.find("Transit completed."), std::string::npos) << run.m_strOut;
+    EXPECT_NE(run.m_strOut.find("handed every byte to the device server"), std::string::npos)
+        << run.m_strOut;
+    EXPECT_NE(ReadTraces().find("delivery: handed to the server, delivery unknown: it read every "
+                                "byte (timing mark answered)"),
+              std::string::npos);
     // The stand-in loader holds fifty 0xFF bytes: each went out doubled and its echo came back
     // doubled, and both arrived single.
     const std::vector<uint8_t> loader = BuiltinLoader();
@@ -123,6 +142,30 @@ TEST_F(CliSer2netTest, UpgradeIsByteExactWithTheServerSettingTheLineForEachPhase
     EXPECT_GT(boot.GetPackageChecks(), 0);
     EXPECT_TRUE(boot.GetSettingsFaults().empty())
         << ::testing::PrintToString(boot.GetSettingsFaults());
+}
+
+// The machine stops reading near the end: the server still holds the last bytes when the
+// program is done sending. Whatever the timing, the run never says the transit completed.
+TEST_F(CliSer2netTest, MachineStallingNearTheEndIsNeverASuccessWithBytesMissing) {
+    CBootMode::CBehaviour behaviour;
+    const size_t nPackage = 30000;
+    behaviour.m_nStallAtPackageByte = int(nPackage) - 6000;
+    behaviour.m_nStallMs = 3000;
+    CBootMode& boot = BootMachine(behaviour);
+    ASSERT_TRUE(m_server.Start(LinkTarget(CSimPorts::LinkPath(1))));
+    const std::string strPackage = PackageFile(nPackage);
+    const CCommandResult run = Cli({"upgrade", "--yes", "--port", m_server.Url(), "--package",
+                                    strPackage, "--trace", m_dir.Path()});
+    EXPECT_TRUE(boot.HasHeldLine());
+    EXPECT_EQ(run.m_nExit, 1) << run.m_strOut;
+    EXPECT_EQ(run.m_strOut.find("Transit completed."), std::string::npos) << run.m_strOut;
+    // The trace says how delivery was judged.
+    EXPECT_NE(ReadTraces().find("delivery: "), std::string::npos);
+    // Nothing was purged on the server after the last write: what it passed on is all there.
+    WaitUntil([&] { return boot.GetPackage().size() == m_package.size(); }, 10000);
+    const std::vector<uint8_t> copy = boot.GetPackage();
+    ASSERT_LE(copy.size(), m_package.size());
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), m_package.begin()));
 }
 
 TEST_F(CliSer2netTest, ServerKilledMidPackageFailsWithinFiveSecondsNamingIt) {

@@ -1032,6 +1032,13 @@ INSTANTIATE_TEST_SUITE_P(
                      false,
                      "",
                      "rfc2217://box:4001 and rfc2217://box:4001 are the same port"},
+        // Another case and a trailing "/" name the same server port: both runs would talk to it.
+        CRefusalCase{
+            "SameServerPortSpeltTwoWays",
+            {"upgrade", "--port", "rfc2217://box:4001", "--port", "RFC2217://BOX:4001/", "--yes"},
+            false,
+            "",
+            "rfc2217://box:4001 and RFC2217://BOX:4001/ are the same port"},
         CRefusalCase{
             "PortWithoutName", {"upgrade", "--yes", "--port"}, false, "", "--port needs a value"},
         CRefusalCase{"SamePortTwice",

@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.25)
 set(qt_folders qt tests tools bench)
 # <windows.h> and the headers that bring it in: its LoadString and FindResource macros would
 # rename ours anywhere else, so one header takes them in and undoes the macros.
-set(windows_headers windows.h winsock2.h ws2tcpip.h)
+set(windows_headers windows.h winsock2.h ws2tcpip.h mstcpip.h)
 set(windows_door platform/Win32Api.h)
 set(windows_door_users platform ports win32 tests/windows bench/windows)
 

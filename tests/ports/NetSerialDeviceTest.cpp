@@ -4,12 +4,14 @@
 #include "ports/NetSerialDevice.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "ports/NetSocket.h"
 #include "ports/TelnetCodec.h"
 #include "tests/support/PauseClock.h"
 #include "tests/support/TelnetPeer.h"
@@ -160,6 +163,18 @@ TEST(NetworkPortNameTest, TakesHostAndPortOnly) {
     }
 }
 
+TEST(NetworkPortNameTest, SpellingsOfOneServerPortHaveOneNormalForm) {
+    EXPECT_EQ(NormalNetworkPortName("RFC2217://Box-3.Shop.EXAMPLE:2001/"),
+              "rfc2217://box-3.shop.example:2001");
+    EXPECT_EQ(NormalNetworkPortName("rfc2217://box-3.shop.example:2001"),
+              NormalNetworkPortName("Rfc2217://BOX-3.shop.example:2001/"));
+    EXPECT_EQ(NormalNetworkPortName("rfc2217://[FE80::1]:7000/"), "rfc2217://[fe80::1]:7000");
+    EXPECT_NE(NormalNetworkPortName("rfc2217://host:4001"),
+              NormalNetworkPortName("rfc2217://host:4002"));
+    // Local names are left as they are: their own comparison decides.
+    EXPECT_EQ(NormalNetworkPortName("/dev/ttyS0"), "/dev/ttyS0");
+}
+
 TEST_F(NetSerialDeviceTest, SendsEachSettingOnlyWhenItDiffersFromTheServersAnswer) {
     CTelnetPeer peer;
     CNetSerialDevice device;
@@ -265,7 +280,10 @@ TEST_F(NetSerialDeviceTest, ServerWithModemLinesGivesDsrFromItsNotifications) {
     ASSERT_EQ(device.Open(peer.Url()), 0);
     CLineSettings applied;
     ASSERT_EQ(device.Apply(Line(9600, true), applied), 0);
-    EXPECT_EQ(device.TakeTraceNote(), "");
+    // The connection's own note only: nothing of missing modem lines.
+    const std::string strNote = device.TakeTraceNote();
+    EXPECT_EQ(strNote.find("modem"), std::string::npos) << strNote;
+    EXPECT_NE(strNote.find("keepalive on"), std::string::npos) << strNote;
     EXPECT_EQ(CountCommand(peer.ComCommands(), kComSetModemStateMask), 1u);
 
     peer.SendModemState(kModemCts);
@@ -293,8 +311,11 @@ TEST_F(NetSerialDeviceTest, FailuresToOpenSayWhatHappened) {
     silent.m_bAgree = false;
     CTelnetPeer::CScript refusing;
     refusing.m_bRefuse = true;
+    CTelnetPeer::CScript plain;
+    plain.m_bRefuseBinary = true;
     CTelnetPeer silentPeer(silent);
     CTelnetPeer refusingPeer(refusing);
+    CTelnetPeer plainPeer(plain);
 
     struct CCase {
         std::string m_strUrl;
@@ -306,6 +327,8 @@ TEST_F(NetSerialDeviceTest, FailuresToOpenSayWhatHappened) {
         {"rfc2217://no-such-host.invalid:4001", EHOSTUNREACH, "host not found"},
         {silentPeer.Url(), ETIMEDOUT, "no RFC 2217 negotiation"},
         {refusingPeer.Url(), EPROTONOSUPPORT, "refused the COM port option"},
+        // Plain Telnet may turn CR NUL into CR on the way.
+        {plainPeer.Url(), EPROTONOSUPPORT, "refused binary transmission"},
     };
     CStepClock clock(1000); // the limits pass within a few looks at the clock
     CClockOverride over(clock);
@@ -406,4 +429,151 @@ TEST_F(NetSerialDeviceTest, RefusesOptionsItDoesNotKnowAndAnswersOnlyChanges) {
         }
     }
     EXPECT_EQ(replies, Bytes({255, kDont, 1, 255, kWont, 24, 255, kWill, kOptSuppressGoAhead}));
+}
+
+TEST_F(NetSerialDeviceTest, ReconnectRefusedAfterATurnAwayNamesTheRefusal) {
+    CNetSerialDevice device;
+    {
+        CTelnetPeer::CScript script;
+        script.m_nTurnAway = 1;
+        CTelnetPeer peer(script);
+        ASSERT_EQ(device.Open(peer.Url()), 0) << device.GetCauseText();
+    } // nobody listens any more: the connection tried again is refused
+    CLineSettings applied;
+    EXPECT_EQ(device.Apply(Line(9600, false), applied), ECONNREFUSED) << device.GetCauseText();
+    EXPECT_NE(device.GetCauseText().find("connection refused"), std::string::npos)
+        << device.GetCauseText();
+}
+
+TEST_F(NetSerialDeviceTest, HostileServerIsCutOffRatherThanAnsweredOrStoredWithoutEnd) {
+    struct CCase {
+        const char* m_pszName;
+        std::vector<uint8_t> m_flood;
+        int m_nTimes;
+        const char* m_pszCause;
+    };
+    const CCase cases[] = {
+        // DO TERMINAL-TYPE over and over: refused once, then the server is cut off.
+        {"negotiations", Bytes({255, kDo, 24, 255, kWill, 1}), 400, "kept changing its Telnet"},
+        {"data nobody reads", std::vector<uint8_t>(64 * 1024, 'x'), 6, "sent more than 256 KB"},
+    };
+    for (const CCase& c : cases) {
+        CTelnetPeer::CScript script;
+        script.m_bAnswerSettings = false; // the device pumps the connection while it waits
+        CTelnetPeer peer(script);
+        CNetSerialDevice device;
+        ASSERT_EQ(device.Open(peer.Url()), 0) << c.m_pszName;
+        peer.ClearSeen();
+        for (int i = 0; i < c.m_nTimes; ++i)
+            peer.Send(c.m_flood);
+        CLineSettings applied;
+        EXPECT_NE(device.Apply(Line(9600, false), applied), 0) << c.m_pszName;
+        EXPECT_NE(device.GetCauseText().find(c.m_pszCause), std::string::npos)
+            << c.m_pszName << ": " << device.GetCauseText();
+        uint8_t buffer[16];
+        EXPECT_LT(device.ReadAvailable(buffer, sizeof buffer), 0) << c.m_pszName;
+        const std::vector<uint8_t> raw = peer.Raw();
+        const std::vector<uint8_t> wont = Bytes({255, kWont, 24});
+        size_t nWonts = 0;
+        for (auto it = raw.begin();
+             (it = std::search(it, raw.end(), wont.begin(), wont.end())) != raw.end(); ++it)
+            ++nWonts;
+        EXPECT_LE(nWonts, 1u) << c.m_pszName;
+    }
+}
+
+TEST_F(NetSerialDeviceTest, ConnectionIsProbedSoADeadLinkEndsWithinSeconds) {
+    CTelnetPeer peer;
+    CNetError error;
+    const NetHandle hSocket = NetConnect("127.0.0.1", peer.Port(), 1000, error);
+    ASSERT_NE(hSocket, kNoSocket) << error.m_strText;
+    auto option = [&](int nLevel, int nName) {
+        int nValue = -1;
+        socklen_t nLength = sizeof nValue;
+        getsockopt(hSocket, nLevel, nName, &nValue, &nLength);
+        return nValue;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), kKeepIdleS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), kKeepIntervalS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), kKeepCount);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), kUnackedLimitMs);
+    // The whole of it stays well inside the write's minute and the loader's echo waits.
+    EXPECT_LE(kKeepIdleS + kKeepIntervalS * kKeepCount, 30);
+    NetClose(hSocket);
+}
+
+// The close's judgement of whether the last bytes reached the server's line.
+TEST_F(NetSerialDeviceTest, DeliveryIsJudgedByWhatTheServerTells) {
+    struct CCase {
+        const char* m_pszName;
+        CTelnetScript m_script;
+        ISerialDevice::EDelivery m_eEnd;
+        const char* m_pszHow;
+    };
+    CTelnetScript marks; // answers every mark, tells nothing of its line (as ser2net does)
+    CTelnetScript told;
+    told.m_bTellLineEmpty = true;
+    CTelnetScript noMarks;
+    noMarks.m_nMarks = 0;
+    const CCase cases[] = {
+        {"marks answered, line untold", marks, ISerialDevice::EDelivery::Unknown,
+         "timing mark answered"},
+        {"transmitter empty told after the mark", told, ISerialDevice::EDelivery::OnLine,
+         "NOTIFY-LINESTATE"},
+        {"no marks at all", noMarks, ISerialDevice::EDelivery::Unknown, "answers no timing mark"},
+    };
+    for (const CCase& c : cases) {
+        CTelnetPeer peer(c.m_script);
+        CNetSerialDevice device;
+        ASSERT_EQ(device.Open(peer.Url()), 0) << c.m_pszName;
+        CLineSettings applied;
+        ASSERT_EQ(device.Apply(Line(38400, false), applied), 0) << c.m_pszName;
+        std::string strHow;
+        EXPECT_EQ(device.CheckDelivery(strHow), ISerialDevice::EDelivery::OnLine)
+            << c.m_pszName << ": nothing written yet";
+        const std::vector<uint8_t> bytes(2000, 0x5A);
+        ASSERT_EQ(device.WriteSome(bytes.data(), bytes.size(), 1000), 2000);
+        ISerialDevice::EDelivery eEnd = ISerialDevice::EDelivery::Pending;
+        ASSERT_TRUE(WaitUntil([&] {
+            eEnd = device.CheckDelivery(strHow);
+            return eEnd != ISerialDevice::EDelivery::Pending;
+        })) << c.m_pszName;
+        EXPECT_EQ(eEnd, c.m_eEnd) << c.m_pszName << ": " << strHow;
+        EXPECT_NE(strHow.find(c.m_pszHow), std::string::npos) << c.m_pszName << ": " << strHow;
+        EXPECT_EQ(peer.Data().size(), 2000u) << c.m_pszName;
+    }
+}
+
+TEST_F(NetSerialDeviceTest, DeliveryIsHeldWhileTheServerHasNotReadTheLastBytes) {
+    CTelnetScript script;
+    script.m_nMarks = 1; // the greeting's; the close's waits until released
+    CTelnetPeer peer(script);
+    CNetSerialDevice device;
+    ASSERT_EQ(device.Open(peer.Url()), 0);
+    CLineSettings applied;
+    ASSERT_EQ(device.Apply(Line(38400, false), applied), 0);
+    ASSERT_EQ(device.WriteSome("abc", 3, 1000), 3);
+    std::string strHow;
+    ASSERT_TRUE(
+        WaitUntil([&] { return device.CheckDelivery(strHow) == ISerialDevice::EDelivery::Held; }));
+    EXPECT_NE(strHow.find("timing mark unanswered"), std::string::npos) << strHow;
+
+    // The same while the server says its buffer is full, until it says go on.
+    std::vector<uint8_t> suspend, resume;
+    AppendComCommand(kComFlowSuspend + kComServerOffset, {}, suspend);
+    AppendComCommand(kComFlowResume + kComServerOffset, {}, resume);
+    peer.Send(suspend);
+    peer.ReleaseMarks();
+    ASSERT_TRUE(WaitUntil([&] {
+        return device.CheckDelivery(strHow) == ISerialDevice::EDelivery::Held &&
+               strHow.find("FLOWCONTROL-SUSPEND") != std::string::npos;
+    })) << strHow;
+    peer.Send(resume);
+    ISerialDevice::EDelivery eEnd = ISerialDevice::EDelivery::Held;
+    ASSERT_TRUE(WaitUntil([&] {
+        eEnd = device.CheckDelivery(strHow);
+        return eEnd != ISerialDevice::EDelivery::Held && eEnd != ISerialDevice::EDelivery::Pending;
+    }));
+    EXPECT_EQ(eEnd, ISerialDevice::EDelivery::Unknown) << strHow;
 }

@@ -82,3 +82,46 @@ TEST_F(NetworkPortTest, ServerRefusingTheConnectionFailsTheOpenWithItsWords) {
     EXPECT_NE(port.GetOpenError().m_strCause.find("connection refused by 127.0.0.1:"),
               std::string::npos);
 }
+
+// The close after a completed write: the server gets the time to put the last bytes on its line,
+// a hold is waited out with the write's stall limit and Cancel, and nothing of the output is
+// purged on the server unless the write was given up.
+TEST_F(NetworkPortTest, CloseWaitsForTheServerAndSaysHowFarDeliveryIsKnown) {
+    struct CCase {
+        const char* m_pszName;
+        CTelnetScript m_script;
+        bool m_bCancel;
+        EWriteEnd m_eEnd;
+        bool m_bOutputPurged;
+    };
+    CTelnetScript untold; // reads every byte, tells nothing of its line
+    CTelnetScript told;
+    told.m_bTellLineEmpty = true;
+    CTelnetScript holding;
+    holding.m_nMarks = 1; // the close's mark is never answered: the server keeps its buffer full
+    const CCase cases[] = {
+        {"a server that tells nothing of its line", untold, false, EWriteEnd::Unconfirmed, false},
+        {"a server that tells its transmitter empty", told, false, EWriteEnd::Done, false},
+        {"a server holding past the stall limit", holding, false, EWriteEnd::Held, true},
+        {"a server holding until Cancel", holding, true, EWriteEnd::Cancelled, true},
+    };
+    for (const CCase& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        CTelnetPeer peer(c.m_script);
+        CSerialPort port;
+        const std::string strUrl = peer.Url();
+        ASSERT_EQ(port.Open(strUrl.c_str(), 38400, "N81"), 1);
+        port.SetStallLimit(c.m_bCancel ? 60000 : 300);
+        port.SetCancelCheck([&] { return c.m_bCancel; });
+        std::vector<uint8_t> piece(1000, 0x3C);
+        ASSERT_EQ(port.WriteBlock(piece.data(), 1000), 1);
+        peer.ClearSeen();
+        port.Close();
+        EXPECT_EQ(port.GetWriteEnd(), c.m_eEnd);
+        bool bOutputPurged = false;
+        for (const auto& command : peer.ComCommands())
+            bOutputPurged |=
+                command.size() == 2 && command[0] == telnet::kComPurgeData && (command[1] & 2) != 0;
+        EXPECT_EQ(bOutputPurged, c.m_bOutputPurged);
+    }
+}

@@ -36,6 +36,11 @@ struct CTelnetScript {
     std::optional<uint32_t> m_baud; // ... but the baud rate with this one
     bool m_bAnswerModem = false;    // answer SET-MODEMSTATE-MASK (a port with modem lines)
     int m_nTurnAway = 0;            // connections closed at once after the negotiation
+    bool m_bRefuseBinary = false;   // WONT and DONT BINARY, as a plain Telnet server may
+    // Timing marks answered (WONT TIMING-MARK, as ser2net answers them) on each connection, the
+    // greeting's first; -1 every one. One more is then answered after ReleaseMark.
+    int m_nMarks = -1;
+    bool m_bTellLineEmpty = false; // NOTIFY-LINESTATE "transmitter empty" after each mark
 };
 
 class CTelnetPeer {
@@ -62,6 +67,7 @@ public:
     }
 
     std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_nPort); }
+    uint16_t Port() const { return m_nPort; }
 
     // What the client sent on the current connection: its data, and its COM port commands
     // (payload: command, value).
@@ -84,6 +90,13 @@ public:
         m_raw.clear();
     }
     int Connections() const { return m_nConnections; }
+    // Answers the marks held back so far (m_nMarks).
+    void ReleaseMarks() {
+        std::lock_guard lock(m_mutex);
+        for (; m_nHeldMarks > 0; --m_nHeldMarks)
+            AnswerMark();
+        m_script.m_nMarks = -1;
+    }
     void Send(const std::vector<uint8_t>& bytes) {
         std::lock_guard lock(m_mutex);
         SendLocked(bytes);
@@ -126,6 +139,7 @@ private:
                 std::lock_guard lock(m_mutex);
                 m_nConn = nConn;
                 m_decoder.Reset();
+                m_nMarksSeen = 0;
                 m_data.clear();
                 m_com.clear();
                 m_raw.clear();
@@ -161,8 +175,30 @@ private:
             close(m_nConn);
     }
 
+    void AnswerMark() {
+        std::vector<uint8_t> reply;
+        telnet::AppendNegotiation(telnet::kWont, telnet::kOptTimingMark, reply);
+        if (m_script.m_bTellLineEmpty)
+            telnet::AppendComCommand(telnet::kComNotifyLineState + telnet::kComServerOffset,
+                                     {telnet::kLineShiftEmpty | telnet::kLineHoldEmpty}, reply);
+        SendLocked(reply);
+    }
+
     void Answer(const telnet::CTelnetCommand& c) {
         std::vector<uint8_t> reply;
+        if (c.m_nVerb == telnet::kDo && c.m_nOption == telnet::kOptTimingMark) {
+            if (m_script.m_nMarks < 0 || m_nMarksSeen++ < m_script.m_nMarks)
+                AnswerMark();
+            else
+                ++m_nHeldMarks;
+            return;
+        }
+        if (m_script.m_bRefuseBinary && c.m_nOption == telnet::kOptBinary) {
+            telnet::AppendNegotiation(c.m_nVerb == telnet::kWill ? telnet::kDont : telnet::kWont,
+                                      telnet::kOptBinary, reply);
+            SendLocked(reply);
+            return;
+        }
         if (c.m_nVerb == telnet::kWill && c.m_nOption == telnet::kOptComPort) {
             if (m_script.m_bRefuse)
                 telnet::AppendNegotiation(telnet::kDont, telnet::kOptComPort, reply);
@@ -209,6 +245,8 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     int m_nConn = -1;
+    int m_nMarksSeen = 0;
+    int m_nHeldMarks = 0;
     telnet::CTelnetDecoder m_decoder;
     std::vector<uint8_t> m_data;
     std::vector<std::vector<uint8_t>> m_com;
