@@ -10,6 +10,8 @@
 // clash with it.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// A connection's keepalive times (SIO_KEEPALIVE_VALS); it builds on Winsock 2.
+#include <mstcpip.h>
 // The rest of the system's calls.
 #include <windows.h>
 

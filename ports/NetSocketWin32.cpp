@@ -1,8 +1,6 @@
 #include "ports/NetSocket.h"
 
 #include "platform/Win32Api.h"
-// After the Winsock headers, which it builds on.
-#include <mstcpip.h>
 
 #include <algorithm>
 #include <cerrno>
