@@ -301,7 +301,7 @@ bool AskVersion(const std::string& strPort, IOperator& op, std::string& strReply
         error = pPort->GetOpenError();
         return false;
     }
-    strReply = RunQueryCycle(*pPort, op);
+    strReply = RunQueryCycle(*pPort, op, {});
     return true;
 }
 
