@@ -184,6 +184,11 @@ void CBootMode::HangUp(CPtyLink& link, bool& bStop) {
 }
 
 void CBootMode::CheckSettings(CPtyLink& link, bool bPackage) {
+    // Nothing answers the package, so the program may close the port, and put back the
+    // settings it found there, before the machine has read the package's end: the line then no
+    // longer shows the settings those bytes went out with and says nothing about them.
+    if (bPackage && link.IsAtRest())
+        return;
     (bPackage ? m_nPackageChecks : m_nLoaderChecks)++;
     std::string strFault = DescribeFault(link.GetSettings(), bPackage);
     if (!strFault.empty())

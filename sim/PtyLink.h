@@ -36,6 +36,10 @@ public:
     // How long one byte takes on the wire at those settings (start, data, parity and stop bits);
     // a speed that names no rate counts as 1 baud.
     std::chrono::nanoseconds GetByteTime() const;
+    // True while the line has the settings it was opened with: no program has set it yet, or
+    // the last one closed the port and so put back what it had found there. A program always
+    // sets the line before it talks (its settings carry CLOCAL, the resting line's do not).
+    bool IsAtRest() const;
 
     // Waits up to nMilliseconds for bytes from the program and returns what arrived (possibly
     // nothing). Everything received is also appended to the record.
@@ -64,6 +68,7 @@ private:
     // program's Close (the kernel resets them when the last user of the device closes it) and
     // the master does not see a hang-up between two opens of the program.
     int m_nSlaveFd = -1;
+    struct termios m_rest {}; // the settings the line was opened with
     std::string m_strDevicePath;
     std::string m_strLinkPath;
     std::atomic<bool> m_bPaced{false};
