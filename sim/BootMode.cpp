@@ -73,11 +73,11 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     }
 }
 
-// The simulator's thread sleeps meanwhile, so nothing is read either.
+// The simulator's thread pauses meanwhile, so nothing is read either.
 void CBootMode::HoldLine(CPtyLink& link, int nMilliseconds) {
     if (link.HoldOutput(true))
         m_bHeldLine = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+    link.Pause(nMilliseconds);
     link.HoldOutput(false);
 }
 

@@ -56,6 +56,10 @@ bool CPtyLink::Open(const std::string& strPortsDir, int nCom) {
     m_nMasterFd = nMaster;
     m_nSlaveFd = nSlave;
     m_rest = rest;
+    {
+        std::lock_guard pauseLock(m_pauseMutex);
+        m_bInterrupted = false;
+    }
     m_strDevicePath = szName;
     m_strLinkPath = strLink;
     ClearRecord();
@@ -186,6 +190,20 @@ void CPtyLink::SetPaced(bool bPaced) {
 
 bool CPtyLink::HoldOutput(bool bHold) {
     return m_nSlaveFd >= 0 && tcflow(m_nSlaveFd, bHold ? TCOOFF : TCOON) == 0;
+}
+
+void CPtyLink::Pause(int nMilliseconds) {
+    std::unique_lock lock(m_pauseMutex);
+    m_pauseEnd.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
+                        [this] { return m_bInterrupted; });
+}
+
+void CPtyLink::Interrupt() {
+    {
+        std::lock_guard lock(m_pauseMutex);
+        m_bInterrupted = true;
+    }
+    m_pauseEnd.notify_all();
 }
 
 std::vector<uint8_t> CPtyLink::GetRecord() const {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -52,6 +53,11 @@ public:
     // pseudo-terminal has no CTS line. Works through the simulator's own descriptor on that side,
     // so it holds even when the program has opened the port exclusively as another user.
     bool HoldOutput(bool bHold);
+    // The machine's own pause (a hold of the line) of up to nMilliseconds; Interrupt ends it at
+    // once, and every later one, until the next Open: a machine told to stop does not first sit
+    // out a hold of many seconds.
+    void Pause(int nMilliseconds);
+    void Interrupt();
 
     // Everything received from the program since Open (or since ClearRecord).
     std::vector<uint8_t> GetRecord() const;
@@ -72,6 +78,9 @@ private:
     std::string m_strDevicePath;
     std::string m_strLinkPath;
     std::atomic<bool> m_bPaced{false};
+    std::mutex m_pauseMutex;
+    std::condition_variable m_pauseEnd;
+    bool m_bInterrupted = false;
     mutable std::mutex m_mutex; // the record
     std::vector<uint8_t> m_record;
 };

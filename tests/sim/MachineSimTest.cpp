@@ -168,10 +168,8 @@ TEST(MachineSimTest, NormalModeNamesEveryQueryAskedOnAnotherLine) {
     }
 }
 
-// The package gets no answer, so a program may write its end, close the port and so put back
-// the settings it found, all before the machine reads that end. The machine judges the settings
-// of the bytes it reads while the program still holds the line, and only those.
-class BootModeSettingsTest : public LinkFixture {
+// The boot mode fed by hand on the test's thread, so the test decides when the machine reads.
+class BootModeByHandTest : public LinkFixture {
 protected:
     // The program's side, set as the program sets it: raw, CLOCAL, at nSpeed.
     void SetLine(speed_t nSpeed, bool bRtsCts) {
@@ -218,7 +216,10 @@ protected:
     struct termios m_saved {};
 };
 
-TEST_F(BootModeSettingsTest, JudgesThePackageBytesReadWhileTheProgramHoldsTheLine) {
+// The package gets no answer, so a program may write its end, close the port and so put back
+// the settings it found, all before the machine reads that end. The machine judges the settings
+// of the bytes it reads while the program still holds the line, and only those.
+TEST_F(BootModeByHandTest, JudgesThePackageBytesReadWhileTheProgramHoldsTheLine) {
     const struct {
         const char* m_pszName;
         bool m_bRtsCts;
@@ -248,6 +249,21 @@ TEST_F(BootModeSettingsTest, JudgesThePackageBytesReadWhileTheProgramHoldsTheLin
         if (m_nFd >= 0)
             CloseAsTheProgramDoes();
     }
+}
+
+// A machine told to stop does not first sit out its hold of the line: a test's Stop after a
+// Cancel would otherwise wait as long as the hold.
+TEST_F(BootModeByHandTest, InterruptEndsAHoldOfTheLine) {
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_nStallAtPackageByte = 0; // from the end of the loader
+    behaviour.m_nStallMs = 3'600'000;
+    m_pBoot = std::make_unique<CBootMode>(behaviour);
+    std::thread machine([this] { ReachPackage(); });
+    const bool bHeld = WaitUntil([this] { return m_pBoot->HasHeldLine(); });
+    m_link.Interrupt();
+    machine.join();
+    ASSERT_TRUE(bHeld);
+    EXPECT_EQ(m_pBoot->GetStage(), CBootMode::EStage::Package);
 }
 
 TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {
