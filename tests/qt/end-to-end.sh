@@ -27,10 +27,12 @@ if [[ ${1:-} != --inside ]]; then
     [[ -L $ports/com1 ]] || { cat "$tmp/machine-sim.log"; echo "FAIL: no simulated machine"; exit 1; }
 
     status=0
+    # Display numbers of its own, as other tests run beside it: two xvfb-run -a that start at
+    # the same number race for it.
     env -u LC_ALL -u LC_MESSAGES -u WAYLAND_DISPLAY LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
         HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_CACHE_HOME="$tmp/home/.cache" \
         XDG_DATA_HOME="$tmp/home/.local/share" \
-        xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside "$versionup" || status=$?
+        xvfb-run -a -n 161 -s "-screen 0 1024x768x24" "$0" --inside "$versionup" || status=$?
 
     kill -TERM "$sim"
     wait "$sim" || true
