@@ -111,11 +111,11 @@ void CBootMode::OnReceive(CPtyLink& link, const std::vector<uint8_t>& bytes) {
     }
 }
 
-// The simulator's thread sleeps meanwhile, so nothing is read either.
+// The simulator's thread pauses meanwhile, so nothing is read either.
 void CBootMode::HoldLine(CPtyLink& link, int nMilliseconds) {
     if (link.HoldOutput(true))
         m_bHeldLine = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+    link.Pause(nMilliseconds);
     link.HoldOutput(false);
 }
 
@@ -226,6 +226,11 @@ void CBootMode::HangUp(CPtyLink& link, bool& bStop) {
 }
 
 void CBootMode::CheckSettings(CPtyLink& link, bool bPackage) {
+    // Nothing answers the package, so the program may close the port, and put back the
+    // settings it found there, before the machine has read the package's end: the line then no
+    // longer shows the settings those bytes went out with and says nothing about them.
+    if (bPackage && link.IsAtRest())
+        return;
     (bPackage ? m_nPackageChecks : m_nLoaderChecks)++;
     std::string strFault = DescribeFault(link.GetSettings(), bPackage);
     if (!strFault.empty())

@@ -89,6 +89,8 @@ public:
     // Line settings that were wrong for the phase they were seen in; empty when all were right.
     std::vector<std::string> GetSettingsFaults() const;
     // How many times the settings were checked in the loader phase and in the package phase.
+    // Package bytes read only after the program closed the port are not judged: the line shows
+    // the settings its close put back.
     int GetLoaderChecks() const;
     int GetPackageChecks() const;
     // When the machine began to hang up; the clock's epoch while it has not.

@@ -44,6 +44,7 @@ bool CMachineSim::Start(const std::string& strPortsDir, int nCom) {
 
 void CMachineSim::Stop() {
     m_bStop = true;
+    m_link.Interrupt();
     if (m_thread.joinable())
         m_thread.join();
     m_link.Close();

@@ -39,6 +39,8 @@ bool CPtyLink::Open(const std::string& strPortsDir, int nCom) {
     tcgetattr(nSlave, &tio);
     cfmakeraw(&tio);
     tcsetattr(nSlave, TCSANOW, &tio);
+    struct termios rest {};
+    tcgetattr(nSlave, &rest);
     fcntl(nMaster, F_SETFL, fcntl(nMaster, F_GETFL) | O_NONBLOCK);
 
     std::error_code ec;
@@ -53,6 +55,11 @@ bool CPtyLink::Open(const std::string& strPortsDir, int nCom) {
     std::lock_guard lock(m_fdMutex);
     m_nMasterFd = nMaster;
     m_nSlaveFd = nSlave;
+    m_rest = rest;
+    {
+        std::lock_guard pauseLock(m_pauseMutex);
+        m_bInterrupted = false;
+    }
     m_strDevicePath = szName;
     m_strLinkPath = strLink;
     ClearRecord();
@@ -94,6 +101,15 @@ struct termios CPtyLink::GetSettings() const {
     if (m_nMasterFd >= 0)
         tcgetattr(m_nMasterFd, &tio); // the master reports the program's side
     return tio;
+}
+
+bool CPtyLink::IsAtRest() const {
+    if (m_nMasterFd < 0)
+        return false;
+    const struct termios now = GetSettings();
+    return now.c_iflag == m_rest.c_iflag && now.c_oflag == m_rest.c_oflag &&
+           now.c_cflag == m_rest.c_cflag && now.c_lflag == m_rest.c_lflag &&
+           cfgetispeed(&now) == cfgetispeed(&m_rest) && cfgetospeed(&now) == cfgetospeed(&m_rest);
 }
 
 uint32_t CPtyLink::GetBaud() const {
@@ -174,6 +190,20 @@ void CPtyLink::SetPaced(bool bPaced) {
 
 bool CPtyLink::HoldOutput(bool bHold) {
     return m_nSlaveFd >= 0 && tcflow(m_nSlaveFd, bHold ? TCOOFF : TCOON) == 0;
+}
+
+void CPtyLink::Pause(int nMilliseconds) {
+    std::unique_lock lock(m_pauseMutex);
+    m_pauseEnd.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
+                        [this] { return m_bInterrupted; });
+}
+
+void CPtyLink::Interrupt() {
+    {
+        std::lock_guard lock(m_pauseMutex);
+        m_bInterrupted = true;
+    }
+    m_pauseEnd.notify_all();
 }
 
 std::vector<uint8_t> CPtyLink::GetRecord() const {

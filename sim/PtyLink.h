@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -36,6 +37,10 @@ public:
     // How long one byte takes on the wire at those settings (start, data, parity and stop bits);
     // a speed that names no rate counts as 1 baud.
     std::chrono::nanoseconds GetByteTime() const;
+    // True while the line has the settings it was opened with: no program has set it yet, or
+    // the last one closed the port and so put back what it had found there. A program always
+    // sets the line before it talks (its settings carry CLOCAL, the resting line's do not).
+    bool IsAtRest() const;
 
     // Waits up to nMilliseconds for bytes from the program and returns what arrived (possibly
     // nothing). Everything received is also appended to the record.
@@ -48,6 +53,11 @@ public:
     // pseudo-terminal has no CTS line. Works through the simulator's own descriptor on that side,
     // so it holds even when the program has opened the port exclusively as another user.
     bool HoldOutput(bool bHold);
+    // The machine's own pause (a hold of the line) of up to nMilliseconds; Interrupt ends it at
+    // once, and every later one, until the next Open: a machine told to stop does not first sit
+    // out a hold of many seconds.
+    void Pause(int nMilliseconds);
+    void Interrupt();
 
     // Everything received from the program since Open (or since ClearRecord).
     std::vector<uint8_t> GetRecord() const;
@@ -64,9 +74,13 @@ private:
     // program's Close (the kernel resets them when the last user of the device closes it) and
     // the master does not see a hang-up between two opens of the program.
     int m_nSlaveFd = -1;
+    struct termios m_rest {}; // the settings the line was opened with
     std::string m_strDevicePath;
     std::string m_strLinkPath;
     std::atomic<bool> m_bPaced{false};
+    std::mutex m_pauseMutex;
+    std::condition_variable m_pauseEnd;
+    bool m_bInterrupted = false;
     mutable std::mutex m_mutex; // the record
     std::vector<uint8_t> m_record;
 };

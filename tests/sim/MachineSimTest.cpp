@@ -9,9 +9,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "serial/SerialPort.h"
+#include "sim/BootMode.h"
 #include "sim/NormalMode.h"
 #include "tests/support/LinkFixture.h"
 
@@ -164,6 +166,104 @@ TEST(MachineSimTest, NormalModeNamesEveryQueryAskedOnAnotherLine) {
         const std::vector<std::string> faults = mode.GetSettingsFaults();
         EXPECT_EQ(faults.empty() ? "" : faults[0], c.m_pszFault);
     }
+}
+
+// The boot mode fed by hand on the test's thread, so the test decides when the machine reads.
+class BootModeByHandTest : public LinkFixture {
+protected:
+    // The program's side, set as the program sets it: raw, CLOCAL, at nSpeed.
+    void SetLine(speed_t nSpeed, bool bRtsCts) {
+        struct termios tio = m_saved;
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~CRTSCTS;
+        if (bRtsCts)
+            tio.c_cflag |= CRTSCTS;
+        cfsetispeed(&tio, nSpeed);
+        cfsetospeed(&tio, nSpeed);
+        ASSERT_EQ(tcsetattr(m_nFd, TCSANOW, &tio), 0);
+    }
+    // Writes the bytes, then lets the machine read them, with the line as it is by then.
+    void Deliver(const std::vector<uint8_t>& bytes) {
+        ASSERT_EQ(write(m_nFd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    void Read(size_t nCount) { m_pBoot->OnReceive(m_link, ReceiveAtLeast(nCount)); }
+    // Through the synchronisation and a loader of two bytes to the package.
+    void ReachPackage() {
+        m_nFd = open(m_link.GetDevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(m_nFd, 0);
+        ASSERT_EQ(tcgetattr(m_nFd, &m_saved), 0);
+        SetLine(B9600, false);
+        for (const std::vector<uint8_t>& step :
+             {std::vector<uint8_t>{0x00}, {0x55}, {0x00}, {0x02}, {0x12, 0x34}}) {
+            Deliver(step);
+            Read(step.size());
+        }
+        ASSERT_EQ(m_pBoot->GetStage(), CBootMode::EStage::Package);
+    }
+    void CloseAsTheProgramDoes() {
+        tcsetattr(m_nFd, TCSANOW, &m_saved);
+        close(m_nFd);
+        m_nFd = -1;
+    }
+    void TearDown() override {
+        if (m_nFd >= 0)
+            close(m_nFd);
+    }
+
+    std::unique_ptr<CBootMode> m_pBoot;
+    int m_nFd = -1;
+    struct termios m_saved {};
+};
+
+// The package gets no answer, so a program may write its end, close the port and so put back
+// the settings it found, all before the machine reads that end. The machine judges the settings
+// of the bytes it reads while the program still holds the line, and only those.
+TEST_F(BootModeByHandTest, JudgesThePackageBytesReadWhileTheProgramHoldsTheLine) {
+    const struct {
+        const char* m_pszName;
+        bool m_bRtsCts;
+        bool m_bClosedBeforeRead;
+        std::vector<std::string> m_faults;
+        int m_nPackageChecks;
+    } cases[] = {
+        {"right settings, read at once", true, false, {}, 1},
+        {"right settings, read after the close", true, true, {}, 0},
+        {"no handshake, read at once", false, false, {"package: no RTS/CTS handshake"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_pszName);
+        m_pBoot = std::make_unique<CBootMode>();
+        ReachPackage();
+        ASSERT_EQ(m_pBoot->GetSettingsFaults(), std::vector<std::string>{});
+        SetLine(B38400, c.m_bRtsCts);
+        Deliver({1, 2, 3, 4});
+        if (c.m_bClosedBeforeRead) {
+            CloseAsTheProgramDoes();
+            EXPECT_TRUE(m_link.IsAtRest());
+        }
+        Read(4);
+        EXPECT_EQ(m_pBoot->GetPackage(), (std::vector<uint8_t>{1, 2, 3, 4}));
+        EXPECT_EQ(m_pBoot->GetSettingsFaults(), c.m_faults);
+        EXPECT_EQ(m_pBoot->GetPackageChecks(), c.m_nPackageChecks);
+        if (m_nFd >= 0)
+            CloseAsTheProgramDoes();
+    }
+}
+
+// A machine told to stop does not first sit out its hold of the line: a test's Stop after a
+// Cancel would otherwise wait as long as the hold.
+TEST_F(BootModeByHandTest, InterruptEndsAHoldOfTheLine) {
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_nStallAtPackageByte = 0; // from the end of the loader
+    behaviour.m_nStallMs = 3'600'000;
+    m_pBoot = std::make_unique<CBootMode>(behaviour);
+    std::thread machine([this] { ReachPackage(); });
+    const bool bHeld = WaitUntil([this] { return m_pBoot->HasHeldLine(); });
+    m_link.Interrupt();
+    machine.join();
+    ASSERT_TRUE(bHeld);
+    EXPECT_EQ(m_pBoot->GetStage(), CBootMode::EStage::Package);
 }
 
 TEST(MachineSimCommandTest, RunsUntilToldToStopAndCountsTheBytes) {

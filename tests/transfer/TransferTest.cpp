@@ -188,6 +188,14 @@ TEST_P(TransferSendTest, LoaderAndPackageArriveUnchangedWithTheirProgress) {
     } else {
         m_resources.Replace("BIN", kIdPackage, data);
     }
+    // The machine reads the package while the program still holds the line, as on a cable: on a
+    // busy computer it might otherwise read it only after the close, when the line no longer
+    // shows the settings the package went out with.
+    const int64_t nSent = LoaderUnits() + int64_t(data.size());
+    m_clock.m_fnOnSleep = [&](int) {
+        if (!data.empty() && m_log.LastPos() == nSent)
+            WaitUntil([&] { return PackageReceived() >= data.size(); });
+    };
     StartMachine();
 
     ASSERT_EQ(Run(), 1);
