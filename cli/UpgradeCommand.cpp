@@ -181,7 +181,11 @@ int CCli::Upgrade(const CCommandLine& line) {
                                             : EPortResult::Failed;
             const int64_t nTransferEndMs = GetClock().GetMilliseconds();
             board.OnDone(i, eResult, DescribeFailure(line.m_ports[i], outcome, line));
-            if (!line.m_bConfirm || !results[i])
+            // A device server that cannot tell whether its line delivered everything leaves the
+            // machine's own answer as the only proof, which is what --confirm asks for.
+            const bool bHandedToServer =
+                !results[i] && outcome.m_eFault == ETransferFault::Unconfirmed;
+            if (!line.m_bConfirm || !(results[i] || bHandedToServer))
                 return;
             board.OnRestartDue(
                 i, Text(kIdsCliRestartNow,
@@ -194,6 +198,8 @@ int CCli::Upgrade(const CCommandLine& line) {
             if (!line.m_strTraceDir.empty())
                 result.m_strTrace = TraceFilePath(line.m_strTraceDir, shown[i], nStartSeconds);
             confirmed[i] = result.m_bConfirmed ? 1 : 0;
+            if (bHandedToServer && result.m_bConfirmed)
+                results[i] = 1;
             board.OnConfirmed(i, result);
         });
     }

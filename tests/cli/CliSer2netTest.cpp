@@ -168,6 +168,26 @@ TEST_F(CliSer2netTest, MachineStallingNearTheEndIsNeverASuccessWithBytesMissing)
     EXPECT_TRUE(std::equal(copy.begin(), copy.end(), m_package.begin()));
 }
 
+// What the server cannot tell, the machine's own answer after its restart proves: with
+// --confirm a run through a server ends in success once the machine answers the package's version.
+TEST_F(CliSer2netTest, ConfirmTurnsBytesHandedToTheServerIntoAProvenUpgrade) {
+    const std::string strPackage = PackageFile(4000);
+    CBootMode::CBehaviour behaviour;
+    behaviour.m_bRestarts = true;
+    behaviour.m_nPackageSize = m_package.size();
+    behaviour.m_afterRestart.m_strReply = "V261 TVK-50;";
+    CBootMode& boot = BootMachine(behaviour);
+    ASSERT_TRUE(m_server.Start(LinkTarget(CSimPorts::LinkPath(1))));
+    const CCommandResult run = Cli({"upgrade", "--yes", "--confirm", "--confirm-timeout", "60",
+                                    "--port", m_server.Url(), "--package", strPackage});
+    EXPECT_EQ(run.m_nExit, 0) << run.m_strOut << run.m_strErr << m_server.Output();
+    EXPECT_NE(run.m_strOut.find("handed every byte to the device server"), std::string::npos)
+        << run.m_strOut;
+    EXPECT_NE(run.m_strOut.find(": confirmed: TVK-50 runs V261"), std::string::npos)
+        << run.m_strOut;
+    EXPECT_EQ(boot.GetPackage(), m_package);
+}
+
 TEST_F(CliSer2netTest, ServerKilledMidPackageFailsWithinFiveSecondsNamingIt) {
     CBootMode& boot = BootMachine();
     ASSERT_TRUE(m_server.Start(LinkTarget(CSimPorts::LinkPath(1))));
