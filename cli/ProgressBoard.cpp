@@ -176,6 +176,8 @@ std::string CProgressBoard::ResultLine(const CSlot& slot) const {
                FormatText(kIdsCliBeforeRetry, m_eLanguage,
                           {OneLine(LoadString(kIdsUnplugAdapter, m_eLanguage)),
                            OneLine(LoadString(kIdsPlugAdapter, m_eLanguage))});
+    case EPortResult::HandedOver:
+        return Label(slot.m_strPort) + " " + slot.m_strReason;
     case EPortResult::Cancelled:
         break;
     }
@@ -253,9 +255,10 @@ std::string CProgressBoard::Format(const CRecord& record) const {
     }
     std::string strResult = "null";
     if (slot.m_bDone) {
-        strResult = slot.m_eResult == EPortResult::Ok       ? "\"ok\""
-                    : slot.m_eResult == EPortResult::Failed ? "\"failed\""
-                                                            : "\"cancelled\"";
+        strResult = slot.m_eResult == EPortResult::Ok           ? "\"ok\""
+                    : slot.m_eResult == EPortResult::Failed     ? "\"failed\""
+                    : slot.m_eResult == EPortResult::HandedOver ? "\"handed-over\""
+                                                                : "\"cancelled\"";
     }
     char szSeconds[32];
     std::snprintf(szSeconds, sizeof szSeconds, "%.3f", fSeconds);
@@ -265,7 +268,8 @@ std::string CProgressBoard::Format(const CRecord& record) const {
                           "\",\"bytes\":" + std::to_string(slot.m_nBytes) +
                           ",\"total\":" + std::to_string(slot.m_nTotal) +
                           ",\"result\":" + strResult + ",\"seconds\":" + szSeconds;
-    if (slot.m_bDone && slot.m_eResult == EPortResult::Failed)
+    if (slot.m_bDone &&
+        (slot.m_eResult == EPortResult::Failed || slot.m_eResult == EPortResult::HandedOver))
         strLine += ",\"reason\":" + JsonString(slot.m_strReason);
     return strLine + "}\n";
 }

@@ -22,7 +22,9 @@ class COutputWriter;
 
 enum class EOutput { Terminal, Plain, Json };
 
-enum class EPortResult { Ok, Failed, Cancelled };
+// HandedOver: a device server took every byte and cannot tell whether its line delivered them:
+// not a failure to retry, not a success either.
+enum class EPortResult { Ok, Failed, Cancelled, HandedOver };
 
 // How a port's machine answered after its restart, worded by the command.
 struct CConfirmResult {

@@ -175,16 +175,17 @@ int CCli::Upgrade(const CCommandLine& line) {
             portOptions.m_pOutcome = &outcome;
             results[i] =
                 TransferFirmwareWithOptions(line.m_ports[i].m_strOpen, pPackage, op, portOptions);
-            const EPortResult eResult = results[i] ? EPortResult::Ok
+            // A device server that cannot tell whether its line delivered everything leaves the
+            // machine's own answer as the only proof, which is what --confirm asks for.
+            const bool bHandedToServer =
+                !results[i] && outcome.m_eFault == ETransferFault::Unconfirmed;
+            const EPortResult eResult = results[i]         ? EPortResult::Ok
+                                        : bHandedToServer ? EPortResult::HandedOver
                                         : outcome.m_eFault == ETransferFault::Cancelled
                                             ? EPortResult::Cancelled
                                             : EPortResult::Failed;
             const int64_t nTransferEndMs = GetClock().GetMilliseconds();
             board.OnDone(i, eResult, DescribeFailure(line.m_ports[i], outcome, line));
-            // A device server that cannot tell whether its line delivered everything leaves the
-            // machine's own answer as the only proof, which is what --confirm asks for.
-            const bool bHandedToServer =
-                !results[i] && outcome.m_eFault == ETransferFault::Unconfirmed;
             if (!line.m_bConfirm || !(results[i] || bHandedToServer))
                 return;
             board.OnRestartDue(
