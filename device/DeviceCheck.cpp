@@ -195,11 +195,9 @@ EProbes ProbeAtOnce(const std::vector<std::string>& names, IOperator& op, const 
             pPort.reset();
             std::lock_guard lock(mutex);
             results[i] = bYes ? kYes : kNo;
-            if (bYes) {
-                size_t nLowest = nLowestYes.load();
-                while (i < nLowest && !nLowestYes.compare_exchange_weak(nLowest, i)) {
-                }
-            }
+            // Written under the lock only; atomic so that the probes may read it without.
+            if (bYes && i < nLowestYes.load())
+                nLowestYes = i;
             changed.notify_all();
         });
     }

@@ -153,6 +153,7 @@ private:
     EWriteEnd Drain(int64_t nStartUs, uint32_t nCount, const CWriteLimits& limits);
     EWriteEnd AwaitDelivery(const CWriteLimits& limits);
     bool IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs);
+    bool IsCancelledNow(int64_t nNowUs);
     static const char* AskLowLatency(CLinkState& link);
     static void AskReceiveTrigger(CLinkState& link);
     void TraceOpen(const char* pszPort, const char* pszMode, const char* pszLowLatency);

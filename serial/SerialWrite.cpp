@@ -99,8 +99,12 @@ int CSerialPort::Write(const void* pData, uint32_t nCount) {
 // Asks the cancel check only once the write has been held for a moment, so a write that flows
 // never takes a Cancel meant for the caller's own next check.
 bool CSerialPort::IsCancelledWhileHeld(int64_t nNowUs, int64_t nProgressUs) {
-    if (!m_fnCancelled || nNowUs - nProgressUs < int64_t(kHeldPollMs) * 1000 ||
-        nNowUs - m_nCancelAskedUs < int64_t(kHeldPollMs) * 1000)
+    return nNowUs - nProgressUs >= int64_t(kHeldPollMs) * 1000 && IsCancelledNow(nNowUs);
+}
+
+// The caller's check is asked at most once a poll period, however often the wait looks.
+bool CSerialPort::IsCancelledNow(int64_t nNowUs) {
+    if (!m_fnCancelled || nNowUs - m_nCancelAskedUs < int64_t(kHeldPollMs) * 1000)
         return false;
     m_nCancelAskedUs = nNowUs;
     return m_fnCancelled();
@@ -199,11 +203,8 @@ EWriteEnd CSerialPort::AwaitDelivery(const CWriteLimits& limits) {
             link.Trace("delivery not seen: " + strHow);
             return EWriteEnd::Held;
         }
-        if (m_fnCancelled && nNowUs - m_nCancelAskedUs >= int64_t(kHeldPollMs) * 1000) {
-            m_nCancelAskedUs = nNowUs;
-            if (m_fnCancelled())
-                return EWriteEnd::Cancelled;
-        }
+        if (IsCancelledNow(nNowUs))
+            return EWriteEnd::Cancelled;
         SleepUs(5000);
     }
 }
